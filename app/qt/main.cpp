@@ -1,0 +1,84 @@
+// Pruvex on Linux desktops: the flat field and the grid mosaic in a Qt window.
+
+#include "FrmMain.h"
+#include "Version.h"
+#include "app/Arguments.h"
+#include "pattern/Checked.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr int NoDisplayExitStatus = 1;
+
+const char* const Usage = "Usage: pruvex [STEP [LEVEL]]\n"
+                          "Shows a flat field or a grid mosaic as a camera test target.\n"
+                          "  STEP   amount one flat-field key moves the level, 1..255 (default 1)\n"
+                          "  LEVEL  starting flat-field level, 0..255 (default 212)\n"
+                          "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic.\n";
+
+// Until the application object exists, Qt's messages are the platform
+// plugin's attempts at a display; only its final failure is worth one line.
+void StartupMessages(QtMsgType type, const QMessageLogContext& /*context*/,
+                     const QString& /*message*/) {
+    if (type != QtFatalMsg) {
+        return;
+    }
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    std::fprintf(stderr,
+                 "pruvex: cannot open a window: no X11 or Wayland display is available "
+                 "(DISPLAY=%s, WAYLAND_DISPLAY=%s)\n",
+                 display != nullptr ? display : "unset", wayland != nullptr ? wayland : "unset");
+    std::fflush(stderr);
+    std::_Exit(NoDisplayExitStatus);
+}
+
+// Every pixel is a device pixel: no toolkit scaling stretches the picture or
+// blends the colours of neighbouring squares.
+void KeepDevicePixels() {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qunsetenv("QT_SCALE_FACTOR");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");
+    qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+}
+
+void ShowFatalError(const char* line) {
+    if (QApplication::instance() != nullptr) {
+        QMessageBox::critical(nullptr, "Pruvex", QString::fromUtf8(line));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string text = pruvex::JoinArguments(argc, argv);
+    if (text == "--help" || text == "-h") {
+        std::fputs(Usage, stdout);
+        return EXIT_SUCCESS;
+    }
+    if (text == "--version") {
+        std::printf("%s %s\n", PRUVEX_PRODUCT_NAME, PRUVEX_VERSION);
+        return EXIT_SUCCESS;
+    }
+    const pruvex::Arguments arguments = pruvex::ReadArguments(text);
+
+    KeepDevicePixels();
+    qInstallMessageHandler(StartupMessages);
+    // Qt sees the program name only: the numbers are ours, and options such
+    // as "-reverse" must not be taken out of them.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
+    qInstallMessageHandler(nullptr);
+    pruvex::SetFatalReporter(ShowFatalError);
+
+    FrmMain frmMain(arguments);
+    frmMain.show();
+    return QApplication::exec();
+}

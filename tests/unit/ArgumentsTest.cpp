@@ -1,0 +1,75 @@
+#include "app/Arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+using pruvex::Arguments;
+using pruvex::ReadArguments;
+using pruvex::ReadNumber;
+
+struct ArgumentCase {
+    const char* Text;
+    std::int16_t LevelStep;
+    std::int16_t FlatLevel;
+};
+
+class ArgumentTable : public testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(ArgumentTable, GivesStepAndLevel) {
+    const Arguments actual = ReadArguments(GetParam().Text);
+    EXPECT_EQ(actual.LevelStep, GetParam().LevelStep) << "\"" << GetParam().Text << "\"";
+    EXPECT_EQ(actual.FlatLevel, GetParam().FlatLevel) << "\"" << GetParam().Text << "\"";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, ArgumentTable,
+    testing::Values(ArgumentCase{"", 1, 212}, ArgumentCase{"5", 5, 212},
+                    ArgumentCase{"5 100", 5, 100}, ArgumentCase{"5 100 9", 5, 100},
+                    ArgumentCase{"0 300", 1, 255}, ArgumentCase{"-3 -7", 1, 0},
+                    ArgumentCase{"2.5 7.5", 2, 8}, ArgumentCase{"3.5 0.5", 4, 0},
+                    ArgumentCase{"1.5 254.5", 2, 254}, ArgumentCase{"12ab 40x", 12, 40},
+                    ArgumentCase{"abc def", 1, 0}, ArgumentCase{"100000 70000", 255, 255},
+                    ArgumentCase{" 5 100", 1, 5}, ArgumentCase{"5  100", 5, 0},
+                    ArgumentCase{"5 ", 5, 0}, ArgumentCase{" ", 1, 0},
+                    ArgumentCase{"1e999 1e999", 255, 255}, ArgumentCase{"-1e999 -1e999", 1, 0},
+                    ArgumentCase{"1e-999 1e-999", 1, 0}, ArgumentCase{"2e1 1.5e2", 20, 150},
+                    ArgumentCase{"2E+1 15E-1", 20, 2}, ArgumentCase{"7e 9e+", 7, 9},
+                    ArgumentCase{"+9 +10", 9, 10}, ArgumentCase{".5 .75e2", 1, 75},
+                    ArgumentCase{"5. 6.", 5, 6}, ArgumentCase{". -", 1, 0},
+                    ArgumentCase{"inf nan", 1, 0}, ArgumentCase{"0x10 0x10", 1, 0},
+                    ArgumentCase{"9\t7 8", 9, 8}, ArgumentCase{"9 -reverse", 9, 0},
+                    ArgumentCase{"254.49 254.51", 254, 255}, ArgumentCase{"00012 000", 12, 0}));
+
+TEST(SplitFields, EverySpaceEndsAField) {
+    using Fields = std::vector<std::string_view>;
+    EXPECT_EQ(pruvex::SplitFields(""), Fields{});
+    EXPECT_EQ(pruvex::SplitFields("a"), (Fields{"a"}));
+    EXPECT_EQ(pruvex::SplitFields(" "), (Fields{"", ""}));
+    EXPECT_EQ(pruvex::SplitFields("a  b "), (Fields{"a", "", "b", ""}));
+    EXPECT_EQ(pruvex::SplitFields("a\tb c"), (Fields{"a\tb", "c"}));
+}
+
+TEST(ReadNumber, HugeValuesAreInfiniteAndTinyOnesZero) {
+    EXPECT_EQ(ReadNumber("1e400"), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ReadNumber("-0.0001e400"), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ReadNumber(std::string(400, '9')), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ReadNumber("0." + std::string(400, '0') + "1"), 0.0);
+    EXPECT_EQ(ReadNumber("1e99999999999999999999"), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ReadNumber("0e999"), 0.0);
+    EXPECT_EQ(ReadNumber("123.25xyz"), 123.25);
+}
+
+TEST(JoinArguments, JoinsWithSingleSpacesAfterTheProgramName) {
+    const char* const argv[] = {"pruvex", "5", "", "100"};
+    EXPECT_EQ(pruvex::JoinArguments(4, argv), "5  100");
+    EXPECT_EQ(pruvex::JoinArguments(1, argv), "");
+    EXPECT_EQ(ReadArguments(pruvex::JoinArguments(4, argv)), (Arguments{5, 0}));
+}
+
+} // namespace
