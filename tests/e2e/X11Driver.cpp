@@ -50,8 +50,12 @@ Rgb Level(int level) {
     return {c.Red, c.Green, c.Blue};
 }
 
-std::string FlatCaption(int level) { return "Flat @" + std::to_string(level) + ":" + FlatInstruction; }
-std::string GridCaption(int level) { return "Grid @" + std::to_string(level) + ":" + GridInstruction; }
+std::string FlatCaption(int level) {
+    return "Flat @" + std::to_string(level) + ":" + FlatInstruction;
+}
+std::string GridCaption(int level) {
+    return "Grid @" + std::to_string(level) + ":" + GridInstruction;
+}
 
 int failures = 0;
 int passes = 0;
@@ -62,7 +66,9 @@ void Check(bool ok, const std::string& what) {
     (ok ? passes : failures)++;
 }
 
-int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+int IgnoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 class Session {
   public:
@@ -130,8 +136,24 @@ class Session {
             return XGetWindowAttributes(Dpy, Client, &a) && a.map_state == IsViewable;
         });
         XRaiseWindow(Dpy, Client);
-        XSetInputFocus(Dpy, Client, RevertToParent, CurrentTime);
-        XSync(Dpy, False);
+        FocusClient();
+    }
+
+    // Typed keys go to the focused window: give the focus to the program's
+    // window until the server reports it there (the window manager may still
+    // be settling its own focus for the new window).
+    void FocusClient() {
+        Poll([&] {
+            Window focus = None;
+            int revert = 0;
+            XGetInputFocus(Dpy, &focus, &revert);
+            if (focus == Client) {
+                return true;
+            }
+            XSetInputFocus(Dpy, Client, RevertToParent, CurrentTime);
+            XSync(Dpy, False);
+            return false;
+        });
     }
 
     bool Alive() { return Child > 0 && waitpid(Child, nullptr, WNOHANG) == 0; }

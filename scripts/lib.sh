@@ -1,0 +1,38 @@
+# Shared by scripts/run and scripts/test: installs the Debian packages the
+# build needs when they are missing, then configures and builds a preset.
+
+set -eu
+cd "$(dirname "$0")/.."
+
+# Packages for building the program and running every test.
+BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins"
+TEST_PACKAGES="libgtest-dev libbenchmark-dev clang-format libx11-dev libxtst-dev xvfb openbox"
+
+ensure_packages() {
+    missing=""
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+            missing="$missing $package"
+        fi
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    if [ "$(id -u)" -eq 0 ]; then
+        sudo=""
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo="sudo"
+    else
+        echo "These Debian packages are missing and this user cannot install them:$missing" >&2
+        exit 1
+    fi
+    $sudo apt-get update -qq
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing
+}
+
+build_preset() {
+    preset=$1
+    shift
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" "$@"
+}
