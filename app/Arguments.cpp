@@ -58,6 +58,25 @@ std::string JoinArguments(int argc, const char* const* argv) {
     return text;
 }
 
+std::string_view ArgumentTextOfCommandLine(std::string_view commandLine) {
+    std::size_t at = 0;
+    bool quoted = false;
+    // The program's name ends at the first space or tab outside quotes; the
+    // quotes themselves only group.
+    for (; at < commandLine.size(); ++at) {
+        const char c = commandLine[at];
+        if (c == '"') {
+            quoted = !quoted;
+        } else if (!quoted && (c == ' ' || c == '\t')) {
+            break;
+        }
+    }
+    while (at < commandLine.size() && (commandLine[at] == ' ' || commandLine[at] == '\t')) {
+        ++at;
+    }
+    return commandLine.substr(at);
+}
+
 std::vector<std::string_view> SplitFields(std::string_view text) {
     std::vector<std::string_view> fields;
     if (text.empty()) {

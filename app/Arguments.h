@@ -20,6 +20,11 @@ struct Arguments {
 // The argument list after the program's own name, joined with single spaces.
 std::string JoinArguments(int argc, const char* const* argv);
 
+// The argument text of a Windows command line: what follows the program's
+// own name (quoted or not, by the rules the C runtime uses for it) and the
+// spaces and tabs that separate it from the arguments.
+std::string_view ArgumentTextOfCommandLine(std::string_view commandLine);
+
 // Every single space ends a field, so doubled, leading and trailing spaces
 // give empty fields; an empty text gives no field at all. Tabs are ordinary
 // characters.

@@ -6,7 +6,11 @@ cd "$(dirname "$0")/.."
 
 # Packages for building the program and running every test.
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins"
-TEST_PACKAGES="libgtest-dev libbenchmark-dev clang-format libx11-dev libxtst-dev xvfb openbox"
+TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev xvfb openbox
+python3"
+# Packages for cross-building Pruvex.exe and testing it under Wine.
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+wine wine64 fonts-wine icoutils"
 
 ensure_packages() {
     missing=""

@@ -3,7 +3,8 @@ file(GLOB_RECURSE sources
   ${ROOT}/pattern/*.cpp ${ROOT}/pattern/*.h
   ${ROOT}/app/*.cpp ${ROOT}/app/*.h
   ${ROOT}/tests/*.cpp ${ROOT}/tests/*.h
-  ${ROOT}/bench/*.cpp)
+  ${ROOT}/bench/*.cpp
+  ${ROOT}/tools/*.cpp)
 execute_process(COMMAND ${CLANG_FORMAT} --dry-run --Werror ${sources}
                 RESULT_VARIABLE result ERROR_VARIABLE errors)
 if(NOT result EQUAL 0)

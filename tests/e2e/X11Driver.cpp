@@ -91,7 +91,7 @@ class Session {
 
     ~Session() {
         if (Child > 0) {
-            kill(Child, SIGTERM);
+            kill(-Child, SIGTERM); // the program and any wrapper around it
             waitpid(Child, nullptr, 0);
         }
         XCloseDisplay(Dpy);
@@ -110,6 +110,7 @@ class Session {
         all.insert(all.end(), arguments.begin(), arguments.end());
         Child = fork();
         if (Child == 0) {
+            setpgid(0, 0);
             for (const std::string& setting : environment) {
                 putenv(strdup(setting.c_str()));
             }

@@ -72,4 +72,20 @@ TEST(JoinArguments, JoinsWithSingleSpacesAfterTheProgramName) {
     EXPECT_EQ(ReadArguments(pruvex::JoinArguments(4, argv)), (Arguments{5, 0}));
 }
 
+TEST(ArgumentTextOfCommandLine, SkipsTheProgramNameByTheWindowsRules) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Pruvex.exe", ""},
+        {"Pruvex.exe 5 100", "5 100"},
+        {"Pruvex.exe   5  100 ", "5  100 "},
+        {"\"C:\\Program Files\\Pruvex.exe\" 5 100", "5 100"},
+        {"\"C:\\My Tools\\Pruvex.exe\"7 8", "8"},
+        {"C:\\\"My Tools\"\\Pruvex.exe\t9 1", "9 1"},
+        {"\"C:\\unterminated 5 100", ""},
+        {"", ""},
+    };
+    for (const auto& [commandLine, expected] : cases) {
+        EXPECT_EQ(pruvex::ArgumentTextOfCommandLine(commandLine), expected) << commandLine;
+    }
+}
+
 } // namespace
