@@ -4,8 +4,11 @@
 #include "Version.h"
 #include "app/Arguments.h"
 #include "pattern/Checked.h"
+#include "pattern/Icon.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QImage>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -48,6 +51,22 @@ void KeepDevicePixels() {
     qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
 }
 
+QIcon ApplicationIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48}) {
+        const std::vector<pruvex::Colour> pixels = pruvex::IconPixels(size);
+        QImage image(size, size, QImage::Format_RGB32);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const pruvex::Colour c = pixels[static_cast<std::size_t>(y * size + x)];
+                image.setPixel(x, y, qRgb(c.Red, c.Green, c.Blue));
+            }
+        }
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
+    return icon;
+}
+
 void ShowFatalError(const char* line) {
     if (QApplication::instance() != nullptr) {
         QMessageBox::critical(nullptr, "Pruvex", QString::fromUtf8(line));
@@ -77,6 +96,7 @@ int main(int argc, char** argv) {
     QApplication application(qtArgc, qtArgv);
     qInstallMessageHandler(nullptr);
     pruvex::SetFatalReporter(ShowFatalError);
+    QApplication::setWindowIcon(ApplicationIcon());
 
     FrmMain frmMain(arguments);
     frmMain.show();

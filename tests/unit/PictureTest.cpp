@@ -1,5 +1,6 @@
 #include "pattern/Picture.h"
 #include "pattern/Checked.h"
+#include "pattern/Icon.h"
 
 #include <gtest/gtest.h>
 
@@ -208,6 +209,27 @@ TEST(CheckedDeathTest, GiantWindowIsFatal) {
     state.Mode = "G";
     EXPECT_EXIT(pruvex::Draw(state, 65535, 65535), testing::ExitedWithCode(pruvex::FatalExitStatus),
                 "16-bit overflow in grid drawing");
+}
+
+} // namespace
+
+namespace {
+
+TEST(IconPixels, FourByFourMosaicRisingInReadingOrder) {
+    const PatternState state;
+    for (const int size : {16, 32, 48}) {
+        const std::vector<Colour> pixels = pruvex::IconPixels(size);
+        ASSERT_EQ(pixels.size(), static_cast<std::size_t>(size * size));
+        const int cell = size / 4;
+        const auto at = [&](int x, int y) {
+            return pixels[static_cast<std::size_t>(y * size + x)];
+        };
+        EXPECT_EQ(at(0, 0), pruvex::LevelColour(16, state)) << size;
+        EXPECT_EQ(at(cell - 1, cell - 1), pruvex::LevelColour(16, state)) << size;
+        EXPECT_EQ(at(cell, 0), pruvex::LevelColour(32, state)) << size;
+        EXPECT_EQ(at(0, cell), pruvex::LevelColour(80, state)) << size;
+        EXPECT_EQ(at(size - 1, size - 1), (Colour{255, 116, 175})) << size; // level 256
+    }
 }
 
 } // namespace

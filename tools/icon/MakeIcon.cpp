@@ -1,9 +1,9 @@
-// Writes an icon file of three 32-bit images, 16, 32 and 48 pixels: a 4 x 4
-// mosaic of level colours rising from dark to light in reading order.
+// Writes the application's icon file: three 32-bit images of 16, 32 and 48
+// pixels.
 //
 //   pruvex_icon OUTPUT.ico
 
-#include "pattern/LevelColour.h"
+#include "pattern/Icon.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -24,7 +24,6 @@ void Put32(std::vector<std::uint8_t>& out, unsigned value) {
 // One image as a device-independent bitmap: header, BGRA rows bottom-up,
 // then an all-opaque AND mask.
 std::vector<std::uint8_t> Image(int size) {
-    const pruvex::PatternState state;
     std::vector<std::uint8_t> out;
     Put32(out, 40);
     Put32(out, static_cast<unsigned>(size));
@@ -34,12 +33,10 @@ std::vector<std::uint8_t> Image(int size) {
     for (int i = 0; i < 6; ++i) {
         Put32(out, 0);
     }
-    const int cell = size / 4;
+    const std::vector<pruvex::Colour> pixels = pruvex::IconPixels(size);
     for (int y = size - 1; y >= 0; --y) {
         for (int x = 0; x < size; ++x) {
-            const int k = (y / cell) * 4 + x / cell;
-            const auto level = static_cast<std::int16_t>(16 + k * 16);
-            const pruvex::Colour colour = pruvex::LevelColour(level, state);
+            const pruvex::Colour colour = pixels[static_cast<std::size_t>(y * size + x)];
             out.push_back(colour.Blue);
             out.push_back(colour.Green);
             out.push_back(colour.Red);
