@@ -114,6 +114,7 @@ class Session {
                 putenv(strdup(setting.c_str()));
             }
             std::vector<char*> argv;
+            argv.reserve(all.size() + 1);
             for (std::string& a : all) {
                 argv.push_back(a.data());
             }
