@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins"
 TEST_PACKAGES="libgtest-dev libbenchmark-dev clang-format libx11-dev libxtst-dev xvfb openbox"
 # The sanitizer build, the fuzzers, static analysis and the system-call trace.
-HARDENING_PACKAGES="clang-14 libclang-rt-14-dev clang-tidy-14 strace"
+HARDENING_PACKAGES="clang-14 libclang-rt-14-dev clang-tidy-14 strace dbus-daemon"
 
 ensure_packages() {
     missing=""

@@ -6,6 +6,7 @@
 //
 // Input: width and height (two bytes each), then the grid level.
 
+#include "GridModel.h"
 #include "pattern/Checked.h"
 #include "pattern/Picture.h"
 
@@ -30,19 +31,6 @@ void ThrowFatal(const char* /*line*/) {
     throw FatalError{};
 }
 
-// n / d rounded to the nearest integer, halves to the even neighbour (d > 0).
-long long DivideHalfEven(long long n, long long d) {
-    long long q = n / d;
-    if (n % d != 0 && n < 0) {
-        --q; // floor
-    }
-    const long long twice = 2 * (n - q * d);
-    if (twice > d || (twice == d && q % 2 != 0)) {
-        ++q;
-    }
-    return q;
-}
-
 bool Fits16(long long value) {
     return value >= -32768 && value <= 32767;
 }
@@ -57,9 +45,7 @@ struct Expected {
 // upward for a step of 0 or more and downward otherwise.
 Expected Model(long long width, long long height, long long gridLevel) {
     Expected e;
-    const long long dy = DivideHalfEven(height - 32, 7 + 1);
-    const long long dx = DivideHalfEven(width - 32, 11 + 1);
-    e.Pitch = dx < dy ? dx : dy;
+    e.Pitch = pruvex::testing::ModelPitch(width, height);
     const long long p = e.Pitch;
     const long long rowBound = p * 7;
     const long long colBound = p * 11;
