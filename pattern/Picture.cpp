@@ -20,8 +20,8 @@ constexpr std::int16_t GridMargin = 32;   // pixels of the client size left out 
 constexpr std::int16_t GridLevelRise = 4; // level difference between neighbouring squares
 constexpr const char* GridOverflow = "16-bit overflow in grid drawing";
 
-int FirstCovered(double edge) {
-    return static_cast<int>(std::ceil(edge - 0.5));
+int FirstCovered(float edge) {
+    return static_cast<int>(std::ceil(static_cast<double>(edge) - 0.5));
 }
 
 // (clientSize - 32) / (count + 1) in reals, rounded half to even.

@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins"
 TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev xvfb openbox
 python3"
-# Packages for cross-building Pruvex.exe and testing it under Wine.
+# The sanitizer build, the fuzzers, static analysis and the system-call trace.
+HARDENING_PACKAGES="clang-14 libclang-rt-14-dev clang-tidy-14 strace dbus-daemon"
+# Cross-building Pruvex.exe and testing it under Wine.
 WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 wine wine64 fonts-wine icoutils"
 

@@ -7,6 +7,8 @@
 // The scenario's own arguments are appended to COMMAND. Prints one line per
 // check and exits non-zero when any check failed.
 
+#include "GridModel.h"
+#include "KeyModel.h"
 #include "pattern/LevelColour.h"
 #include "pattern/PatternState.h"
 
@@ -21,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -94,8 +97,13 @@ class Session {
             kill(-Child, SIGTERM); // the program and any wrapper around it
             waitpid(Child, nullptr, 0);
         }
-        XCloseDisplay(Dpy);
+        if (Dpy != nullptr) {
+            XCloseDisplay(Dpy);
+        }
     }
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     void SetResource(const std::string& resources) {
         XChangeProperty(Dpy, Root, XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
@@ -115,6 +123,7 @@ class Session {
                 putenv(strdup(setting.c_str()));
             }
             std::vector<char*> argv;
+            argv.reserve(all.size() + 1);
             for (std::string& a : all) {
                 argv.push_back(a.data());
             }
@@ -157,7 +166,97 @@ class Session {
         });
     }
 
-    bool Alive() { return Child > 0 && waitpid(Child, nullptr, WNOHANG) == 0; }
+    bool Alive() { return !WaitForExit(std::chrono::milliseconds(0)).has_value(); }
+
+    // The program's exit status (128 + signal number after a signal) once it
+    // has ended within the time given, or nothing while it still runs.
+    std::optional<int> WaitForExit(std::chrono::milliseconds limit) {
+        if (Child <= 0) {
+            return ExitStatus;
+        }
+        const auto end = Clock::now() + limit;
+        for (;;) {
+            int status = 0;
+            if (waitpid(Child, &status, WNOHANG) == Child) {
+                Child = -1;
+                ExitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                return ExitStatus;
+            }
+            if (Clock::now() >= end) {
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    // The program's peak resident memory so far (VmHWM), in KiB; 0 if unknown.
+    long PeakMemoryKiB() const {
+        std::ifstream status("/proc/" + std::to_string(Child) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::strtol(line.c_str() + 6, nullptr, 10);
+            }
+        }
+        return 0;
+    }
+
+    // What the window manager's close button does: WM_DELETE_WINDOW.
+    void Close() {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = Client;
+        event.xclient.message_type = XInternAtom(Dpy, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(Dpy, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(Dpy, Client, False, NoEventMask, &event);
+        XSync(Dpy, False);
+    }
+
+    bool Viewable() {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(Dpy, Client, &a) && a.map_state == IsViewable;
+    }
+
+    bool Minimise() {
+        XIconifyWindow(Dpy, Client, DefaultScreen(Dpy));
+        XSync(Dpy, False);
+        return Poll([&] { return !Viewable(); });
+    }
+
+    // Back from the taskbar: the window manager maps and activates it.
+    bool Restore() {
+        SendToWindowManager("_NET_ACTIVE_WINDOW", 1, CurrentTime);
+        if (!Poll([&] { return Viewable(); })) {
+            return false;
+        }
+        FocusClient();
+        return true;
+    }
+
+    // Maximised (true) or back to its size before (false), through
+    // _NET_WM_STATE; true once the client size has changed.
+    bool Maximise(bool on) {
+        const auto before = ClientSize();
+        const long action = on ? 1 : 0; // _NET_WM_STATE_ADD, _NET_WM_STATE_REMOVE
+        SendToWindowManager(
+            "_NET_WM_STATE", action,
+            static_cast<long>(XInternAtom(Dpy, "_NET_WM_STATE_MAXIMIZED_VERT", False)),
+            static_cast<long>(XInternAtom(Dpy, "_NET_WM_STATE_MAXIMIZED_HORZ", False)));
+        return Poll([&] { return ClientSize() != before; });
+    }
+
+    void MoveTo(int x, int y) {
+        XMoveWindow(Dpy, Client, x, y);
+        XSync(Dpy, False);
+    }
+
+    // The X server has gone (a scenario killed it): the connection must not
+    // be used again, not even to close it.
+    void ServerGone() { Dpy = nullptr; }
+
+    pid_t Pid() const { return Child; }
 
     std::pair<int, int> ClientSize() {
         XWindowAttributes a{};
@@ -214,9 +313,15 @@ class Session {
     }
 
     bool Resize(int width, int height) {
+        RequestSize(width, height);
+        return Poll([&] { return ClientSize() == std::pair{width, height}; });
+    }
+
+    // Asks for a size without waiting for it (the server or the window
+    // manager may refuse it).
+    void RequestSize(int width, int height) {
         XResizeWindow(Dpy, Client, static_cast<unsigned>(width), static_cast<unsigned>(height));
         XSync(Dpy, False);
-        return Poll([&] { return ClientSize() == std::pair{width, height}; });
     }
 
     // Bells rung since the last call.
@@ -236,7 +341,6 @@ class Session {
         return bells;
     }
 
-  private:
     static bool Poll(const std::function<bool()>& condition) {
         const auto end = Clock::now() + PollTimeout;
         while (Clock::now() < end) {
@@ -246,6 +350,21 @@ class Session {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return condition();
+    }
+
+  private:
+    void SendToWindowManager(const char* message, long l0, long l1 = 0, long l2 = 0) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = Client;
+        event.xclient.message_type = XInternAtom(Dpy, message, False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = l0;
+        event.xclient.data.l[1] = l1;
+        event.xclient.data.l[2] = l2;
+        event.xclient.data.l[3] = 1; // from an application
+        XSendEvent(Dpy, Root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XSync(Dpy, False);
     }
 
     void WaitForWindowManager() {
@@ -367,6 +486,7 @@ class Session {
     Window Client = None;
     int XkbEventBase = 0;
     pid_t Child = -1;
+    std::optional<int> ExitStatus;
 };
 
 std::function<Rgb(int, int)> Uniform(Rgb colour) {
@@ -471,6 +591,176 @@ void Scaled(Session& s) {
     Check(difference.empty(), "colour exact at 2x " + difference);
 }
 
+std::string SizeText(std::pair<int, int> size) {
+    return std::to_string(size.first) + " x " + std::to_string(size.second);
+}
+
+// The grid the program must show for its current client size.
+std::function<Rgb(int, int)> GridFor(Session& s, int gridLevel) {
+    const auto [width, height] = s.ClientSize();
+    return Grid(static_cast<int>(pruvex::testing::ModelPitch(width, height)), gridLevel);
+}
+
+// Every key of the table and others that beep, in a fixed pseudo-random
+// order that ends with a beep, so that the last bell marks the end.
+std::string FloodText(int count, unsigned int seed) {
+    std::string text;
+    unsigned int random = seed;
+    for (int i = 0; i < count - 1; ++i) {
+        random = random * 1103515245U + 12345U;
+        const unsigned int r = (random >> 16) % 100;
+        const char* keys = r < 42 ? "-aA" : r < 84 ? "+zZ" : r < 90 ? "FfGg" : "Qq5?x/ ";
+        text += keys[(random >> 8) % std::strlen(keys)];
+    }
+    return text + 'Q';
+}
+
+// Types the text at full speed into the program and into the model; returns
+// the bells rung, once the model's count is reached or the wait times out.
+long TypeAndCountBells(Session& s, const std::string& text, pruvex::testing::KeyModel& model) {
+    for (const char c : text) {
+        model.Type(static_cast<unsigned char>(c));
+    }
+    s.Type(text);
+    long bells = 0;
+    Session::Poll([&] {
+        bells += s.TakeBells();
+        return bells >= model.Beeps;
+    });
+    return bells;
+}
+
+// 20,000 characters typed as fast as the server takes them, after a warm-up.
+void Flood(Session& s) {
+    s.Launch({});
+    Check(s.WaitForCaption(FlatCaption(212)), "starts at 212");
+    s.TakeBells();
+    // The program's first use of each key, pattern and bell allocates for
+    // good; the baseline is taken after a short flood of the same kind.
+    pruvex::testing::KeyModel model;
+    const long warmUpBells = TypeAndCountBells(s, FloodText(1000, 1000), model);
+    Check(warmUpBells == model.Beeps, "warmed up with 1,000 characters");
+    const long before = s.PeakMemoryKiB();
+
+    constexpr int Count = 20000;
+    model.Beeps = 0;
+    const long bells = TypeAndCountBells(s, FloodText(Count, 20000), model);
+    Check(bells == model.Beeps, std::to_string(Count) + " characters rang " +
+                                    std::to_string(bells) + " bells, the model " +
+                                    std::to_string(model.Beeps));
+    const std::string caption =
+        model.Grid ? GridCaption(model.GridLevel) : FlatCaption(model.FlatLevel);
+    Check(s.WaitForCaption(caption), "caption is the model's \"" + caption.substr(0, 10) + "\"");
+    const std::string difference = s.WaitForPicture(model.Grid ? GridFor(s, model.GridLevel)
+                                                               : Uniform(Level(model.FlatLevel)));
+    Check(difference.empty(), "picture is the model's " + difference);
+    Check(s.TakeBells() == 0, "no bell after the last character");
+    const long after = s.PeakMemoryKiB();
+    Check(before > 0 && after - before < 2048,
+          "peak memory " + std::to_string(before) + " KiB before, " + std::to_string(after) +
+              " KiB after (grew " + std::to_string(after - before) + " KiB, limit 2048)");
+    Check(s.Alive(), "still running");
+}
+
+// Both patterns must be exact at the window's present size.
+void CheckBothPatterns(Session& s, const std::string& when) {
+    const std::string size = SizeText(s.ClientSize());
+    s.Type("g");
+    Check(s.WaitForCaption(GridCaption(25)), when + ": grid caption");
+    std::string difference = s.WaitForPicture(GridFor(s, 25));
+    Check(difference.empty(), when + ": grid exact at " + size + " " + difference);
+    s.Type("f");
+    Check(s.WaitForCaption(FlatCaption(212)), when + ": flat caption");
+    difference = s.WaitForPicture(Uniform({212, 96, 145}));
+    Check(difference.empty(), when + ": flat field exact at " + size + " " + difference);
+}
+
+// From no size at all up to 4096 x 4096, then minimised, maximised and
+// restored: alive after each, both patterns exact after each. The X session
+// needs a screen that holds the largest window (PRUVEX_XVFB_SCREEN).
+void Sweep(Session& s) {
+    s.Launch({});
+    s.MoveTo(0, 0);
+    const std::pair<int, int> sizes[] = {
+        {0, 0},       {1, 1},       {2, 2},    {4, 4},    {5, 5},       {16, 800},
+        {800, 24},    {800, 36},    {37, 37},  {100, 40}, {776, 520},   {1000, 700},
+        {1920, 1080}, {2048, 2048}, {4096, 1}, {1, 4096}, {4095, 4093}, {4096, 4096}};
+    for (const auto& [width, height] : sizes) {
+        if (width == 0 || height == 0) {
+            // X has no empty windows: the request is refused, the window stays.
+            s.RequestSize(width, height);
+            Check(s.Alive(), "alive after asking for " + SizeText({width, height}) + " (now " +
+                                 SizeText(s.ClientSize()) + ")");
+        } else {
+            const bool resized = s.Resize(width, height);
+            Check(resized, "resized to " + SizeText({width, height}) + " (got " +
+                               SizeText(s.ClientSize()) + ")");
+            Check(s.Alive(), "alive at " + SizeText(s.ClientSize()));
+        }
+        CheckBothPatterns(s, SizeText({width, height}));
+    }
+    Check(s.Resize(776, 520), "back at 776 x 520");
+    Check(s.Minimise(), "minimised");
+    Check(s.Alive(), "alive while minimised");
+    Check(s.Restore(), "restored from minimised");
+    CheckBothPatterns(s, "restored from minimised");
+    const bool maximised = s.Maximise(true);
+    Check(maximised, "maximised (" + SizeText(s.ClientSize()) + ")");
+    Check(s.Alive(), "alive maximised");
+    CheckBothPatterns(s, "maximised");
+    const bool restored = s.Maximise(false);
+    Check(restored, "restored from maximised (" + SizeText(s.ClientSize()) + ")");
+    CheckBothPatterns(s, "restored from maximised");
+}
+
+// The window manager's close button ends the program at once, successfully.
+void CloseWindow(Session& s) {
+    s.Launch({});
+    s.Type("G+f-");
+    Check(s.WaitForCaption(FlatCaption(211)), "keys taken");
+    s.Close();
+    const std::optional<int> status = s.WaitForExit(std::chrono::seconds(1));
+    Check(status.has_value(), "ended within a second of the close request");
+    Check(status == 0, "exit status 0 (got " + (status ? std::to_string(*status) : "none") + ")");
+}
+
+// The X server dies under the program: it must end, neither hanging nor
+// spinning on a dead connection.
+void KillServer(Session& s) {
+    const char* server = std::getenv("PRUVEX_XVFB_PID");
+    if (server == nullptr) {
+        Check(false, "PRUVEX_XVFB_PID names the X server (run under run-under-x.sh)");
+        return;
+    }
+    s.Launch({});
+    Check(s.WaitForCaption(FlatCaption(212)), "running");
+    kill(static_cast<pid_t>(std::strtol(server, nullptr, 10)), SIGKILL);
+    s.ServerGone();
+    const std::optional<int> status = s.WaitForExit(std::chrono::seconds(5));
+    Check(status.has_value(), "ended within 5 s of the X server's death (status " +
+                                  (status ? std::to_string(*status) : "none") + ")");
+}
+
+// A session of keys, resizes and mode switches ended with the close button,
+// for a system-call trace of the program (run it under strace).
+void QuietSession(Session& s) {
+    s.Launch({"3", "100"});
+    Check(s.WaitForCaption(FlatCaption(100)), "running");
+    s.Type("++-zaQ");
+    Check(s.WaitForCaption(FlatCaption(103)), "flat keys");
+    s.Type("G+++-");
+    Check(s.WaitForCaption(GridCaption(27)), "grid keys");
+    for (const auto& [width, height] : {std::pair{1000, 700}, {300, 200}, {10, 10}, {776, 520}}) {
+        Check(s.Resize(width, height), "resized to " + SizeText({width, height}));
+    }
+    Check(s.WaitForPicture(GridFor(s, 27)).empty(), "grid exact");
+    s.Type("fgF");
+    Check(s.WaitForPicture(Uniform(Level(103))).empty(), "flat field exact");
+    s.Close();
+    const std::optional<int> status = s.WaitForExit(std::chrono::seconds(10));
+    Check(status == 0, "closed with status 0");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -490,6 +780,16 @@ int main(int argc, char** argv) {
         GridMosaic(session);
     } else if (scenario == "scaled") {
         Scaled(session);
+    } else if (scenario == "flood") {
+        Flood(session);
+    } else if (scenario == "sweep") {
+        Sweep(session);
+    } else if (scenario == "close") {
+        CloseWindow(session);
+    } else if (scenario == "killx") {
+        KillServer(session);
+    } else if (scenario == "quiet") {
+        QuietSession(session);
     } else {
         std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
         return 2;

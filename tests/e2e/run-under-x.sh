@@ -2,20 +2,26 @@
 # Runs a command inside a private X session: a virtual X server and the
 # openbox window manager, both started here and stopped on the way out.
 #   run-under-x.sh COMMAND [ARGS...]
+# PRUVEX_XVFB_SCREEN sets the screen (default 1920x1080x24); the command finds
+# the server's process id in PRUVEX_XVFB_PID.
 set -eu
 
 tmp=$(mktemp -d)
 cleanup() {
-    [ -n "${wm:-}" ] && kill "$wm" 2>/dev/null
-    [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null
-    wait 2>/dev/null
+    # Either may have gone already (a test can end the X server on purpose).
+    for process in ${wm:-} ${xvfb:-}; do
+        kill "$process" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
     rm -rf "$tmp"
 }
 trap cleanup EXIT INT TERM
 
 # -displayfd picks a free display number and writes it once the server is up.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 "${PRUVEX_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!
+PRUVEX_XVFB_PID=$xvfb
+export PRUVEX_XVFB_PID
 i=0
 while [ ! -s "$tmp/display" ]; do
     i=$((i + 1))
@@ -28,9 +34,15 @@ while [ ! -s "$tmp/display" ]; do
 done
 DISPLAY=":$(cat "$tmp/display")"
 export DISPLAY
+# A private runtime folder, as a desktop session's login provides.
+mkdir -m 700 "$tmp/runtime"
+XDG_RUNTIME_DIR="$tmp/runtime"
+export XDG_RUNTIME_DIR
 unset WAYLAND_DISPLAY
 
 openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
 wm=$!
 
-"$@"
+status=0
+"$@" || status=$?
+exit "$status"
