@@ -56,10 +56,10 @@ QIcon ApplicationIcon() {
     for (const int size : {16, 32, 48}) {
         const std::vector<pruvex::Colour> pixels = pruvex::IconPixels(size);
         QImage image(size, size, QImage::Format_RGB32);
+        auto pixel = pixels.begin();
         for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                const pruvex::Colour c = pixels[static_cast<std::size_t>(y * size + x)];
-                image.setPixel(x, y, qRgb(c.Red, c.Green, c.Blue));
+            for (int x = 0; x < size; ++x, ++pixel) {
+                image.setPixel(x, y, qRgb(pixel->Red, pixel->Green, pixel->Blue));
             }
         }
         icon.addPixmap(QPixmap::fromImage(image));
