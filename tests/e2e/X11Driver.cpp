@@ -798,38 +798,36 @@ void QuietSession(Session& s) {
 } // namespace
 
 int main(int argc, char** argv) {
+    using Scenario = std::function<void(Session&)>;
+    const std::pair<const char*, Scenario> scenarios[] = {
+        {"startup", Startup},
+        {"arguments", Arguments},
+        {"keys", Keys},
+        {"grid", GridMosaic},
+        {"scaled", Scaled},
+        {"flood", Flood},
+        {"sweep", [](Session& s) { Sweep(s, 0); }},
+        {"windows_sweep", [](Session& s) { Sweep(s, WindowsMinimumWidth); }},
+        {"close", CloseWindow},
+        {"killx", KillServer},
+        {"quiet", QuietSession},
+    };
     if (argc < 4 || std::strcmp(argv[2], "--") != 0) {
         std::fprintf(stderr, "usage: %s SCENARIO -- COMMAND [ARGS...]\n", argv[0]);
         return 2;
     }
-    const std::string scenario = argv[1];
-    Session session(std::vector<std::string>(argv + 3, argv + argc));
-    if (scenario == "startup") {
-        Startup(session);
-    } else if (scenario == "arguments") {
-        Arguments(session);
-    } else if (scenario == "keys") {
-        Keys(session);
-    } else if (scenario == "grid") {
-        GridMosaic(session);
-    } else if (scenario == "scaled") {
-        Scaled(session);
-    } else if (scenario == "flood") {
-        Flood(session);
-    } else if (scenario == "sweep") {
-        Sweep(session, 0);
-    } else if (scenario == "windows_sweep") {
-        Sweep(session, WindowsMinimumWidth);
-    } else if (scenario == "close") {
-        CloseWindow(session);
-    } else if (scenario == "killx") {
-        KillServer(session);
-    } else if (scenario == "quiet") {
-        QuietSession(session);
-    } else {
-        std::fprintf(stderr, "unknown scenario %s\n", scenario.c_str());
+    const Scenario* run = nullptr;
+    for (const auto& [name, scenario] : scenarios) {
+        if (std::strcmp(argv[1], name) == 0) {
+            run = &scenario;
+        }
+    }
+    if (run == nullptr) {
+        std::fprintf(stderr, "unknown scenario %s\n", argv[1]);
         return 2;
     }
+    Session session(std::vector<std::string>(argv + 3, argv + argc));
+    (*run)(session);
     std::printf("%d passed, %d failed\n", passes, failures);
     return failures == 0 ? 0 : 1;
 }
