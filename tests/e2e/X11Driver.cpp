@@ -7,6 +7,7 @@
 // The scenario's own arguments are appended to COMMAND. Prints one line per
 // check and exits non-zero when any check failed.
 
+#include "Captions.h"
 #include "GridModel.h"
 #include "KeyModel.h"
 #include "pattern/LevelColour.h"
@@ -38,10 +39,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto PollTimeout = std::chrono::seconds(15);
 constexpr int Frame = 2;
 
-const std::string FlatInstruction =
-    " Adjust monitor brightness so properly exposed at 1/30s with lens wide open at lowest ISO.";
-const std::string GridInstruction =
-    " Take slightly out of focus images of the grid but with no white at 1/250s at each ISO.";
+using pruvex::testing::FlatInstruction;
+using pruvex::testing::GridInstruction;
 
 struct Rgb {
     int R, G, B;
@@ -512,20 +511,10 @@ std::function<Rgb(int, int)> Uniform(Rgb colour) {
     return [colour](int, int) { return colour; };
 }
 
-// The mosaic in drawing-area pixels: square (row, col) covers
-// [1 + P/2 + P*col, 1 + P/2 + P*(col + 1)) across, likewise down.
 std::function<Rgb(int, int)> Grid(int pitch, int gridLevel) {
     return [=](int x, int y) {
-        if (pitch <= 0) {
-            return Rgb{255, 255, 255};
-        }
-        const int start = 1 + pitch / 2;
-        const int col = x >= start ? (x - start) / pitch : -1;
-        const int row = y >= start ? (y - start) / pitch : -1;
-        if (col < 0 || col >= 11 || row < 0 || row >= 7) {
-            return Rgb{255, 255, 255};
-        }
-        return Level(gridLevel + 4 * (row * 11 + col));
+        const std::optional<int> level = pruvex::testing::ModelLevelAt(x, y, pitch, gridLevel);
+        return level ? Level(*level) : Rgb{255, 255, 255};
     };
 }
 

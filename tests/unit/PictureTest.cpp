@@ -1,4 +1,5 @@
 #include "pattern/Picture.h"
+#include "Captions.h"
 #include "pattern/Checked.h"
 #include "pattern/Icon.h"
 
@@ -14,10 +15,8 @@ using pruvex::PatternState;
 using pruvex::Picture;
 using pruvex::PixelRect;
 
-constexpr const char* FlatInstruction =
-    " Adjust monitor brightness so properly exposed at 1/30s with lens wide open at lowest ISO.";
-constexpr const char* GridInstruction =
-    " Take slightly out of focus images of the grid but with no white at 1/250s at each ISO.";
+using pruvex::testing::FlatInstruction;
+using pruvex::testing::GridInstruction;
 
 TEST(Caption, NamesPatternLevelAndInstruction) {
     PatternState state;

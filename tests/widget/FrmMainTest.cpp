@@ -1,4 +1,6 @@
 #include "app/qt/FrmMain.h"
+#include "Captions.h"
+#include "GridModel.h"
 #include "KeySequences.h"
 #include "app/qt/PicMain.h"
 #include "pattern/Picture.h"
@@ -10,10 +12,8 @@ namespace {
 
 constexpr int Frame = 2; // the sunken edge of picMain
 
-const QString FlatInstruction =
-    " Adjust monitor brightness so properly exposed at 1/30s with lens wide open at lowest ISO.";
-const QString GridInstruction =
-    " Take slightly out of focus images of the grid but with no white at 1/250s at each ISO.";
+const QString FlatInstruction = pruvex::testing::FlatInstruction;
+const QString GridInstruction = pruvex::testing::GridInstruction;
 
 QRgb Rgb(pruvex::Colour colour) {
     return qRgb(colour.Red, colour.Green, colour.Blue);
@@ -216,24 +216,17 @@ class FrmMainTest : public QObject {
         const QImage area = DrawingArea(frmMain);
         QCOMPARE(frmMain.state().Pitch, pitch);
 
-        // Square k covers the pixels [1 + P/2 + P*col, 1 + P/2 + P*(col+1)), where a
-        // half pixel edge starts at the pixel it halves; everything else is white.
-        const int start = 1 + pitch / 2; // first covered pixel, odd and even pitch alike
         const pruvex::PatternState& state = frmMain.state();
         const auto expected = [&](int x, int y) -> QRgb {
-            const int col = x >= start ? (x - start) / pitch : -1;
-            const int row = y >= start ? (y - start) / pitch : -1;
-            if (col < 0 || col >= 11 || row < 0 || row >= 7) {
-                return qRgb(255, 255, 255);
-            }
-            const int level = gridLevel + 4 * (row * 11 + col);
-            return Rgb(pruvex::LevelColour(static_cast<std::int16_t>(level), state));
+            const std::optional<int> level = pruvex::testing::ModelLevelAt(x, y, pitch, gridLevel);
+            return level ? Rgb(pruvex::LevelColour(static_cast<std::int16_t>(*level), state))
+                         : qRgb(255, 255, 255);
         };
         QCOMPARE(FirstDifference(area, expected), QString());
         QCOMPARE(frmMain.windowTitle(), QString("Grid @%1:").arg(gridLevel) + GridInstruction);
         if (gridLevel == 178) {
-            const int last = start + 11 * pitch - 1;
-            QCOMPARE(area.pixel(last, start + 7 * pitch - 1) & 0xFFFFFF,
+            const int start = 1 + pitch / 2;
+            QCOMPARE(area.pixel(start + 11 * pitch - 1, start + 7 * pitch - 1) & 0xFFFFFF,
                      qRgb(255, 219, 255) & 0xFFFFFF);
         }
     }
