@@ -128,14 +128,13 @@ double ReadNumber(std::string_view field) {
     const char* first = field.data() + mantissaStart;
     const char* last = field.data() + end;
     double magnitude = 0.0;
-    const auto [stop, error] = std::from_chars(first, last, magnitude);
-    if (error == std::errc::result_out_of_range) {
+    // The text was checked above, so the only error left is a value beyond
+    // the range of a 64-bit real.
+    if (std::from_chars(first, last, magnitude).ec == std::errc::result_out_of_range) {
         // Too small reads as 0, too large as infinity.
         magnitude = DecimalOrder(field.substr(0, end), mantissaStart, integerEnd, fractionEnd) > 0
                         ? std::numeric_limits<double>::infinity()
                         : 0.0;
-    } else if (error != std::errc() || stop != last) {
-        magnitude = 0.0; // not reached: the text was checked above
     }
     return negative ? -magnitude : magnitude;
 }

@@ -119,9 +119,6 @@ LRESULT CALLBACK PicMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     case WM_SIZE:
         InvalidateRect(hwnd, nullptr, FALSE);
         return 0;
-    case WM_LBUTTONDOWN:
-        SetFocus(hwnd);
-        return 0;
     case WM_SETFOCUS:
         SetFocus(GetParent(hwnd));
         return 0;
