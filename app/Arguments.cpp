@@ -150,7 +150,10 @@ std::int16_t LimitToRange(double value, std::int16_t low, std::int16_t high) {
 }
 
 Arguments ReadArguments(std::string_view text) {
-    const std::vector<std::string_view> fields = SplitFields(text);
+    return ReadFields(SplitFields(text));
+}
+
+Arguments ReadFields(const std::vector<std::string_view>& fields) {
     Arguments arguments;
     if (!fields.empty()) {
         arguments.LevelStep =

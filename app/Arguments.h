@@ -45,6 +45,9 @@ std::int16_t LimitToRange(double value, std::int16_t low, std::int16_t high);
 // second (0..255, default 212); further fields are ignored.
 Arguments ReadArguments(std::string_view text);
 
+// The same from fields already split.
+Arguments ReadFields(const std::vector<std::string_view>& fields);
+
 void ApplyArguments(PatternState& state, const Arguments& arguments);
 
 } // namespace pruvex

@@ -39,6 +39,69 @@ bool WithinBound(std::int16_t counter, std::int16_t bound, std::int16_t step) {
 
 } // namespace
 
+std::vector<PaintRect> PaintPlan(const Picture& picture, int width, int height) {
+    std::vector<PaintRect> plan;
+    if (width <= 0 || height <= 0) {
+        return plan;
+    }
+    // The squares' pixels inside the area; their edges cut it into bands.
+    std::vector<PaintRect> squares;
+    std::vector<int> edges = {0, height};
+    for (const FilledSquare& square : picture.Squares) {
+        const PixelRect& p = square.Pixels;
+        const PixelRect clipped{std::max(p.Left, 0), std::max(p.Top, 0), std::min(p.Right, width),
+                                std::min(p.Bottom, height)};
+        if (!clipped.IsEmpty()) {
+            squares.push_back({clipped, square.Fill});
+            edges.push_back(clipped.Top);
+            edges.push_back(clipped.Bottom);
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+
+    struct Run {
+        int Left;
+        int Right;
+        Colour Fill;
+    };
+    std::vector<Run> runs;
+    for (std::size_t band = 0; band + 1 < edges.size(); ++band) {
+        const int top = edges[band];
+        const int bottom = edges[band + 1];
+        // Across the band, each square in turn laid over what lies there.
+        runs.assign(1, Run{0, width, picture.Background});
+        for (const PaintRect& square : squares) {
+            const PixelRect& p = square.Pixels;
+            if (p.Top > top || p.Bottom < bottom) {
+                continue;
+            }
+            std::vector<Run> next;
+            next.reserve(runs.size() + 2);
+            for (const Run& run : runs) {
+                if (run.Right <= p.Left || run.Left >= p.Right) {
+                    next.push_back(run);
+                    continue;
+                }
+                if (run.Left < p.Left) {
+                    next.push_back({run.Left, p.Left, run.Fill});
+                }
+                if (run.Right > p.Right) {
+                    next.push_back({p.Right, run.Right, run.Fill});
+                }
+            }
+            next.push_back({p.Left, p.Right, square.Fill});
+            std::sort(next.begin(), next.end(),
+                      [](const Run& a, const Run& b) { return a.Left < b.Left; });
+            runs = std::move(next);
+        }
+        for (const Run& run : runs) {
+            plan.push_back({PixelRect{run.Left, top, run.Right, bottom}, run.Fill});
+        }
+    }
+    return plan;
+}
+
 PixelRect CoveredPixels(float x1, float y1, float x2, float y2) {
     return PixelRect{FirstCovered(std::min(x1, x2)), FirstCovered(std::min(y1, y2)),
                      FirstCovered(std::max(x1, x2)), FirstCovered(std::max(y1, y2))};

@@ -48,6 +48,18 @@ struct Picture {
     std::vector<FilledSquare> Squares;
 };
 
+// One rectangle of whole pixels in one colour.
+struct PaintRect {
+    PixelRect Pixels;
+    Colour Fill;
+};
+
+// The picture on a drawing area of the given size as rectangles that cover
+// every pixel of the area exactly once: the background only where no square
+// lies, a square only where no later square lies over it, everything
+// clipped to the area.
+std::vector<PaintRect> PaintPlan(const Picture& picture, int width, int height);
+
 // "Flat @212: Adjust monitor ..." or "Grid @25: Take slightly ...".
 std::string Caption(const PatternState& state);
 

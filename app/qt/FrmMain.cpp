@@ -1,44 +1,204 @@
 #include "FrmMain.h"
 
+#include "DisplayServer.h"
 #include "PicMain.h"
-#include "app/KeyCommands.h"
-#include "pattern/Picture.h"
+#include "app/Monitors.h"
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QScreen>
+#include <QWindow>
 
-FrmMain::FrmMain(const pruvex::Arguments& arguments, QWidget* parent)
-    : QWidget(parent), picMain(nullptr), Beeper(&QApplication::beep) {
-    pruvex::ApplyArguments(State, arguments);
+#include <cstdio>
+
+namespace {
+
+// Gives up waiting for the window manager to carry out a full-screen change.
+constexpr int SettleMilliseconds = 3000;
+
+} // namespace
+
+std::vector<pruvex::Monitor> DesktopMonitors() {
+    std::vector<pruvex::Monitor> monitors;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        monitors.push_back(
+            {screen->name().toStdString(), g.x(), g.y(), g.width(), g.height(), screen == primary});
+    }
+    return pruvex::NumberMonitors(std::move(monitors));
+}
+
+namespace {
+
+QScreen* ScreenOfMonitor(const pruvex::Monitor& monitor) {
+    for (QScreen* screen : QGuiApplication::screens()) {
+        if (screen->name().toStdString() == monitor.Name &&
+            screen->geometry() == QRect(monitor.Left, monitor.Top, monitor.Width, monitor.Height)) {
+            return screen;
+        }
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+void WriteLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
+    : QWidget(parent), Logic(*this, options), picMain(nullptr), Beeper(&QApplication::beep),
+      ReplyWriter(WriteLine), Saver(std::make_unique<ScreenSaver>()) {
     setObjectName("frmMain");
     setWindowTitle("Form1");
     setFocusPolicy(Qt::StrongFocus);
-    picMain = new PicMain(State, this);
-    resize(pruvex::StartupClientWidth(State), pruvex::StartupClientHeight(State));
+    picMain = new PicMain(Logic, this);
+    resize(pruvex::StartupClientWidth(State()), pruvex::StartupClientHeight(State()));
     setFocus(Qt::OtherFocusReason);
-    Redraw();
+    PointerTimer.setSingleShot(true);
+    connect(&PointerTimer, &QTimer::timeout, this, [this] { Logic.PointerIdle(); });
+    SettleTimer.setSingleShot(true);
+    connect(&SettleTimer, &QTimer::timeout, this, [this] {
+        SettleTarget = QRect();
+        CheckSettled();
+    });
+    Logic.Redraw();
 }
 
-void FrmMain::typeCharacter(char32_t character) {
-    if (!pruvex::ApplyKey(State, character)) {
-        Beeper();
-    }
-    Redraw();
+FrmMain::~FrmMain() {
+    Logic.WindowClosed();
 }
 
-void FrmMain::Redraw() {
-    setWindowTitle(QString::fromStdString(pruvex::Caption(State)));
+void FrmMain::SetCaption(const std::string& caption) {
+    setWindowTitle(QString::fromStdString(caption));
+}
+
+void FrmMain::Repaint() {
     picMain->update();
+}
+
+// The picture is painted now and flushed; the round trip returns once the
+// display server has taken every request before it.
+void FrmMain::PaintNow() {
+    picMain->repaint();
+    SyncWithDisplay();
+}
+
+std::vector<pruvex::Monitor> FrmMain::Monitors() {
+    return DesktopMonitors();
+}
+
+int FrmMain::WindowMonitor() {
+    const QRect g = isVisible() ? geometry() : QRect(screen()->geometry().topLeft(), size());
+    return pruvex::MonitorHolding(Monitors(), g.x(), g.y(), g.width(), g.height());
+}
+
+void FrmMain::EnterFullScreen(int monitor) {
+    const std::vector<pruvex::Monitor> monitors = Monitors();
+    if (monitor < 1 || monitor > static_cast<int>(monitors.size())) {
+        return;
+    }
+    const pruvex::Monitor& m = monitors[static_cast<std::size_t>(monitor - 1)];
+    const QRect target(m.Left, m.Top, m.Width, m.Height);
+    if (!isFullScreen()) {
+        // Started full screen, the window leaves to its start-up size on
+        // the same monitor.
+        RestoreGeometry = isVisible() ? geometry() : QRect(target.topLeft(), size());
+    } else {
+        setWindowState(Qt::WindowNoState);
+    }
+    picMain->setFrameStyle(QFrame::NoFrame);
+    // The geometry inside the target monitor first: the window manager puts
+    // a full-screen window on the monitor that holds it.
+    setGeometry(target);
+    if (windowHandle() != nullptr) {
+        windowHandle()->setScreen(ScreenOfMonitor(m));
+    }
+    showFullScreen();
+    SettleTarget = target;
+    SettleTimer.start(SettleMilliseconds);
+}
+
+void FrmMain::LeaveFullScreen() {
+    picMain->setFrameStyle(PicMain::SunkenFrame);
+    showNormal();
+    setGeometry(RestoreGeometry);
+    SettleTarget = RestoreGeometry;
+    SettleTimer.start(SettleMilliseconds);
+}
+
+bool FrmMain::Settling() {
+    if (SettleTarget.isValid() && geometry() == SettleTarget) {
+        SettleTarget = QRect();
+        SettleTimer.stop();
+    }
+    return SettleTarget.isValid();
+}
+
+void FrmMain::CheckSettled() {
+    if (!Settling() && Logic.ReplyPending()) {
+        Logic.Settled();
+        if (ReplyListener) {
+            ReplyListener();
+        }
+    }
+}
+
+void FrmMain::ShowPointer(bool shown) {
+    picMain->setCursor(shown ? Qt::ArrowCursor : Qt::BlankCursor);
+}
+
+void FrmMain::HoldScreenSaver(bool held) {
+    Saver->Hold(held);
+}
+
+void FrmMain::WriteReply(const std::string& line) {
+    ReplyWriter(line);
 }
 
 void FrmMain::resizeEvent(QResizeEvent* /*event*/) {
     picMain->setGeometry(rect());
+    CheckSettled();
+}
+
+void FrmMain::moveEvent(QMoveEvent* /*event*/) {
+    CheckSettled();
 }
 
 void FrmMain::keyPressEvent(QKeyEvent* event) {
-    for (const char32_t character : event->text().toUcs4()) {
-        typeCharacter(character);
+    if (event->key() == Qt::Key_F11) {
+        Logic.PressKey(pruvex::Key::FullScreen);
+        return;
     }
+    for (const char32_t character : event->text().toUcs4()) {
+        Logic.TypeCharacter(character);
+    }
+}
+
+void FrmMain::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        VisibilityChanged();
+    }
+    QWidget::changeEvent(event);
+}
+
+void FrmMain::showEvent(QShowEvent* /*event*/) {
+    VisibilityChanged();
+}
+
+void FrmMain::hideEvent(QHideEvent* /*event*/) {
+    VisibilityChanged();
+}
+
+void FrmMain::closeEvent(QCloseEvent* /*event*/) {
+    Logic.WindowClosed();
+}
+
+void FrmMain::VisibilityChanged() {
+    Logic.WindowVisible(isVisible() && !isMinimized());
 }
 
 // Tab and Shift+Tab are typed characters here, never focus moves.

@@ -1,39 +1,83 @@
 #pragma once
 
-#include "app/Arguments.h"
-#include "pattern/PatternState.h"
+#include "app/Controller.h"
+#include "app/Options.h"
 
+#include <QRect>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class PicMain;
+class ScreenSaver;
 
-// The one window: owns the display's state and the drawing surface that
-// covers its whole client area, and takes every typed character.
-class FrmMain : public QWidget {
+// The one window: the drawing surface over its whole client area, and the
+// platform of the controller, which owns the display's state and takes every
+// typed character.
+class FrmMain : public QWidget, public pruvex::Platform {
   public:
-    explicit FrmMain(const pruvex::Arguments& arguments, QWidget* parent = nullptr);
+    explicit FrmMain(const pruvex::Options& options, QWidget* parent = nullptr);
+    ~FrmMain() override;
+    FrmMain(const FrmMain&) = delete;
+    FrmMain& operator=(const FrmMain&) = delete;
 
-    const pruvex::PatternState& state() const { return State; }
-    PicMain* picture() const { return picMain; }
+    pruvex::Controller& Control() { return Logic; }
+    const pruvex::PatternState& State() const { return Logic.State(); }
+    PicMain* Picture() const { return picMain; }
 
     // The system beep by default; tests count instead.
-    void setBeeper(std::function<void()> beeper) { Beeper = std::move(beeper); }
+    void SetBeeper(std::function<void()> beeper) { Beeper = std::move(beeper); }
+    // Replies of the control channel go to standard output by default.
+    void SetReplyWriter(std::function<void(const std::string&)> writer) {
+        ReplyWriter = std::move(writer);
+    }
+    // Called after each reply, when the channel may take the next line.
+    void SetReplyListener(std::function<void()> listener) { ReplyListener = std::move(listener); }
 
-    // One pass of the key commands for one typed character.
-    void typeCharacter(char32_t character);
-
-    // Brings the caption and the picture up to date with the state.
-    void Redraw();
+    // Platform
+    void SetCaption(const std::string& caption) override;
+    void Repaint() override;
+    void PaintNow() override;
+    void Beep() override { Beeper(); }
+    void ShowWindow() override { show(); }
+    void CloseWindow() override { close(); }
+    std::vector<pruvex::Monitor> Monitors() override;
+    int WindowMonitor() override;
+    void EnterFullScreen(int monitor) override;
+    void LeaveFullScreen() override;
+    bool Settling() override;
+    void ShowPointer(bool shown) override;
+    void StartPointerTimer(int milliseconds) override { PointerTimer.start(milliseconds); }
+    void HoldScreenSaver(bool held) override;
+    void WriteReply(const std::string& line) override;
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool focusNextPrevChild(bool next) override;
 
   private:
-    pruvex::PatternState State;
+    void VisibilityChanged();
+    void CheckSettled();
+
+    pruvex::Controller Logic;
     PicMain* picMain;
     std::function<void()> Beeper;
+    std::function<void(const std::string&)> ReplyWriter;
+    std::function<void()> ReplyListener;
+    std::unique_ptr<ScreenSaver> Saver;
+    QTimer PointerTimer;
+    QRect RestoreGeometry; // the window's place before full screen
+    QRect SettleTarget;    // where a full-screen change is taking the window
+    QTimer SettleTimer;    // gives up waiting for the window manager
 };
+
+// The monitors as numbered for --list-monitors and --fullscreen=N.
+std::vector<pruvex::Monitor> DesktopMonitors();

@@ -1,5 +1,7 @@
 #include "PicMain.h"
 
+#include "app/Controller.h"
+
 #include <QPainter>
 
 namespace {
@@ -9,22 +11,21 @@ QColor ToQColor(pruvex::Colour colour) {
 } // namespace
 
 void PaintPicture(QPainter& painter, const QRect& drawingArea, const pruvex::Picture& picture) {
-    painter.fillRect(drawingArea, ToQColor(picture.Background));
-    painter.setClipRect(drawingArea);
-    for (const pruvex::FilledSquare& square : picture.Squares) {
-        const pruvex::PixelRect& pixels = square.Pixels;
-        if (!pixels.IsEmpty()) {
-            painter.fillRect(drawingArea.left() + pixels.Left, drawingArea.top() + pixels.Top,
-                             pixels.Width(), pixels.Height(), ToQColor(square.Fill));
-        }
+    for (const pruvex::PaintRect& rect :
+         pruvex::PaintPlan(picture, drawingArea.width(), drawingArea.height())) {
+        const pruvex::PixelRect& p = rect.Pixels;
+        painter.fillRect(drawingArea.left() + p.Left, drawingArea.top() + p.Top, p.Width(),
+                         p.Height(), ToQColor(rect.Fill));
     }
 }
 
-PicMain::PicMain(pruvex::PatternState& state, QWidget* parent) : QFrame(parent), State(state) {
+PicMain::PicMain(pruvex::Controller& controller, QWidget* parent)
+    : QFrame(parent), Logic(controller) {
     setObjectName("picMain");
-    setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    setFrameStyle(SunkenFrame);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::ClickFocus);
+    setMouseTracking(true);
 }
 
 void PicMain::paintEvent(QPaintEvent* event) {
@@ -32,10 +33,14 @@ void PicMain::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     const QSize client = window()->size();
     PaintPicture(painter, contentsRect(),
-                 pruvex::Draw(State, static_cast<float>(client.width()),
+                 pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
                               static_cast<float>(client.height())));
 }
 
 void PicMain::focusInEvent(QFocusEvent* /*event*/) {
     window()->setFocus(Qt::OtherFocusReason);
+}
+
+void PicMain::mouseMoveEvent(QMouseEvent* /*event*/) {
+    Logic.PointerMoved();
 }

@@ -6,20 +6,29 @@
 
 class QPainter;
 
-// Paints a picture of the engine on a drawing area: the background over the
-// whole area, then each square's covered pixels, clipped to the area.
+namespace pruvex {
+class Controller;
+}
+
+// Paints a picture of the engine on a drawing area: the background where no
+// square lies, then each square's covered pixels, clipped to the area, so
+// that every pixel is written once.
 void PaintPicture(QPainter& painter, const QRect& drawingArea, const pruvex::Picture& picture);
 
-// The drawing surface: a 2-pixel sunken panel whose inside shows the pattern
-// of the state it is given. It hands the input focus on to its window.
+// The drawing surface: a 2-pixel sunken panel (no frame in full screen)
+// whose inside shows the pattern of the controller's state. It hands the
+// input focus on to its window and reports the pointer's motion.
 class PicMain : public QFrame {
   public:
-    PicMain(pruvex::PatternState& state, QWidget* parent);
+    static constexpr int SunkenFrame = QFrame::WinPanel | QFrame::Sunken;
+
+    PicMain(pruvex::Controller& controller, QWidget* parent);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
-    pruvex::PatternState& State;
+    pruvex::Controller& Logic;
 };

@@ -1,8 +1,9 @@
 // Pruvex on Linux desktops: the flat field and the grid mosaic in a Qt window.
 
+#include "ControlInput.h"
 #include "FrmMain.h"
 #include "Version.h"
-#include "app/Arguments.h"
+#include "app/Options.h"
 #include "pattern/Checked.h"
 #include "pattern/Icon.h"
 
@@ -11,19 +12,30 @@
 #include <QImage>
 #include <QMessageBox>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 namespace {
 
 constexpr int NoDisplayExitStatus = 1;
+constexpr int BadOptionExitStatus = 2;
 
-const char* const Usage = "Usage: pruvex [STEP [LEVEL]]\n"
-                          "Shows a flat field or a grid mosaic as a camera test target.\n"
-                          "  STEP   amount one flat-field key moves the level, 1..255 (default 1)\n"
-                          "  LEVEL  starting flat-field level, 0..255 (default 212)\n"
-                          "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic.\n";
+const char* const Usage =
+    "Usage: pruvex [OPTION...] [STEP [LEVEL]]\n"
+    "Shows a flat field or a grid mosaic as a camera test target.\n"
+    "  STEP   amount one flat-field key moves the level, 1..255 (default 1)\n"
+    "  LEVEL  starting flat-field level, 0..255 (default 212)\n"
+    "Options (anywhere among the numbers):\n"
+    "  --grid             start with the grid mosaic\n"
+    "  --fullscreen[=N]   start full screen, on monitor N (see --list-monitors)\n"
+    "  --list-monitors    print the monitors and their numbers\n"
+    "  --control          take commands on standard input, one reply line each\n"
+    "  --help, --version\n"
+    "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic,\n"
+    "      F11 full screen on or off, Escape leaves full screen.\n";
 
 // Until the application object exists, Qt's messages are the platform
 // plugin's attempts at a display; only its final failure is worth one line.
@@ -76,16 +88,23 @@ void ShowFatalError(const char* line) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const std::string text = pruvex::JoinArguments(argc, argv);
-    if (text == "--help" || text == "-h") {
+    const pruvex::Options options = pruvex::ReadOptions(pruvex::JoinArguments(argc, argv));
+    if (!options.Error.empty()) {
+        std::fprintf(stderr, "pruvex: %s\n", options.Error.c_str());
+        return BadOptionExitStatus;
+    }
+    if (options.Help) {
         std::fputs(Usage, stdout);
         return EXIT_SUCCESS;
     }
-    if (text == "--version") {
+    if (options.Version) {
         std::printf("%s %s\n", PRUVEX_PRODUCT_NAME, PRUVEX_VERSION);
         return EXIT_SUCCESS;
     }
-    const pruvex::Arguments arguments = pruvex::ReadArguments(text);
+    const std::string warning = pruvex::UnknownOptionWarning(options);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    }
 
     KeepDevicePixels();
     qInstallMessageHandler(StartupMessages);
@@ -98,7 +117,27 @@ int main(int argc, char** argv) {
     pruvex::SetFatalReporter(ShowFatalError);
     QApplication::setWindowIcon(ApplicationIcon());
 
-    FrmMain frmMain(arguments);
-    frmMain.show();
+    const std::vector<pruvex::Monitor> monitors = DesktopMonitors();
+    if (options.ListMonitors) {
+        for (std::size_t i = 0; i < monitors.size(); ++i) {
+            std::printf("%s\n", pruvex::MonitorLine(static_cast<int>(i) + 1, monitors[i]).c_str());
+        }
+        return EXIT_SUCCESS;
+    }
+    if (options.FullScreenMonitor > static_cast<int>(monitors.size())) {
+        std::fprintf(stderr,
+                     "pruvex: there is no monitor %d; this desktop has %zu (see --list-monitors)\n",
+                     options.FullScreenMonitor, monitors.size());
+        return BadOptionExitStatus;
+    }
+
+    FrmMain frmMain(options);
+    std::unique_ptr<ControlInput> control;
+    if (options.Control) {
+        // A reader that has gone away ends the replies, not the program.
+        std::signal(SIGPIPE, SIG_IGN);
+        control = std::make_unique<ControlInput>(frmMain);
+    }
+    frmMain.Control().Show();
     return QApplication::exec();
 }

@@ -21,7 +21,7 @@ QRgb Rgb(pruvex::Colour colour) {
 
 // The drawing area of picMain as the widget paints it.
 QImage DrawingArea(FrmMain& frmMain) {
-    QWidget* picMain = frmMain.picture();
+    QWidget* picMain = frmMain.Picture();
     const QImage whole = picMain->grab().toImage().convertToFormat(QImage::Format_RGB32);
     return whole.copy(Frame, Frame, whole.width() - 2 * Frame, whole.height() - 2 * Frame);
 }
@@ -75,12 +75,12 @@ class FrmMainTest : public QObject {
 
   private slots:
     void startsAt776By520CoveredByPicMain() {
-        FrmMain frmMain(pruvex::Arguments{});
+        FrmMain frmMain(pruvex::Options{});
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         QCOMPARE(frmMain.size(), QSize(776, 520));
-        QCOMPARE(frmMain.picture()->geometry(), frmMain.rect());
-        QCOMPARE(frmMain.picture()->contentsRect(), QRect(2, 2, 772, 516));
+        QCOMPARE(frmMain.Picture()->geometry(), frmMain.rect());
+        QCOMPARE(frmMain.Picture()->contentsRect(), QRect(2, 2, 772, 516));
         QCOMPARE(frmMain.windowTitle(), "Flat @212:" + FlatInstruction);
         const QImage area = DrawingArea(frmMain);
         QCOMPARE(area.size(), QSize(772, 516));
@@ -100,7 +100,7 @@ class FrmMainTest : public QObject {
         QFETCH(QString, arguments);
         QFETCH(QRgb, colour);
         QFETCH(QString, caption);
-        FrmMain frmMain(pruvex::ReadArguments(arguments.toStdString()));
+        FrmMain frmMain(pruvex::ReadOptions(arguments.toStdString()));
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         QCOMPARE(frmMain.windowTitle(), caption + FlatInstruction);
@@ -109,14 +109,14 @@ class FrmMainTest : public QObject {
     }
 
     void resizeKeepsTheSurfaceOverTheClientArea() {
-        FrmMain frmMain(pruvex::Arguments{});
+        FrmMain frmMain(pruvex::Options{});
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         for (const QSize size :
              {QSize(300, 200), QSize(1100, 90), QSize(10, 10), QSize(776, 520)}) {
             frmMain.resize(size);
             QCOMPARE(frmMain.size(), size);
-            QCOMPARE(frmMain.picture()->geometry(), frmMain.rect());
+            QCOMPARE(frmMain.Picture()->geometry(), frmMain.rect());
             const QImage area = DrawingArea(frmMain);
             QCOMPARE(area.size(), size - QSize(4, 4));
             QCOMPARE(FirstDifference(area, [](int, int) { return qRgb(212, 96, 145); }), QString());
@@ -124,15 +124,15 @@ class FrmMainTest : public QObject {
     }
 
     void clickOnThePictureLeavesTheFocusOnTheWindow() {
-        FrmMain frmMain(pruvex::Arguments{});
+        FrmMain frmMain(pruvex::Options{});
         frmMain.show();
         frmMain.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&frmMain));
         QCOMPARE(QApplication::focusWidget(), &frmMain);
-        QTest::mouseClick(frmMain.picture(), Qt::LeftButton, {}, QPoint(100, 100));
+        QTest::mouseClick(frmMain.Picture(), Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(QApplication::focusWidget(), &frmMain);
         QTest::keyClicks(QApplication::focusWidget(), "+");
-        QCOMPARE(frmMain.state().FlatLevel, 213);
+        QCOMPARE(frmMain.State().FlatLevel, 213);
     }
 
     void keySequences_data() {
@@ -146,19 +146,19 @@ class FrmMainTest : public QObject {
     void keySequences() {
         QFETCH(int, index);
         const auto& sequence = pruvex::testing::KeySequences[index];
-        FrmMain frmMain(pruvex::ReadArguments(sequence.Arguments));
+        FrmMain frmMain(pruvex::ReadOptions(sequence.Arguments));
         int beeps = 0;
-        frmMain.setBeeper([&] { ++beeps; });
+        frmMain.SetBeeper([&] { ++beeps; });
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         for (const char character : sequence.Typed) {
             Type(&frmMain, character);
         }
-        QCOMPARE(frmMain.state().FlatLevel, sequence.FlatLevel);
-        QCOMPARE(frmMain.state().GridLevel, sequence.GridLevel);
-        QCOMPARE(frmMain.state().Mode, std::string(sequence.Mode));
+        QCOMPARE(frmMain.State().FlatLevel, sequence.FlatLevel);
+        QCOMPARE(frmMain.State().GridLevel, sequence.GridLevel);
+        QCOMPARE(frmMain.State().Mode, std::string(sequence.Mode));
         QCOMPARE(beeps, sequence.Beeps);
-        const bool flat = frmMain.state().Mode == "F";
+        const bool flat = frmMain.State().Mode == "F";
         const QString expected =
             flat ? QString("Flat @%1:").arg(sequence.FlatLevel) + FlatInstruction
                  : QString("Grid @%1:").arg(sequence.GridLevel) + GridInstruction;
@@ -166,24 +166,24 @@ class FrmMainTest : public QObject {
     }
 
     void keysWithoutACharacterDoNothing() {
-        FrmMain frmMain(pruvex::Arguments{});
+        FrmMain frmMain(pruvex::Options{});
         int beeps = 0;
-        frmMain.setBeeper([&] { ++beeps; });
+        frmMain.SetBeeper([&] { ++beeps; });
         frmMain.show();
         for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_F5, Qt::Key_Shift,
                                   Qt::Key_Control, Qt::Key_PageDown}) {
             QTest::sendKeyEvent(QTest::Click, &frmMain, key, QString(), Qt::NoModifier);
         }
         QCOMPARE(beeps, 0);
-        QCOMPARE(frmMain.state().FlatLevel, 212);
+        QCOMPARE(frmMain.State().FlatLevel, 212);
         // Ctrl with a letter arrives as a control character and beeps.
         QTest::sendKeyEvent(QTest::Click, &frmMain, Qt::Key_A, QString(QChar(1)),
                             Qt::ControlModifier);
         QCOMPARE(beeps, 1);
-        QCOMPARE(frmMain.state().FlatLevel, 212);
+        QCOMPARE(frmMain.State().FlatLevel, 212);
         // A key that produces several characters is one pass per character.
         QTest::sendKeyEvent(QTest::Click, &frmMain, Qt::Key_unknown, "+z+", Qt::NoModifier);
-        QCOMPARE(frmMain.state().FlatLevel, 215);
+        QCOMPARE(frmMain.State().FlatLevel, 215);
     }
 
     void gridPixels_data() {
@@ -200,8 +200,7 @@ class FrmMainTest : public QObject {
         QFETCH(QSize, client);
         QFETCH(int, pitch);
         QFETCH(int, gridLevel);
-        pruvex::Arguments arguments;
-        FrmMain frmMain(arguments);
+        FrmMain frmMain(pruvex::Options{});
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         frmMain.resize(client);
@@ -212,11 +211,11 @@ class FrmMainTest : public QObject {
         for (int i = 25; i > gridLevel; --i) {
             Type(&frmMain, '-');
         }
-        QCOMPARE(frmMain.state().GridLevel, gridLevel);
+        QCOMPARE(frmMain.State().GridLevel, gridLevel);
         const QImage area = DrawingArea(frmMain);
-        QCOMPARE(frmMain.state().Pitch, pitch);
+        QCOMPARE(frmMain.State().Pitch, pitch);
 
-        const pruvex::PatternState& state = frmMain.state();
+        const pruvex::PatternState& state = frmMain.State();
         const auto expected = [&](int x, int y) -> QRgb {
             const std::optional<int> level = pruvex::testing::ModelLevelAt(x, y, pitch, gridLevel);
             return level ? Rgb(pruvex::LevelColour(static_cast<std::int16_t>(*level), state))
@@ -232,7 +231,7 @@ class FrmMainTest : public QObject {
     }
 
     void switchingModesLeavesNoTrace() {
-        FrmMain frmMain(pruvex::Arguments{});
+        FrmMain frmMain(pruvex::Options{});
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         Type(&frmMain, 'G');
@@ -245,14 +244,14 @@ class FrmMainTest : public QObject {
     }
 
     void tinyWindowsShowAtMostASliver() {
-        FrmMain frmMain(pruvex::Arguments{});
+        FrmMain frmMain(pruvex::Options{});
         frmMain.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         Type(&frmMain, 'g');
         for (const QSize size : {QSize(800, 36), QSize(800, 24), QSize(38, 300), QSize(6, 6)}) {
             frmMain.resize(size);
             const QImage area = DrawingArea(frmMain);
-            QVERIFY(frmMain.state().Pitch <= 0);
+            QVERIFY(frmMain.State().Pitch <= 0);
             QCOMPARE(FirstDifference(area, [](int, int) { return qRgb(255, 255, 255); }),
                      QString());
         }

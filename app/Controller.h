@@ -1,0 +1,85 @@
+#pragma once
+
+// The application's logic, shared by every shell: it owns the display's
+// state, takes typed characters, keys without a character, pointer and
+// window events and control commands, and tells the shell what to do through
+// Platform.
+
+#include "Options.h"
+#include "Platform.h"
+#include "pattern/PatternState.h"
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace pruvex {
+
+// Keys that type no character but do something.
+enum class Key { FullScreen, Other };
+
+// The pointer hides over the picture after this long without motion.
+inline constexpr int PointerIdleMilliseconds = 2000;
+
+class Controller {
+  public:
+    Controller(Platform& platform, const Options& options);
+
+    PatternState& State() { return Pattern; }
+    const PatternState& State() const { return Pattern; }
+    bool IsFullScreen() const { return InFullScreen; }
+
+    // Shows the window, full screen when the options ask for it.
+    void Show();
+    // The caption for the state, and a repaint.
+    void Redraw();
+
+    void TypeCharacter(char32_t character);
+    void PressKey(Key key);
+    void PointerMoved();
+    void PointerIdle();
+    // Shown and not minimised (true), or minimised or hidden (false).
+    void WindowVisible(bool visible);
+    void WindowClosed();
+
+    void EnterFullScreen(int monitor);
+    void LeaveFullScreen();
+
+    // One line of the control channel (without its line end): applies it and
+    // replies through the platform, at once or, while the window's geometry
+    // settles, on Settled().
+    void Command(std::string_view line);
+    // A line longer than the channel takes: replied to as an error.
+    void CommandTooLong();
+    void Settled();
+    // While true, the shell holds back the next line.
+    bool ReplyPending() const { return AwaitingReply; }
+
+  private:
+    struct Outcome {
+        std::string Error;
+        bool Quit = false;
+    };
+    Outcome Apply(std::string_view line);
+    void ReplyError(const std::string& error);
+
+    Platform& Shell;
+    PatternState Pattern;
+    bool StartFullScreen = false;
+    int StartMonitor = 0;
+    bool InFullScreen = false;
+    bool PointerShown = true;
+    bool ScreenSaverHeld = false;
+    bool Closed = false;
+
+    long LineNumber = 0;
+    bool AwaitingReply = false;
+    bool QuitPending = false;
+    std::chrono::steady_clock::time_point CommandStart;
+};
+
+// The reply to a command that succeeded: the state as JSON on one line.
+std::string StateReply(const PatternState& state, bool fullScreen, double milliseconds);
+std::string ErrorReply(const std::string& error, long line);
+
+} // namespace pruvex

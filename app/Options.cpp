@@ -1,0 +1,87 @@
+#include "Options.h"
+
+#include <charconv>
+
+namespace pruvex {
+
+const char* const OptionNames =
+    "--grid, --fullscreen[=N], --list-monitors, --control, --help, --version";
+
+namespace {
+
+constexpr std::string_view FullScreenWithMonitor = "--fullscreen=";
+
+// The N of "--fullscreen=N": a whole number from 1, digits only.
+bool ReadMonitorNumber(std::string_view text, int& number) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos) {
+        return false;
+    }
+    std::from_chars(text.data(), text.data() + text.size(), number);
+    return number >= 1;
+}
+
+// Takes one field as an option; false when it is an ordinary field.
+bool TakeOption(std::string_view field, Options& options) {
+    if (field == "--grid") {
+        options.Grid = true;
+    } else if (field == "--fullscreen") {
+        options.FullScreen = true;
+        options.FullScreenMonitor = 0;
+    } else if (field.substr(0, FullScreenWithMonitor.size()) == FullScreenWithMonitor) {
+        const std::string_view number = field.substr(FullScreenWithMonitor.size());
+        options.FullScreen = true;
+        if (!ReadMonitorNumber(number, options.FullScreenMonitor) && options.Error.empty()) {
+            options.Error = "--fullscreen=N needs a monitor number from 1 (got \"" +
+                            std::string(number) + "\"); --list-monitors shows the numbers";
+        }
+    } else if (field == "--list-monitors") {
+        options.ListMonitors = true;
+    } else if (field == "--control") {
+        options.Control = true;
+    } else if (field == "--help") {
+        options.Help = true;
+    } else if (field == "--version") {
+        options.Version = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Options ReadOptions(std::string_view text) {
+    Options options;
+    if (text == "-h") {
+        options.Help = true;
+        return options;
+    }
+    std::vector<std::string_view> fields;
+    for (const std::string_view field : SplitFields(text)) {
+        if (TakeOption(field, options)) {
+            continue;
+        }
+        if (field.size() > 2 && field.substr(0, 2) == "--") {
+            options.UnknownOptions.emplace_back(field);
+        }
+        fields.push_back(field);
+    }
+    options.Numbers = ReadFields(fields);
+    return options;
+}
+
+std::string UnknownOptionWarning(const Options& options) {
+    if (options.UnknownOptions.empty()) {
+        return {};
+    }
+    std::string line = "pruvex: warning: unknown option";
+    line += options.UnknownOptions.size() > 1 ? "s" : "";
+    for (const std::string& option : options.UnknownOptions) {
+        line += " " + option;
+    }
+    line += " read as a number field (it counts as 0); the options are ";
+    line += OptionNames;
+    return line;
+}
+
+} // namespace pruvex

@@ -1,0 +1,35 @@
+#pragma once
+
+// Options of the command line: fields that are exactly one of the option
+// names are taken out before the rest is read as "[STEP [LEVEL]]".
+
+#include "Arguments.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pruvex {
+
+struct Options {
+    Arguments Numbers;         // STEP and LEVEL from the fields that are not options
+    bool Grid = false;         // --grid: start in mode "G"
+    bool FullScreen = false;   // --fullscreen or --fullscreen=N
+    int FullScreenMonitor = 0; // N of --fullscreen=N; 0: the monitor the window opens on
+    bool ListMonitors = false; // --list-monitors
+    bool Control = false;      // --control: commands on standard input
+    bool Help = false;         // --help, or "-h" as the whole text
+    bool Version = false;      // --version
+    std::vector<std::string> UnknownOptions; // "--word" fields read as ordinary fields
+    std::string Error;                       // a malformed option: one line for the error output
+};
+
+// The names a user can give, for messages.
+extern const char* const OptionNames;
+
+Options ReadOptions(std::string_view text);
+
+// One warning line (no line end) for the unknown "--word" fields, or "".
+std::string UnknownOptionWarning(const Options& options);
+
+} // namespace pruvex

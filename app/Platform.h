@@ -1,0 +1,49 @@
+#pragma once
+
+// What a shell does for the controller: the window, the system's services
+// and the display server, behind one small interface. Each shell implements
+// it with a few lines of its own toolkit.
+
+#include "Monitors.h"
+
+#include <string>
+#include <vector>
+
+namespace pruvex {
+
+class Platform {
+  public:
+    virtual ~Platform() = default;
+
+    virtual void SetCaption(const std::string& caption) = 0;
+    // Schedules a paint of the picture; the paint reads the state.
+    virtual void Repaint() = 0;
+    // Paints now and returns once the display server holds the picture.
+    virtual void PaintNow() = 0;
+    virtual void Beep() = 0;
+
+    virtual void ShowWindow() = 0;
+    virtual void CloseWindow() = 0;
+    // The monitors, numbered (NumberMonitors), and the number of the one
+    // that holds most of the window.
+    virtual std::vector<Monitor> Monitors() = 0;
+    virtual int WindowMonitor() = 0;
+    // Full screen on monitor N (1-based): no frame, no border, the picture
+    // covers the monitor. Leaving gives back the window as it was before.
+    virtual void EnterFullScreen(int monitor) = 0;
+    virtual void LeaveFullScreen() = 0;
+    // The window's geometry is changing (full screen entered or left); the
+    // shell calls Controller::Settled() once it is done.
+    virtual bool Settling() = 0;
+
+    virtual void ShowPointer(bool shown) = 0;
+    // One-shot: the shell calls Controller::PointerIdle() when it expires.
+    // Starting it again restarts it.
+    virtual void StartPointerTimer(int milliseconds) = 0;
+    virtual void HoldScreenSaver(bool held) = 0;
+
+    // One reply line of the control channel, without its line end.
+    virtual void WriteReply(const std::string& line) = 0;
+};
+
+} // namespace pruvex

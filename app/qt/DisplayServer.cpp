@@ -1,0 +1,102 @@
+#include "DisplayServer.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QGuiApplication>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/scrnsaver.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* const SaverService = "org.freedesktop.ScreenSaver";
+const char* const SaverPath = "/org/freedesktop/ScreenSaver";
+
+QNativeInterface::QX11Application* X11() {
+    auto* application = qGuiApp;
+    return application != nullptr
+               ? application->nativeInterface<QNativeInterface::QX11Application>()
+               : nullptr;
+}
+
+// Only a session that has a bus is asked: without one, the bus library
+// would start a program to find it.
+bool HasSessionBus() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    return address != nullptr && std::strlen(address) > 0;
+}
+
+} // namespace
+
+void SyncWithDisplay() {
+    QNativeInterface::QX11Application* x11 = X11();
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return;
+    }
+    xcb_connection_t* connection = x11->connection();
+    xcb_flush(connection);
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+ScreenSaver::~ScreenSaver() {
+    Hold(false);
+}
+
+void ScreenSaver::Hold(bool held) {
+    if (held == Held) {
+        return;
+    }
+    Held = held;
+    QNativeInterface::QX11Application* x11 = X11();
+    if (x11 != nullptr && x11->display() != nullptr) {
+        int event = 0;
+        int error = 0;
+        if (XScreenSaverQueryExtension(x11->display(), &event, &error)) {
+            XScreenSaverSuspend(x11->display(), held ? True : False);
+            XFlush(x11->display());
+        }
+    }
+    if (!HasSessionBus()) {
+        return;
+    }
+    if (!held) {
+        UnInhibit();
+        return;
+    }
+    if (InhibitPending) {
+        return; // the reply still to come is kept now
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(SaverService, SaverPath, SaverService, "Inhibit");
+    call << QStringLiteral("Pruvex") << QStringLiteral("Showing a camera test target");
+    InhibitPending = true;
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished) {
+                const QDBusPendingReply<unsigned> reply = *finished;
+                finished->deleteLater();
+                InhibitPending = false;
+                Cookie = reply.isValid() ? reply.value() : 0;
+                if (!Held) {
+                    UnInhibit(); // released while the call was on its way
+                }
+            });
+}
+
+void ScreenSaver::UnInhibit() {
+    if (Cookie == 0) {
+        return;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(SaverService, SaverPath, SaverService, "UnInhibit");
+    call << Cookie;
+    Cookie = 0;
+    QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
+}
