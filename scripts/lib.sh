@@ -5,14 +5,18 @@ set -eu
 cd "$(dirname "$0")/.."
 
 # Packages for building the program and running every test.
-BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins"
-TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev xvfb openbox
+BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libxss-dev zlib1g-dev"
+TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev libxfixes-dev
+x11-xserver-utils xvfb openbox
 python3"
 # The sanitizer build, the fuzzers, static analysis and the system-call trace.
 HARDENING_PACKAGES="clang-14 libclang-rt-14-dev clang-tidy-14 strace dbus-daemon"
 # Cross-building Pruvex.exe and testing it under Wine.
-WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-wine wine64 fonts-wine icoutils"
+MINGW_PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64"
+WINDOWS_PACKAGES="$MINGW_PACKAGES wine wine64 fonts-wine icoutils"
+# Making the .deb (dpkg-shlibdeps finds its Depends, file finds the binaries)
+# and checking it, its desktop entry, AppStream metadata and man page.
+PACKAGE_PACKAGES="dpkg-dev file desktop-file-utils appstream lintian man-db groff-base"
 
 ensure_packages() {
     missing=""

@@ -2,7 +2,8 @@
 # Runs a command inside a private X session: a virtual X server and the
 # openbox window manager, both started here and stopped on the way out.
 #   run-under-x.sh COMMAND [ARGS...]
-# PRUVEX_XVFB_SCREEN sets the screen (default 1920x1080x24); the command finds
+# PRUVEX_XVFB_SCREEN sets the screen (default 1920x1080x24, 3200x1200x24 with
+# two monitors); the command finds
 # the server's process id in PRUVEX_XVFB_PID.
 set -eu
 
@@ -17,8 +18,11 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+default_screen=1920x1080x24
+[ "${PRUVEX_MONITORS:-}" = two ] && default_screen=3200x1200x24
+
 # -displayfd picks a free display number and writes it once the server is up.
-Xvfb -displayfd 3 -screen 0 "${PRUVEX_XVFB_SCREEN:-1920x1080x24}" -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 "${PRUVEX_XVFB_SCREEN:-$default_screen}" -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb=$!
 PRUVEX_XVFB_PID=$xvfb
 export PRUVEX_XVFB_PID
@@ -34,6 +38,14 @@ while [ ! -s "$tmp/display" ]; do
 done
 DISPLAY=":$(cat "$tmp/display")"
 export DISPLAY
+# PRUVEX_MONITORS=two: two monitors of different sizes side by side on one
+# 3200 x 1200 screen, 1920 x 1200 at +0+0 and 1280 x 1024 at +1920+0.
+if [ "${PRUVEX_MONITORS:-}" = two ]; then
+    xrandr --setmonitor one 1920/508x1200/318+0+0 screen >/dev/null
+    xrandr --setmonitor two 1280/338x1024/270+1920+0 none >/dev/null
+    xrandr --query >/dev/null
+fi
+
 # A private runtime folder, as a desktop session's login provides.
 mkdir -m 700 "$tmp/runtime"
 XDG_RUNTIME_DIR="$tmp/runtime"
