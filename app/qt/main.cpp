@@ -4,6 +4,7 @@
 #include "FrmMain.h"
 #include "Version.h"
 #include "app/Options.h"
+#include "app/PlatformChoice.h"
 #include "pattern/Checked.h"
 #include "pattern/Icon.h"
 
@@ -52,6 +53,17 @@ void StartupMessages(QtMsgType type, const QMessageLogContext& /*context*/,
                  display != nullptr ? display : "unset", wayland != nullptr ? wayland : "unset");
     std::fflush(stderr);
     std::_Exit(NoDisplayExitStatus);
+}
+
+// A native Wayland window where a compositor answers, since only there can
+// the picture be exact at an output scale of 2 or more; X11 otherwise. The
+// user's own QT_QPA_PLATFORM comes first.
+void ChooseDisplayServer() {
+    const pruvex::PlatformEnvironment environment{std::getenv("QT_QPA_PLATFORM"),
+                                                  std::getenv("WAYLAND_DISPLAY"),
+                                                  std::getenv("XDG_RUNTIME_DIR")};
+    qputenv("QT_QPA_PLATFORM",
+            QByteArray::fromStdString(pruvex::ChoosePlatform(environment, pruvex::SocketAccepts)));
 }
 
 // Every pixel is a device pixel: no toolkit scaling stretches the picture or
@@ -106,6 +118,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", warning.c_str());
     }
 
+    ChooseDisplayServer();
     KeepDevicePixels();
     qInstallMessageHandler(StartupMessages);
     // Qt sees the program name only: the numbers are ours, and options such
