@@ -1,0 +1,63 @@
+#pragma once
+
+// A platform that does nothing but write down what the controller asks of
+// it, for the controller's unit tests and the command fuzzer.
+
+#include "app/Platform.h"
+
+#include <string>
+#include <vector>
+
+namespace pruvex::testing {
+
+class FakePlatform : public Platform {
+  public:
+    std::vector<std::string> Calls; // in order, e.g. "beep", "fullscreen 2"
+    std::vector<std::string> Replies;
+    std::string Caption;
+    std::vector<Monitor> Screens{{"one", 0, 0, 1920, 1200, true},
+                                 {"two", 1920, 0, 1280, 1024, false}};
+    int HoldingMonitor = 1;
+    bool GeometryChanging = false; // Settling() while a full-screen change runs
+
+    void SetCaption(const std::string& caption) override { Caption = caption; }
+    void Repaint() override { Calls.emplace_back("repaint"); }
+    void PaintNow() override { Calls.emplace_back("paint now"); }
+    void Beep() override { Calls.emplace_back("beep"); }
+    void ShowWindow() override { Calls.emplace_back("show"); }
+    void CloseWindow() override { Calls.emplace_back("close"); }
+    std::vector<Monitor> Monitors() override { return Screens; }
+    int WindowMonitor() override { return HoldingMonitor; }
+    void EnterFullScreen(int monitor) override {
+        Calls.push_back("fullscreen " + std::to_string(monitor));
+    }
+    void LeaveFullScreen() override { Calls.emplace_back("window"); }
+    bool Settling() override { return GeometryChanging; }
+    void ShowPointer(bool shown) override {
+        Calls.emplace_back(shown ? "pointer shown" : "pointer hidden");
+    }
+    void StartPointerTimer(int milliseconds) override {
+        Calls.push_back("timer " + std::to_string(milliseconds));
+    }
+    void HoldScreenSaver(bool held) override {
+        Calls.emplace_back(held ? "saver held" : "saver released");
+    }
+    void WriteReply(const std::string& line) override {
+        Calls.emplace_back("reply");
+        Replies.push_back(line);
+    }
+
+    // The calls other than repaints since the last Take.
+    std::vector<std::string> Take() {
+        std::vector<std::string> taken;
+        for (const std::string& call : Calls) {
+            if (call != "repaint") {
+                taken.push_back(call);
+            }
+        }
+        Calls.clear();
+        return taken;
+    }
+};
+
+} // namespace pruvex::testing

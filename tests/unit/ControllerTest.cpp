@@ -1,0 +1,296 @@
+#include "app/Controller.h"
+#include "FakePlatform.h"
+#include "app/ControlChannel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using pruvex::Controller;
+using pruvex::Key;
+using pruvex::ReadOptions;
+using pruvex::testing::FakePlatform;
+using Calls = std::vector<std::string>;
+
+// An event given to the controller: a typed character, F11 ("<F11>"),
+// pointer motion ("<move>"), the pointer timer ("<idle>"), the window shown
+// or minimised ("<shown>", "<minimised>"), closed ("<closed>").
+void Give(Controller& controller, const std::string& event) {
+    if (event == "<F11>") {
+        controller.PressKey(Key::FullScreen);
+    } else if (event == "<other key>") {
+        controller.PressKey(Key::Other);
+    } else if (event == "<move>") {
+        controller.PointerMoved();
+    } else if (event == "<idle>") {
+        controller.PointerIdle();
+    } else if (event == "<shown>") {
+        controller.WindowVisible(true);
+    } else if (event == "<minimised>") {
+        controller.WindowVisible(false);
+    } else if (event == "<closed>") {
+        controller.WindowClosed();
+    } else {
+        for (const char c : event) {
+            controller.TypeCharacter(static_cast<unsigned char>(c));
+        }
+    }
+}
+
+struct EventCase {
+    const char* Name;
+    const char* Arguments;
+    std::vector<std::string> Events;
+    Calls Expected; // the calls of the events, repaints left out
+};
+
+class EventTable : public testing::TestWithParam<EventCase> {};
+
+TEST_P(EventTable, AsksThePlatform) {
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions(GetParam().Arguments));
+    controller.Show();
+    platform.Take();
+    for (const std::string& event : GetParam().Events) {
+        Give(controller, event);
+    }
+    EXPECT_EQ(platform.Take(), GetParam().Expected);
+}
+
+const std::string Escape = "\x1b";
+
+INSTANTIATE_TEST_SUITE_P(
+    Events, EventTable,
+    testing::Values(
+        EventCase{
+            "F11TogglesOnTheWindowsMonitor", "", {"<F11>", "<F11>"}, {"fullscreen 1", "window"}},
+        EventCase{"EscapeLeavesFullScreenWithoutABeep",
+                  "",
+                  {"<F11>", Escape},
+                  {"fullscreen 1", "window"}},
+        EventCase{"EscapeInAWindowBeeps", "", {Escape}, {"beep"}},
+        EventCase{
+            "EscapeTwiceLeavesThenBeeps", "--fullscreen=2", {Escape, Escape}, {"window", "beep"}},
+        EventCase{"OtherKeysDoNothing", "", {"<other key>"}, {}},
+        EventCase{"PointerHidesWhenIdleAndShowsOnMotion",
+                  "",
+                  {"<idle>", "<idle>", "<move>", "<move>"},
+                  {"pointer hidden", "pointer shown", "timer 2000", "timer 2000"}},
+        EventCase{"ScreenSaverHeldWhileShownOnly",
+                  "",
+                  {"<shown>", "<shown>", "<minimised>", "<shown>", "<closed>", "<shown>"},
+                  {"saver held", "saver released", "saver held", "saver released"}},
+        EventCase{"NeverHeldNothingReleased", "", {"<minimised>", "<closed>"}, {}}),
+    [](const testing::TestParamInfo<EventCase>& param) { return std::string(param.param.Name); });
+
+TEST(Controller, ShowsAsTheOptionsSay) {
+    const std::pair<const char*, Calls> cases[] = {
+        {"", {"show", "timer 2000"}},
+        {"--fullscreen", {"fullscreen 1", "timer 2000"}},
+        {"5 --fullscreen=2 100", {"fullscreen 2", "timer 2000"}},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        FakePlatform platform;
+        Controller controller(platform, ReadOptions(arguments));
+        controller.Show();
+        EXPECT_EQ(platform.Take(), expected) << arguments;
+        EXPECT_EQ(controller.IsFullScreen(), expected[0] != "show") << arguments;
+    }
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions("--grid 5 100"));
+    controller.Show();
+    EXPECT_EQ(platform.Caption.substr(0, 9), "Grid @25:");
+    EXPECT_EQ(controller.State().LevelStep, 5);
+    EXPECT_EQ(controller.State().FlatLevel, 100);
+}
+
+// Commands: the state they leave and the reply.
+struct CommandCase {
+    std::vector<std::string> Lines;
+    const char* Reply; // the last reply, or its start for a state reply
+    int FlatLevel;
+    int GridLevel;
+    int LevelStep;
+    const char* Mode;
+};
+
+class CommandTable : public testing::TestWithParam<CommandCase> {};
+
+TEST_P(CommandTable, RepliesAndChanges) {
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions("2 100"));
+    controller.Show();
+    for (const std::string& line : GetParam().Lines) {
+        controller.Command(line);
+    }
+    ASSERT_EQ(platform.Replies.size(), GetParam().Lines.size());
+    const std::string& reply = platform.Replies.back();
+    EXPECT_EQ(reply.substr(0, std::string(GetParam().Reply).size()), GetParam().Reply) << reply;
+    EXPECT_EQ(controller.State().FlatLevel, GetParam().FlatLevel);
+    EXPECT_EQ(controller.State().GridLevel, GetParam().GridLevel);
+    EXPECT_EQ(controller.State().LevelStep, GetParam().LevelStep);
+    EXPECT_EQ(controller.State().Mode, GetParam().Mode);
+}
+
+const char* const Ok = "{\"ok\":true,";
+const char* const Range =
+    R"({"ok":false,"error":"level must be an integer from 0 to 255","line":1})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandTable,
+    testing::Values(
+        CommandCase{
+            {"level 213"},
+            R"({"ok":true,"mode":"F","level":213,"step":2,"grid_level":25,"pitch":64,"rgb":[213,97,145],"caption":"Flat @213: Adjust)",
+            213,
+            25,
+            2,
+            "F"},
+        CommandCase{
+            {"grid", "grid-level 178"},
+            R"({"ok":true,"mode":"G","level":100,"step":2,"grid_level":178,"pitch":64,"rgb":[178,81,121])",
+            100,
+            178,
+            2,
+            "G"},
+        CommandCase{{"level 0"}, Ok, 0, 25, 2, "F"},
+        CommandCase{{"level 255\r"}, Ok, 255, 25, 2, "F"},
+        CommandCase{{"step 255", "keys +"}, Ok, 100, 25, 255, "F"},
+        CommandCase{{"keys ++Gz-aQ\xc3\xa9"}, Ok, 104, 24, 2, "G"},
+        CommandCase{{"grid", "flat", "state"}, Ok, 100, 25, 2, "F"},
+        CommandCase{{"level 256"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level 12.5"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level 1e2"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level 0x10"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level -0"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level +5"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level 05"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level 5 6"}, Range, 100, 25, 2, "F"},
+        CommandCase{{"level  5"},
+                    R"({"ok":false,"error":"words are separated by one space")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"grid-level 179"},
+                    R"({"ok":false,"error":"grid-level must be an integer from 0 to 178")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"step 0"},
+                    R"({"ok":false,"error":"step must be an integer from 1 to 255")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{""}, R"({"ok":false,"error":"empty line)", 100, 25, 2, "F"},
+        CommandCase{{"\r"}, R"({"ok":false,"error":"empty line)", 100, 25, 2, "F"},
+        CommandCase{
+            {"LEVEL 5"}, R"({"ok":false,"error":"unknown command \"LEVEL\")", 100, 25, 2, "F"},
+        CommandCase{
+            {"grid now"}, R"({"ok":false,"error":"grid takes no argument")", 100, 25, 2, "F"},
+        CommandCase{{"keys"}, R"({"ok":false,"error":"keys needs TEXT)", 100, 25, 2, "F"},
+        CommandCase{{"keys +\xc3"},
+                    R"({"ok":false,"error":"keys TEXT must be valid UTF-8")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"keys +\xed\xa0\x80"},
+                    R"({"ok":false,"error":"keys TEXT must be valid UTF-8")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"keys +\xc0\xab"},
+                    R"({"ok":false,"error":"keys TEXT must be valid UTF-8")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"level \xc3\xa9"},
+                    R"({"ok":false,"error":"commands are printable ASCII)",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{std::string("keys +\0+", 8)},
+                    R"({"ok":false,"error":"the line holds a NUL byte")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"fullscreen 3"},
+                    R"({"ok":false,"error":"fullscreen N needs a monitor number from 1 to 2")",
+                    100,
+                    25,
+                    2,
+                    "F"},
+        CommandCase{{"grid", "level 7", "bad \"quote\\"},
+                    R"({"ok":false,"error":"unknown command \"bad\"; the commands are)",
+                    7,
+                    25,
+                    2,
+                    "G"}));
+
+TEST(Controller, FullScreenCommandsRepliedOnceSettled) {
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions(""));
+    controller.Show();
+    platform.Take();
+    platform.GeometryChanging = true;
+    controller.Command("fullscreen 2");
+    EXPECT_TRUE(controller.ReplyPending());
+    EXPECT_EQ(platform.Take(), (Calls{"fullscreen 2"}));
+    platform.GeometryChanging = false;
+    controller.Settled();
+    EXPECT_FALSE(controller.ReplyPending());
+    EXPECT_EQ(platform.Take(), (Calls{"paint now", "reply"}));
+    EXPECT_NE(platform.Replies.back().find("\"fullscreen\":true"), std::string::npos);
+    controller.Command("window");
+    controller.Command("fullscreen");
+    controller.Command("quit");
+    EXPECT_EQ(platform.Take(), (Calls{"window", "paint now", "reply", "fullscreen 1", "paint now",
+                                      "reply", "paint now", "reply", "close"}));
+}
+
+TEST(ControlChannel, SplitsLinesAndSkipsLongOnesWithoutHoldingThem) {
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions(""));
+    pruvex::ControlChannel channel(controller);
+    channel.Feed("level 1");
+    channel.Feed("0\nsta");
+    channel.Pump();
+    EXPECT_EQ(platform.Replies.size(), 1U);
+    EXPECT_EQ(controller.State().FlatLevel, 10);
+    channel.Feed("te\n" + std::string(pruvex::LongestCommandLine, 'x') + "\n");
+    channel.Feed(std::string(5000, 'y'));
+    channel.Feed(std::string(5000, 'y') + "\nlevel 11");
+    channel.Pump();
+    ASSERT_EQ(platform.Replies.size(), 4U);
+    EXPECT_NE(platform.Replies[2].find("unknown command"), std::string::npos); // 4096 bytes: taken
+    EXPECT_NE(platform.Replies[3].find("longer than 4096 bytes"), std::string::npos);
+    EXPECT_NE(platform.Replies[3].find("\"line\":4"), std::string::npos);
+    channel.EndOfInput();
+    channel.Pump();
+    EXPECT_EQ(controller.State().FlatLevel, 11); // the last line without its end
+    EXPECT_TRUE(channel.Idle());
+
+    platform.GeometryChanging = true;
+    channel.Feed("fullscreen\nlevel 12\n");
+    channel.Pump();
+    EXPECT_FALSE(channel.Idle());
+    EXPECT_EQ(controller.State().FlatLevel, 11); // held back until the reply is out
+    platform.GeometryChanging = false;
+    controller.Settled();
+    channel.Pump();
+    EXPECT_EQ(controller.State().FlatLevel, 12);
+    EXPECT_TRUE(channel.Idle());
+}
+
+} // namespace
