@@ -262,10 +262,14 @@ Controller::Outcome Controller::Apply(std::string_view line) {
     }
     const std::vector<std::string_view> arguments =
         space == line.npos ? std::vector<std::string_view>() : SplitFields(rest);
+    const bool trailingSpace = space != line.npos && rest.empty();
     for (const std::string_view argument : arguments) {
         if (argument.empty()) {
             return {"words are separated by one space"};
         }
+    }
+    if (trailingSpace) {
+        return {"words are separated by one space"};
     }
     const auto noArgument = [&]() -> std::string {
         return arguments.empty() ? "" : std::string(word) + " takes no argument";
