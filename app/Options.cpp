@@ -7,6 +7,20 @@ namespace pruvex {
 const char* const OptionNames =
     "--grid, --fullscreen[=N], --list-monitors, --control, --help, --version";
 
+const char* const UsageText =
+    "Usage: pruvex [OPTION...] [STEP [LEVEL]]\n"
+    "Shows a flat field or a grid mosaic as a camera test target.\n"
+    "  STEP   amount one flat-field key moves the level, 1..255 (default 1)\n"
+    "  LEVEL  starting flat-field level, 0..255 (default 212)\n"
+    "Options (anywhere among the numbers):\n"
+    "  --grid             start with the grid mosaic\n"
+    "  --fullscreen[=N]   start full screen, on monitor N (see --list-monitors)\n"
+    "  --list-monitors    print the monitors and their numbers\n"
+    "  --control          take commands on standard input, one reply line each\n"
+    "  --help, --version\n"
+    "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic,\n"
+    "      F11 full screen on or off, Escape leaves full screen.\n";
+
 namespace {
 
 constexpr std::string_view FullScreenWithMonitor = "--fullscreen=";
@@ -82,6 +96,15 @@ std::string UnknownOptionWarning(const Options& options) {
     line += " read as a number field (it counts as 0); the options are ";
     line += OptionNames;
     return line;
+}
+
+std::string MissingMonitorError(const Options& options, std::size_t monitors) {
+    if (options.FullScreenMonitor <= 0 ||
+        static_cast<std::size_t>(options.FullScreenMonitor) <= monitors) {
+        return {};
+    }
+    return "pruvex: there is no monitor " + std::to_string(options.FullScreenMonitor) +
+           "; this desktop has " + std::to_string(monitors) + " (see --list-monitors)";
 }
 
 } // namespace pruvex

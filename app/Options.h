@@ -5,6 +5,7 @@
 
 #include "Arguments.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,9 +28,16 @@ struct Options {
 // The names a user can give, for messages.
 extern const char* const OptionNames;
 
+// The text of --help, each line ended by "\n".
+extern const char* const UsageText;
+
 Options ReadOptions(std::string_view text);
 
 // One warning line (no line end) for the unknown "--word" fields, or "".
 std::string UnknownOptionWarning(const Options& options);
+
+// One error line (no line end) when --fullscreen=N names a monitor that the
+// desktop's count of monitors does not reach, or "".
+std::string MissingMonitorError(const Options& options, std::size_t monitors);
 
 } // namespace pruvex

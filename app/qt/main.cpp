@@ -24,20 +24,6 @@ namespace {
 constexpr int NoDisplayExitStatus = 1;
 constexpr int BadOptionExitStatus = 2;
 
-const char* const Usage =
-    "Usage: pruvex [OPTION...] [STEP [LEVEL]]\n"
-    "Shows a flat field or a grid mosaic as a camera test target.\n"
-    "  STEP   amount one flat-field key moves the level, 1..255 (default 1)\n"
-    "  LEVEL  starting flat-field level, 0..255 (default 212)\n"
-    "Options (anywhere among the numbers):\n"
-    "  --grid             start with the grid mosaic\n"
-    "  --fullscreen[=N]   start full screen, on monitor N (see --list-monitors)\n"
-    "  --list-monitors    print the monitors and their numbers\n"
-    "  --control          take commands on standard input, one reply line each\n"
-    "  --help, --version\n"
-    "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic,\n"
-    "      F11 full screen on or off, Escape leaves full screen.\n";
-
 // Until the application object exists, Qt's messages are the platform
 // plugin's attempts at a display; only its final failure is worth one line.
 void StartupMessages(QtMsgType type, const QMessageLogContext& /*context*/,
@@ -106,7 +92,7 @@ int main(int argc, char** argv) {
         return BadOptionExitStatus;
     }
     if (options.Help) {
-        std::fputs(Usage, stdout);
+        std::fputs(pruvex::UsageText, stdout);
         return EXIT_SUCCESS;
     }
     if (options.Version) {
@@ -137,10 +123,9 @@ int main(int argc, char** argv) {
         }
         return EXIT_SUCCESS;
     }
-    if (options.FullScreenMonitor > static_cast<int>(monitors.size())) {
-        std::fprintf(stderr,
-                     "pruvex: there is no monitor %d; this desktop has %zu (see --list-monitors)\n",
-                     options.FullScreenMonitor, monitors.size());
+    const std::string missing = pruvex::MissingMonitorError(options, monitors.size());
+    if (!missing.empty()) {
+        std::fprintf(stderr, "%s\n", missing.c_str());
         return BadOptionExitStatus;
     }
 
