@@ -1,12 +1,17 @@
-// Writes the application's icon file: three 32-bit images of 16, 32 and 48
-// pixels.
+// Writes the application's icons, each size drawn at that size by the engine:
+// the Windows icon file with three 32-bit images of 16, 32 and 48 pixels, or
+// one PNG image of any size for the desktop's icon theme.
 //
 //   pruvex_icon OUTPUT.ico
+//   pruvex_icon --png SIZE OUTPUT.png
 
+#include "PngFile.h"
 #include "pattern/Icon.h"
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -48,11 +53,36 @@ std::vector<std::uint8_t> Image(int size) {
     return out;
 }
 
+// The icon at size x size pixels as a PNG file.
+bool WritePngIcon(int size, const char* path) {
+    std::vector<std::uint8_t> rgb;
+    for (const pruvex::Colour& colour : pruvex::IconPixels(size)) {
+        rgb.insert(rgb.end(), {colour.Red, colour.Green, colour.Blue});
+    }
+    return pruvex::WritePng(path, size, size, rgb);
+}
+
+constexpr int SmallestPng = 16;
+constexpr int LargestPng = 256;
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--png") == 0) {
+        const int size = std::atoi(argv[2]);
+        if (size < SmallestPng || size > LargestPng) {
+            std::fprintf(stderr, "pruvex_icon: the size must be %d..%d\n", SmallestPng, LargestPng);
+            return 2;
+        }
+        if (!WritePngIcon(size, argv[3])) {
+            std::fprintf(stderr, "pruvex_icon: cannot write %s\n", argv[3]);
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: pruvex_icon OUTPUT.ico\n");
+        std::fprintf(stderr,
+                     "usage: pruvex_icon OUTPUT.ico\n       pruvex_icon --png SIZE OUTPUT.png\n");
         return 2;
     }
     const int sizes[] = {16, 32, 48};
