@@ -1,5 +1,7 @@
 #include "PlatformChoice.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -19,14 +21,13 @@ std::string WaylandSocketPath(const PlatformEnvironment& environment) {
     if (!IsSet(environment.WaylandDisplay)) {
         return {};
     }
-    const std::string name = environment.WaylandDisplay;
-    if (name.front() == '/') {
-        return name;
+    if (environment.WaylandDisplay[0] == '/') {
+        return environment.WaylandDisplay;
     }
     if (!IsSet(environment.RuntimeDir)) {
         return {};
     }
-    return std::string(environment.RuntimeDir) + "/" + name;
+    return std::string(environment.RuntimeDir) + "/" + environment.WaylandDisplay;
 }
 
 std::string ChoosePlatform(const PlatformEnvironment& environment,
@@ -56,6 +57,25 @@ bool SocketAccepts(const std::string& path) {
         connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
     close(fd);
     return accepted;
+}
+
+int WholeScale(double devicePixelRatio) {
+    const double whole = std::round(devicePixelRatio);
+    if (whole < 1 || whole > 64 || std::fabs(devicePixelRatio - whole) > 1e-6) {
+        return 0;
+    }
+    return static_cast<int>(whole);
+}
+
+std::string FractionalScaleWarning(double devicePixelRatio) {
+    if (WholeScale(devicePixelRatio) != 0) {
+        return {};
+    }
+    char ratio[32];
+    std::snprintf(ratio, sizeof(ratio), "%g", devicePixelRatio);
+    return std::string("pruvex: this display is scaled by ") + ratio +
+           ", a fraction: the compositor resamples the picture and blends the edges of the "
+           "mosaic, so it is not exact; use an output scale of 1 or 2 for shooting";
 }
 
 } // namespace pruvex

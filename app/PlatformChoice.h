@@ -1,8 +1,9 @@
 #pragma once
 
-// Which of Qt's platform plugins the Linux program starts with: a native
-// Wayland window where a Wayland compositor answers, X11 otherwise, and the
-// user's own QT_QPA_PLATFORM before either.
+// How the Linux program meets its display: which of Qt's platform plugins it
+// starts with (a native Wayland window where a Wayland compositor answers,
+// X11 otherwise, and the user's own QT_QPA_PLATFORM before either), and at
+// which output scales its picture can be exact.
 
 #include <functional>
 #include <string>
@@ -28,5 +29,13 @@ std::string ChoosePlatform(const PlatformEnvironment& environment,
 
 // Whether a Unix-domain socket at this path accepts a connection now.
 bool SocketAccepts(const std::string& path);
+
+// The output scale as a whole number (1, 2, 3...) when the window's device
+// pixel ratio is one, 0 when it is fractional: then the compositor resamples
+// the window's buffer and no picture can be exact.
+int WholeScale(double devicePixelRatio);
+
+// The line (no line end) that says so for a fractional ratio, "" otherwise.
+std::string FractionalScaleWarning(double devicePixelRatio);
 
 } // namespace pruvex

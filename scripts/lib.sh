@@ -5,9 +5,9 @@ set -eu
 cd "$(dirname "$0")/.."
 
 # Packages for building the program and running every test.
-BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libxss-dev zlib1g-dev"
+BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libxss-dev zlib1g-dev"
 TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev libxfixes-dev
-x11-xserver-utils xvfb openbox
+x11-xserver-utils xvfb openbox weston xwayland
 python3"
 # The sanitizer build, the fuzzers, static analysis and the system-call trace.
 HARDENING_PACKAGES="clang-14 libclang-rt-14-dev clang-tidy-14 strace dbus-daemon"

@@ -1,7 +1,8 @@
 # Runs clang-tidy (configuration in .clang-tidy) over the project's own
 # sources with the compile commands of BUILD; any finding fails.
 set(sources)
-foreach(pattern pattern/*.cpp app/*.cpp app/qt/*.cpp tests/e2e/*.cpp tests/fuzz/*.cpp)
+foreach(pattern pattern/*.cpp app/*.cpp app/qt/*.cpp tests/e2e/*.cpp tests/fuzz/*.cpp
+                tests/wayland/*.cpp)
   file(GLOB found ${ROOT}/${pattern})
   list(APPEND sources ${found})
 endforeach()

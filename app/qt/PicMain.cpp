@@ -1,12 +1,27 @@
 #include "PicMain.h"
 
 #include "app/Controller.h"
+#include "app/PlatformChoice.h"
 
 #include <QPainter>
+#include <qdrawutil.h>
+
+#include <cstdio>
 
 namespace {
 QColor ToQColor(pruvex::Colour colour) {
     return QColor(colour.Red, colour.Green, colour.Blue);
+}
+
+// A compositor that resamples the window cannot show an exact picture: said
+// once, on the first paint at such a scale.
+void WarnOfFractionalScale(qreal ratio) {
+    static bool warned = false;
+    const std::string warning = pruvex::FractionalScaleWarning(ratio);
+    if (!warning.empty() && !warned) {
+        warned = true;
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    }
 }
 } // namespace
 
@@ -29,10 +44,33 @@ PicMain::PicMain(pruvex::Controller& controller, QWidget* parent)
 }
 
 void PicMain::paintEvent(QPaintEvent* event) {
+    const qreal ratio = devicePixelRatioF();
+    WarnOfFractionalScale(ratio);
+    if (pruvex::WholeScale(ratio) > 1) {
+        PaintDevicePixels(pruvex::WholeScale(ratio));
+        return;
+    }
     QFrame::paintEvent(event);
     QPainter painter(this);
     const QSize client = window()->size();
     PaintPicture(painter, contentsRect(),
+                 pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
+                              static_cast<float>(client.height())));
+}
+
+// At a whole output scale above 1 the painter works in device pixels: the
+// picture is that of a client area of the window's size in device pixels,
+// frame included, exactly as such a window shows it at scale 1.
+void PicMain::PaintDevicePixels(int scale) {
+    QPainter painter(this);
+    painter.scale(1.0 / scale, 1.0 / scale);
+    const QRect whole(QPoint(0, 0), size() * scale);
+    const int frame = frameWidth();
+    if (frame > 0) {
+        qDrawWinPanel(&painter, whole, palette(), true);
+    }
+    const QSize client = window()->size() * scale;
+    PaintPicture(painter, whole.adjusted(frame, frame, -frame, -frame),
                  pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
                               static_cast<float>(client.height())));
 }

@@ -30,5 +30,7 @@ class PicMain : public QFrame {
     void mouseMoveEvent(QMouseEvent* event) override;
 
   private:
+    void PaintDevicePixels(int scale);
+
     pruvex::Controller& Logic;
 };

@@ -101,3 +101,39 @@ TEST(SocketAccepts, OnlyWhileACompositorListens) {
 }
 
 } // namespace
+
+namespace {
+
+struct ScaleCase {
+    double Ratio;
+    int Whole; // 0: fractional
+};
+
+class ScaleTable : public testing::TestWithParam<ScaleCase> {};
+
+// Whole scales are painted in device pixels; fractional ones say once that
+// they cannot be exact.
+TEST_P(ScaleTable, WholeOrFractional) {
+    const ScaleCase& c = GetParam();
+    EXPECT_EQ(pruvex::WholeScale(c.Ratio), c.Whole) << c.Ratio;
+    const std::string warning = pruvex::FractionalScaleWarning(c.Ratio);
+    if (c.Whole != 0) {
+        EXPECT_EQ(warning, "");
+    } else {
+        EXPECT_NE(warning.find("scaled by "), std::string::npos) << warning;
+        EXPECT_NE(warning.find("scale of 1 or 2"), std::string::npos) << warning;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ratios, ScaleTable,
+                         testing::Values(ScaleCase{1.0, 1}, ScaleCase{2.0, 2}, ScaleCase{3.0, 3},
+                                         ScaleCase{1.25, 0}, ScaleCase{1.5, 0}, ScaleCase{1.75, 0},
+                                         ScaleCase{2.5, 0}, ScaleCase{0.5, 0}, ScaleCase{0.0, 0}));
+
+TEST(FractionalScaleWarning, NamesTheRatio) {
+    EXPECT_EQ(
+        pruvex::FractionalScaleWarning(1.25).rfind("pruvex: this display is scaled by 1.25,", 0),
+        0U);
+}
+
+} // namespace
