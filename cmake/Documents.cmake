@@ -1,0 +1,125 @@
+# Renders the texts of packaging/Texts.cmake for each document: plain text
+# wrapped for the .deb's description and the Windows README.txt, XML for the
+# AppStream metadata, and troff for the man page. Included by Install.cmake
+# and Package.cmake; sets PRUVEX_DOC_* variables for configure_file.
+include_guard(GLOBAL)
+include(${PROJECT_SOURCE_DIR}/packaging/Texts.cmake)
+
+# Words of TEXT on lines of at most WIDTH characters, each line starting with
+# INDENT; the lines joined with newlines.
+function(pruvex_wrap out text width indent)
+  string(REPLACE " " ";" words "${text}")
+  set(lines "")
+  set(line "")
+  foreach(word IN LISTS words)
+    string(LENGTH "${indent}${line} ${word}" length)
+    if(line STREQUAL "")
+      set(line "${word}")
+    elseif(length GREATER width)
+      string(APPEND lines "${indent}${line}\n")
+      set(line "${word}")
+    else()
+      string(APPEND line " ${word}")
+    endif()
+  endforeach()
+  set(${out} "${lines}${indent}${line}" PARENT_SCOPE)
+endfunction()
+
+# Plain text: an entry "term|text" as the term on its own line and the text
+# wrapped below it, indented.
+function(pruvex_text_items out)
+  set(result "")
+  foreach(item IN LISTS ARGN)
+    string(REPLACE "|" ";" parts "${item}")
+    list(GET parts 0 term)
+    list(GET parts 1 text)
+    pruvex_wrap(wrapped "${text}" 72 "      ")
+    string(APPEND result "  ${term}\n${wrapped}\n")
+  endforeach()
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
+function(pruvex_xml out text)
+  string(REPLACE "&" "&amp;" text "${text}")
+  string(REPLACE "<" "&lt;" text "${text}")
+  string(REPLACE ">" "&gt;" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# troff: backslashes printed as such, hyphens that begin an option or stand
+# alone as minus signs, and no line taken for a request.
+function(pruvex_troff out text)
+  string(REPLACE "\\" "\\e" text "${text}")
+  string(REGEX REPLACE "(^|[ (])--" "\\1\\\\-\\\\-" text "${text}")
+  string(REGEX REPLACE "(^|[ (])-" "\\1\\\\-" text "${text}")
+  string(REGEX REPLACE "(\\\\-\\\\-[a-z]+)-" "\\1\\\\-" text "${text}")
+  if(text MATCHES "^[.']")
+    string(PREPEND text "\\&")
+  endif()
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# troff: an entry "term|text" as a tagged paragraph with the term in bold.
+function(pruvex_troff_items out)
+  set(result "")
+  foreach(item IN LISTS ARGN)
+    string(REPLACE "|" ";" parts "${item}")
+    list(GET parts 0 term)
+    list(GET parts 1 text)
+    pruvex_troff(term "${term}")
+    pruvex_troff(text "${text}")
+    string(APPEND result ".TP\n.B ${term}\n${text}\n")
+  endforeach()
+  string(STRIP "${result}" result)
+  set(${out} "${result}" PARENT_SCOPE)
+endfunction()
+
+# The long description in each form.
+set(PRUVEX_DOC_DESCRIPTION_TEXT "")
+set(PRUVEX_DOC_DESCRIPTION_XML "")
+set(PRUVEX_DOC_DESCRIPTION_MAN "")
+foreach(paragraph IN LISTS PRUVEX_DESCRIPTION)
+  pruvex_wrap(wrapped "${paragraph}" 72 "")
+  pruvex_xml(xml "${paragraph}")
+  pruvex_troff(man "${paragraph}")
+  string(APPEND PRUVEX_DOC_DESCRIPTION_TEXT "${wrapped}\n\n")
+  string(APPEND PRUVEX_DOC_DESCRIPTION_XML "    <p>${xml}</p>\n")
+  string(APPEND PRUVEX_DOC_DESCRIPTION_MAN ".PP\n${man}\n")
+endforeach()
+string(STRIP "${PRUVEX_DOC_DESCRIPTION_TEXT}" PRUVEX_DOC_DESCRIPTION_TEXT)
+string(STRIP "${PRUVEX_DOC_DESCRIPTION_XML}" PRUVEX_DOC_DESCRIPTION_XML)
+string(STRIP "${PRUVEX_DOC_DESCRIPTION_MAN}" PRUVEX_DOC_DESCRIPTION_MAN)
+string(REGEX REPLACE "^\\.PP\n" "" PRUVEX_DOC_DESCRIPTION_MAN "${PRUVEX_DOC_DESCRIPTION_MAN}")
+
+# The keys as an AppStream list.
+set(PRUVEX_DOC_KEYS_XML "")
+foreach(item IN LISTS PRUVEX_KEYS)
+  string(REPLACE "|" ";" parts "${item}")
+  list(GET parts 0 term)
+  list(GET parts 1 text)
+  pruvex_xml(term "${term}")
+  pruvex_xml(text "${text}")
+  string(APPEND PRUVEX_DOC_KEYS_XML "      <li>${term}: ${text}</li>\n")
+endforeach()
+string(STRIP "${PRUVEX_DOC_KEYS_XML}" PRUVEX_DOC_KEYS_XML)
+pruvex_xml(PRUVEX_DOC_KEY_RULE_XML "${PRUVEX_KEY_RULE}")
+
+foreach(list ARGUMENTS KEYS OPTIONS EXIT_STATUSES EXAMPLES)
+  pruvex_text_items(PRUVEX_DOC_${list}_TEXT ${PRUVEX_${list}})
+  pruvex_troff_items(PRUVEX_DOC_${list}_MAN ${PRUVEX_${list}})
+endforeach()
+foreach(paragraph ARGUMENT_RULES KEY_RULE)
+  pruvex_wrap(PRUVEX_DOC_${paragraph}_TEXT "${PRUVEX_${paragraph}}" 72 "")
+  pruvex_troff(PRUVEX_DOC_${paragraph}_MAN "${PRUVEX_${paragraph}}")
+endforeach()
+pruvex_troff(PRUVEX_DOC_SUMMARY_MAN "${PRUVEX_SUMMARY}")
+
+set(PRUVEX_MAINTAINER "${PRUVEX_DEVELOPERS} <${PRUVEX_CONTACT}>")
+
+# The copyright line and the licence text, from the LICENSE file alone.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE PRUVEX_LICENSE_TEXT)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" copyright_line "${PRUVEX_LICENSE_TEXT}")
+set(PRUVEX_COPYRIGHT "${CMAKE_MATCH_1}")
+if(NOT PRUVEX_COPYRIGHT MATCHES " ${PRUVEX_DEVELOPERS}$")
+  message(FATAL_ERROR "LICENSE must name the copyright holder \"${PRUVEX_DEVELOPERS}\"")
+endif()

@@ -1,0 +1,23 @@
+# Run by CPack between installing into its staging folder and packing the
+# .deb: what Debian wants beyond the installed tree. The program stripped of
+# its symbols and of the compiler's notes, as Debian's own tools strip, the
+# man page compressed, and the Debian changelog compressed beside the
+# copyright file (both without a time stamp, so that the same inputs give the
+# same package).
+set(root ${CPACK_TEMPORARY_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX})
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "failed: ${ARGN}")
+  endif()
+endfunction()
+
+run(strip --remove-section=.comment --remove-section=.note ${root}/bin/pruvex)
+set(man ${root}/share/man/man1/pruvex.1)
+run(gzip -9 -n ${man})
+execute_process(COMMAND gzip -9 -n -c ${CPACK_PRUVEX_DEBIAN_CHANGELOG}
+                OUTPUT_FILE ${root}/share/doc/pruvex/changelog.gz RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "gzip failed on the changelog")
+endif()

@@ -1,0 +1,52 @@
+# What the program's documents say about it: the .deb's long description, the
+# AppStream metadata, the man page and the README.txt of the Windows zip are
+# all made from these texts (cmake/Documents.cmake renders them), so that
+# each is written once. Plain text: no semicolons, no markup.
+
+# The long description, one paragraph an entry.
+set(PRUVEX_DESCRIPTION
+  "Pruvex turns a computer monitor into a photographic test target for a camera. It shows, in one window, either the flat field, the whole picture in one colour whose level you step up and down from the keyboard, or the grid mosaic, 11 x 7 touching squares on white whose levels rise by 4 from square to square, sized to the window."
+  "A level becomes a colour by one rule: red is the level, green the level divided by 2.2, blue the level times 1.5 divided by 2.2. The window's caption names the pattern, its level and the shooting instruction. Every pixel is a device pixel: desktop scaling does not stretch or blend the picture.")
+
+# The two numbers of the command line and how they are read.
+set(PRUVEX_ARGUMENTS
+  "STEP|How far one flat-field key moves the level, 1 to 255 (default 1)."
+  "LEVEL|The flat-field level to start at, 0 to 255 (default 212).")
+set(PRUVEX_ARGUMENT_RULES
+  "The arguments are joined with single spaces and split again at every single space, so two spaces in a row give an empty field. A field that is exactly one of the options below is taken out first, wherever it stands. Of the rest, the first field is STEP, the second LEVEL, and further fields are ignored. A field that does not begin with a number, an empty one included, reads as 0, decimals round to the nearest integer (halves to even), and values outside the range are limited to it, so no command line is an error. Any other field that begins with two hyphens is read as a number like any field, after a warning naming the options.")
+
+# The keys, "keys|what they do".
+set(PRUVEX_KEYS
+  "- a A|In the flat field, lower the level by STEP if the result stays above 0. In the grid mosaic, lower the first square's level by 1, down to 0."
+  "+ z Z|In the flat field, raise the level by STEP if the result stays below 255. In the grid mosaic, raise the first square's level by 1, up to 178."
+  "F f|Show the flat field."
+  "G g|Show the grid mosaic."
+  "F11|Switch full screen on or off, on the monitor that holds the window."
+  "Escape|Leave full screen, without a beep (in a window, Escape beeps like any other character not listed here)."
+  "Any other character|Beep. Keys that type no character, such as the arrows, the other function keys or Shift alone, do nothing.")
+set(PRUVEX_KEY_RULE
+  "A step that would leave the range is skipped, not clamped.")
+
+# The options, "option|what it does".
+set(PRUVEX_OPTIONS
+  "--grid|Start with the grid mosaic instead of the flat field."
+  "--fullscreen|Start full screen on the monitor the window would open on."
+  "--fullscreen=N|Start full screen on monitor N, counted from 1 in the order --list-monitors prints. A monitor that does not exist is an error."
+  "--list-monitors|Print one line per monitor (number, name, position and size in device pixels, and which one is primary) and exit."
+  "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the new picture is on the display. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, state and quit."
+  "--check|Show the patterns, report on standard output, one line per check, whether the display shows exactly the pixels painted (colour depth, gamma ramps, output properties and the pixels read back), and exit."
+  "--help|Print a short usage text and exit."
+  "--version|Print the program's name and version and exit.")
+
+# The exit statuses, "status|when".
+set(PRUVEX_EXIT_STATUSES
+  "0|The window was closed, or an option that prints and exits succeeded, or every check of --check passed."
+  "1|No display could be opened, or a check of --check failed."
+  "2|A bad option value, such as a monitor number that does not exist, or --check could not verify something."
+  "3|An internal arithmetic check failed. It cannot fail in ordinary use.")
+
+# Examples, "command|what it does".
+set(PRUVEX_EXAMPLES
+  "pruvex|The flat field at level 212, keys moving it by 1."
+  "pruvex 5 100|The flat field at level 100, keys moving it by 5."
+  "pruvex --grid --fullscreen=2|The grid mosaic full screen on the second monitor.")
