@@ -16,7 +16,7 @@ namespace {
 constexpr char32_t Escape = 0x1B;
 
 const char* const CommandList = "flat, grid, level N, grid-level N, step N, keys TEXT, "
-                                "fullscreen [N], window, state, quit";
+                                "fullscreen [N], window, state, check, quit";
 
 // A whole number in plain decimal digits: no sign, no leading zero, no
 // decimal point or exponent.
@@ -199,6 +199,7 @@ void Controller::Command(std::string_view line) {
         return;
     }
     QuitPending = outcome.Quit;
+    PendingReply = outcome.Reply;
     AwaitingReply = true;
     if (!Shell.Settling()) {
         Settled();
@@ -219,7 +220,9 @@ void Controller::Settled() {
     Shell.PaintNow();
     const std::chrono::duration<double, std::milli> elapsed =
         std::chrono::steady_clock::now() - CommandStart;
-    Shell.WriteReply(StateReply(Pattern, InFullScreen, elapsed.count()));
+    Shell.WriteReply(PendingReply.empty() ? StateReply(Pattern, InFullScreen, elapsed.count())
+                                          : PendingReply);
+    PendingReply.clear();
     if (QuitPending) {
         QuitPending = false;
         Shell.CloseWindow();
@@ -228,6 +231,66 @@ void Controller::Settled() {
 
 void Controller::ReplyError(const std::string& error) {
     Shell.WriteReply(ErrorReply(error, LineNumber));
+}
+
+std::vector<CheckLine> Controller::CheckDisplay() {
+    std::vector<CheckLine> lines = Shell.PipelineChecks();
+    const PatternState kept = Pattern;
+    struct Shown {
+        const char* Mode;
+        std::int16_t Level;
+    };
+    const Shown pictures[] = {{"F", 0}, {"F", 1}, {"F", 128}, {"F", 254}, {"F", 255}, {"G", 0}};
+    std::string fromWindow;
+    std::string fromScreen;
+    bool read = true;
+    for (const Shown& shown : pictures) {
+        Pattern.Mode = std::string(shown.Mode);
+        if (shown.Mode[0] == 'F') {
+            Pattern.FlatLevel = shown.Level;
+        }
+        Redraw();
+        Shell.PaintNow();
+        ReadBackImage window;
+        ReadBackImage screen;
+        if (!Shell.ReadBack(window, screen)) {
+            read = false;
+            break;
+        }
+        const std::vector<PaintRect> painted =
+            PaintPlan(Draw(Pattern, static_cast<float>(window.ClientWidth),
+                           static_cast<float>(window.ClientHeight)),
+                      window.Width, window.Height);
+        const std::string name = shown.Mode[0] == 'F'
+                                     ? "flat field at " + std::to_string(shown.Level)
+                                     : "mosaic from " + std::to_string(Pattern.GridLevel);
+        if (fromWindow.empty()) {
+            const std::string difference = FirstDifference(window, painted);
+            fromWindow = difference.empty() ? "" : name + ": " + difference;
+        }
+        if (fromScreen.empty()) {
+            const std::string difference = FirstDifference(screen, painted);
+            fromScreen = difference.empty() ? "" : name + ": " + difference;
+        }
+    }
+    Pattern = kept;
+    Redraw();
+    const char* const everything =
+        "every pixel exact in the flat field at 0, 1, 128, 254 and 255 and in the mosaic";
+    if (!read) {
+        lines.push_back({Verdict::Unverified, "read-back", "the pixels cannot be read back here",
+                         "Compare the picture with the README's pictures by eye"});
+        return lines;
+    }
+    lines.push_back({fromWindow.empty() ? Verdict::Pass : Verdict::Fail,
+                     "read-back from the window", fromWindow.empty() ? everything : fromWindow,
+                     "The display server does not keep the colours Pruvex paints: use a "
+                     "24-bit (8 bits per channel) display mode"});
+    lines.push_back({fromScreen.empty() ? Verdict::Pass : Verdict::Fail,
+                     "read-back from the screen", fromScreen.empty() ? everything : fromScreen,
+                     "Something covers or changes the window on screen: close windows over it "
+                     "and switch off the compositor's effects (opacity, tint) for it"});
+    return lines;
 }
 
 Controller::Outcome Controller::Apply(std::string_view line) {
@@ -320,6 +383,12 @@ Controller::Outcome Controller::Apply(std::string_view line) {
         }
         EnterFullScreen(*monitor);
         return {};
+    }
+    if (word == "check") {
+        if (!arguments.empty()) {
+            return {noArgument()};
+        }
+        return {{}, false, ReportJson(CheckDisplay())};
     }
     if (word == "window" || word == "state" || word == "quit") {
         if (!arguments.empty()) {

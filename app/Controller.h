@@ -12,6 +12,7 @@
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pruvex {
 
@@ -45,6 +46,11 @@ class Controller {
     void EnterFullScreen(int monitor);
     void LeaveFullScreen();
 
+    // The report of --check: the platform's checks of its display, then the
+    // flat field at 0, 1, 128, 254 and 255 and the mosaic painted and read
+    // back; the state is given back afterwards.
+    std::vector<CheckLine> CheckDisplay();
+
     // One line of the control channel (without its line end): applies it and
     // replies through the platform, at once or, while the window's geometry
     // settles, on Settled().
@@ -57,8 +63,11 @@ class Controller {
 
   private:
     struct Outcome {
+        Outcome(std::string error = {}, bool quit = false, std::string reply = {})
+            : Error(std::move(error)), Quit(quit), Reply(std::move(reply)) {}
         std::string Error;
-        bool Quit = false;
+        bool Quit;
+        std::string Reply; // a reply of its own instead of the state
     };
     Outcome Apply(std::string_view line);
     void ReplyError(const std::string& error);
@@ -75,6 +84,7 @@ class Controller {
     long LineNumber = 0;
     bool AwaitingReply = false;
     bool QuitPending = false;
+    std::string PendingReply;
     std::chrono::steady_clock::time_point CommandStart;
 };
 

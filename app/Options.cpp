@@ -5,7 +5,7 @@
 namespace pruvex {
 
 const char* const OptionNames =
-    "--grid, --fullscreen[=N], --list-monitors, --control, --help, --version";
+    "--grid, --fullscreen[=N], --list-monitors, --control, --check, --help, --version";
 
 const char* const UsageText =
     "Usage: pruvex [OPTION...] [STEP [LEVEL]]\n"
@@ -17,6 +17,7 @@ const char* const UsageText =
     "  --fullscreen[=N]   start full screen, on monitor N (see --list-monitors)\n"
     "  --list-monitors    print the monitors and their numbers\n"
     "  --control          take commands on standard input, one reply line each\n"
+    "  --check            report whether the display shows exactly what is painted\n"
     "  --help, --version\n"
     "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic,\n"
     "      F11 full screen on or off, Escape leaves full screen.\n";
@@ -52,6 +53,8 @@ bool TakeOption(std::string_view field, Options& options) {
         options.ListMonitors = true;
     } else if (field == "--control") {
         options.Control = true;
+    } else if (field == "--check") {
+        options.Check = true;
     } else if (field == "--help") {
         options.Help = true;
     } else if (field == "--version") {

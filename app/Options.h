@@ -19,6 +19,7 @@ struct Options {
     int FullScreenMonitor = 0; // N of --fullscreen=N; 0: the monitor the window opens on
     bool ListMonitors = false; // --list-monitors
     bool Control = false;      // --control: commands on standard input
+    bool Check = false;        // --check: whether the display shows exact pixels
     bool Help = false;         // --help, or "-h" as the whole text
     bool Version = false;      // --version
     std::vector<std::string> UnknownOptions; // "--word" fields read as ordinary fields

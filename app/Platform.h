@@ -4,6 +4,7 @@
 // and the display server, behind one small interface. Each shell implements
 // it with a few lines of its own toolkit.
 
+#include "DisplayCheck.h"
 #include "Monitors.h"
 
 #include <string>
@@ -44,6 +45,19 @@ class Platform {
 
     // One reply line of the control channel, without its line end.
     virtual void WriteReply(const std::string& line) = 0;
+
+    // The checks of the way from the window to the monitor that this
+    // platform can make (display server, visual, gamma, colour management).
+    virtual std::vector<CheckLine> PipelineChecks() {
+        return {{Verdict::Unverified, "pipeline", "this platform has no checks of its display",
+                 "Check the monitor's settings by eye"}};
+    }
+    // The drawing area as the display server holds it, read from the window
+    // and from the screen over the window's place; false when it cannot be
+    // read.
+    virtual bool ReadBack(ReadBackImage& /*fromWindow*/, ReadBackImage& /*fromScreen*/) {
+        return false;
+    }
 };
 
 } // namespace pruvex

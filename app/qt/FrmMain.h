@@ -52,6 +52,8 @@ class FrmMain : public QWidget, public pruvex::Platform {
     void StartPointerTimer(int milliseconds) override { PointerTimer.start(milliseconds); }
     void HoldScreenSaver(bool held) override;
     void WriteReply(const std::string& line) override;
+    std::vector<pruvex::CheckLine> PipelineChecks() override;
+    bool ReadBack(pruvex::ReadBackImage& fromWindow, pruvex::ReadBackImage& fromScreen) override;
 
   protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -12,7 +12,10 @@
 #include <QIcon>
 #include <QImage>
 #include <QMessageBox>
+#include <QTimer>
+#include <QWindow>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -83,6 +86,26 @@ void ShowFatalError(const char* line) {
     }
 }
 
+// --check: once the window is on screen (and full screen, if asked for),
+// the report goes to standard output and the program ends with its status.
+void CheckWhenShown(FrmMain& frmMain) {
+    auto* poll = new QTimer(&frmMain);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    QObject::connect(poll, &QTimer::timeout, &frmMain, [&frmMain, poll, deadline] {
+        const QWindow* window = frmMain.windowHandle();
+        const bool shown = window != nullptr && window->isExposed() && !frmMain.Settling();
+        if (!shown && std::chrono::steady_clock::now() < deadline) {
+            return;
+        }
+        poll->stop();
+        const std::vector<pruvex::CheckLine> lines = frmMain.Control().CheckDisplay();
+        std::fputs(pruvex::ReportText(lines).c_str(), stdout);
+        std::fflush(stdout);
+        QCoreApplication::exit(pruvex::ReportExitStatus(lines));
+    });
+    poll->start(50);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -137,5 +160,8 @@ int main(int argc, char** argv) {
         control = std::make_unique<ControlInput>(frmMain);
     }
     frmMain.Control().Show();
+    if (options.Check) {
+        CheckWhenShown(frmMain);
+    }
     return QApplication::exec();
 }

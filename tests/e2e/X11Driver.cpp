@@ -23,6 +23,7 @@
 #include <X11/extensions/scrnsaver.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -280,6 +281,57 @@ class Session {
         close(errFd);
         unlink(outName);
         unlink(errName);
+        return result;
+    }
+
+    void SetRootProperty(const char* name, const std::string& value) {
+        XChangeProperty(Dpy, Root, XInternAtom(Dpy, name, False), XA_CARDINAL, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(value.data()),
+                        static_cast<int>(value.size()));
+        XSync(Dpy, False);
+    }
+
+    void DeleteRootProperty(const char* name) {
+        XDeleteProperty(Dpy, Root, XInternAtom(Dpy, name, False));
+        XSync(Dpy, False);
+    }
+
+    // Owns a selection with a window of its own (true), or gives it up.
+    void OwnSelection(const char* name, bool own) {
+        if (own && Owner == None) {
+            Owner = XCreateSimpleWindow(Dpy, Root, 0, 0, 1, 1, 0, 0, 0);
+        }
+        XSetSelectionOwner(Dpy, XInternAtom(Dpy, name, False), own ? Owner : None, CurrentTime);
+        XSync(Dpy, False);
+    }
+
+    // Runs the command while a window of another program lies over the
+    // rectangle of the screen: an override-redirect window, raised again and
+    // again so that it stays above whatever the command maps.
+    RunResult RunUnderOverlay(const std::vector<std::string>& arguments, const Rect& place) {
+        Display* other = XOpenDisplay(nullptr);
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        attributes.background_pixel = 0xFF00FF;
+        const ::Window overlay = XCreateWindow(
+            other, DefaultRootWindow(other), place.X, place.Y, static_cast<unsigned>(place.W),
+            static_cast<unsigned>(place.H), 0, CopyFromParent, InputOutput, CopyFromParent,
+            CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapRaised(other, overlay);
+        XSync(other, False);
+        std::atomic<bool> done{false};
+        std::thread raiser([&] {
+            while (!done) {
+                XRaiseWindow(other, overlay);
+                XSync(other, False);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        RunResult result = Run(arguments);
+        done = true;
+        raiser.join();
+        XDestroyWindow(other, overlay);
+        XCloseDisplay(other);
         return result;
     }
 
@@ -800,6 +852,7 @@ class Session {
     int ToProgram = -1;
     int FromProgram = -1;
     std::string Replies;
+    ::Window Owner = None;
 };
 
 std::function<Rgb(int, int)> Uniform(Rgb colour) {
@@ -1544,6 +1597,108 @@ void ControlFlood(Session& s) {
     Check(status == 0, "closed with status 0");
 }
 
+// --check: each failure provoked for real on the X server, read from the
+// report's lines and its exit status.
+std::string ReportLine(const std::string& report, const std::string& name) {
+    std::istringstream lines(report);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.size() > 11 && line.compare(11, name.size() + 1, name + ":") == 0) {
+            return line;
+        }
+    }
+    return "(no line " + name + ")";
+}
+
+bool Says(const std::string& line, const char* result) {
+    return line.rfind(result, 0) == 0;
+}
+
+void SetGamma(const char* gamma) {
+    const std::string command = std::string("xrandr --output screen --gamma ") + gamma;
+    Check(std::system(command.c_str()) == 0, command);
+}
+
+void CheckReport(Session& s) {
+    SetGamma("1:1:1");
+    RunResult run = s.Run({"--check", "--grid", "3", "100"});
+    const bool wine = UnderWine();
+    Check(run.ExitCode == (wine ? 2 : 0),
+          "identity ramp: exit " + std::to_string(run.ExitCode) + "\n" + run.Out + run.Err);
+    Check(run.Out.find("\nverdict: ") != std::string::npos, "the last line is the verdict");
+    Check(Says(ReportLine(run.Out, "read-back from the screen"), "PASS"),
+          "read-back from the screen passes");
+    if (wine) {
+        Check(Says(ReportLine(run.Out, "gamma"), "UNVERIFIED"),
+              "Wine cannot read the gamma ramp: UNVERIFIED");
+    }
+
+    SetGamma("1.1:1.1:1.1");
+    run = s.Run({"--check"});
+    if (wine) {
+        Skip("gamma 1.1 fails", "Wine cannot read the ramp on Xvfb (no XF86VidMode)");
+    } else {
+        Check(run.ExitCode == 1 && Says(ReportLine(run.Out, "gamma"), "FAIL"),
+              "gamma 1.1: " + ReportLine(run.Out, "gamma") + " exit " +
+                  std::to_string(run.ExitCode));
+    }
+    SetGamma("1:1:1");
+
+    // A profile on the root window, as a colour manager sets it.
+    const std::string profile = "not really a profile";
+    s.SetRootProperty("_ICC_PROFILE", profile);
+    run = s.Run({"--check"});
+    if (wine) {
+        Info("ICC profile with Wine: " + ReportLine(run.Out, "ICC profile"));
+    } else {
+        Check(run.ExitCode == 0 && Says(ReportLine(run.Out, "ICC profile"), "WARN"),
+              "_ICC_PROFILE: " + ReportLine(run.Out, "ICC profile"));
+    }
+    s.DeleteRootProperty("_ICC_PROFILE");
+
+    // A compositing manager: someone owns _NET_WM_CM_S0.
+    s.OwnSelection("_NET_WM_CM_S0", true);
+    run = s.Run({"--check"});
+    if (wine) {
+        Skip("compositor warning", "Windows has no _NET_WM_CM_Sn to look at");
+    } else {
+        Check(run.ExitCode == 0 && Says(ReportLine(run.Out, "compositor"), "WARN"),
+              "_NET_WM_CM_S0 owned: " + ReportLine(run.Out, "compositor"));
+    }
+    s.OwnSelection("_NET_WM_CM_S0", false);
+
+    // A window over part of Pruvex's full-screen window.
+    const Rect overlay{200, 150, 40, 30};
+    run = s.RunUnderOverlay({"--check", "--fullscreen"}, overlay);
+    const std::string screen = ReportLine(run.Out, "read-back from the screen");
+    int x = -1, y = -1;
+    const std::size_t at = screen.find("pixel (");
+    if (at != std::string::npos) {
+        std::sscanf(screen.c_str() + at, "pixel (%d,%d)", &x, &y);
+    }
+    Check(run.ExitCode == 1 && Says(screen, "FAIL") && x >= overlay.X &&
+              x < overlay.X + overlay.W && y >= overlay.Y && y < overlay.Y + overlay.H,
+          "an overlay window: " + screen);
+}
+
+// --check on a server of another depth: PRUVEX_XVFB_SCREEN sets it.
+void CheckDepth(Session& s, int depth) {
+    const RunResult run = s.Run({"--check"});
+    const std::string visual = ReportLine(run.Out, "visual");
+    if (depth == 16) {
+        Check(run.ExitCode == 1 && Says(visual, "FAIL") &&
+                  visual.find("level 212 (212,96,145) becomes") != std::string::npos,
+              "depth 16: " + visual);
+        Check(Says(ReportLine(run.Out, "read-back from the window"), "FAIL"),
+              "depth 16 read-back: " + ReportLine(run.Out, "read-back from the window"));
+    } else {
+        Check(Says(visual, "WARN"), "depth 30: " + visual);
+        Check(Says(ReportLine(run.Out, "read-back from the window"), "PASS"),
+              "depth 30 read-back, scaled to 8 bits: " +
+                  ReportLine(run.Out, "read-back from the window"));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -1567,6 +1722,9 @@ int main(int argc, char** argv) {
         {"screensaver", ScreenSaver},
         {"control", Control},
         {"control_flood", ControlFlood},
+        {"check", CheckReport},
+        {"check_depth16", [](Session& s) { CheckDepth(s, 16); }},
+        {"check_depth30", [](Session& s) { CheckDepth(s, 30); }},
     };
     if (argc < 4 || std::strcmp(argv[2], "--") != 0) {
         std::fprintf(stderr, "usage: %s SCENARIO -- COMMAND [ARGS...]\n", argv[0]);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <string>
 #include <vector>
 
@@ -297,6 +300,120 @@ TEST(ControlChannel, SplitsLinesAndSkipsLongOnesWithoutHoldingThem) {
     channel.Pump();
     EXPECT_EQ(controller.State().FlatLevel, 12);
     EXPECT_TRUE(channel.Idle());
+}
+
+} // namespace
+
+namespace {
+
+using pruvex::CheckLine;
+using pruvex::Verdict;
+
+std::vector<std::uint16_t> Ramp(std::size_t n, double gamma) {
+    std::vector<std::uint16_t> ramp(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = static_cast<double>(i) / static_cast<double>(n - 1);
+        ramp[i] = static_cast<std::uint16_t>(std::lround(std::pow(x, 1.0 / gamma) * 65535.0));
+    }
+    return ramp;
+}
+
+TEST(GammaRamp, IdentityWithinTheRulesOnly) {
+    struct RampCase {
+        const char* Name;
+        std::vector<std::uint16_t> Ramp;
+        bool Identity;
+        int Largest;
+        int First;
+    };
+    std::vector<std::uint16_t> shifted(256);
+    for (std::size_t i = 0; i < 256; ++i) {
+        shifted[i] = static_cast<std::uint16_t>(i << 8);
+    }
+    std::vector<std::uint16_t> nudged = Ramp(256, 1.0);
+    nudged[100] = static_cast<std::uint16_t>(nudged[100] + 255); // within n - 1
+    std::vector<std::uint16_t> pushed = Ramp(256, 1.0);
+    pushed[100] = static_cast<std::uint16_t>(pushed[100] + 256 * 3); // 3 levels off
+    const RampCase cases[] = {
+        {"scaled 256", Ramp(256, 1.0), true, 0, -1},
+        {"scaled 1024", Ramp(1024, 1.0), true, 0, -1},
+        {"shifted 256", shifted, true, 0, -1},
+        {"nudged within n-1", nudged, true, 0, -1},
+        {"one entry off", pushed, false, 3, 100},
+        {"gamma 1.1", Ramp(256, 1.1), false, 9, 1},
+        {"all zero", std::vector<std::uint16_t>(256, 0), false, 255, 1},
+    };
+    for (const RampCase& c : cases) {
+        const pruvex::RampDeviation d = pruvex::CompareRampWithIdentity(c.Ramp);
+        EXPECT_EQ(d.Identity, c.Identity) << c.Name;
+        EXPECT_EQ(d.LargestLevels, c.Largest) << c.Name;
+        EXPECT_EQ(d.FirstLevel, c.First) << c.Name;
+    }
+}
+
+TEST(Report, VerdictAndExitStatus) {
+    const CheckLine pass{Verdict::Pass, "a", "fine", ""};
+    const CheckLine warn{Verdict::Warn, "b", "odd", "Look."};
+    const CheckLine fail{Verdict::Fail, "c", "wrong", "Fix it."};
+    const CheckLine unknown{Verdict::Unverified, "d", "unknown", "Check by eye."};
+    const std::pair<std::vector<CheckLine>, int> cases[] = {
+        {{pass}, 0},       {{pass, warn}, 0},    {{pass, unknown}, 2},
+        {{warn, fail}, 1}, {{unknown, fail}, 1}, {{}, 0},
+    };
+    for (const auto& [lines, status] : cases) {
+        EXPECT_EQ(pruvex::ReportExitStatus(lines), status);
+    }
+    EXPECT_EQ(pruvex::ReportText({pass, fail}),
+              "PASS       a: fine\nFAIL       c: wrong. Fix it.\n"
+              "verdict: FAIL, the display does not show exactly what Pruvex paints (1 failure, 0 "
+              "warnings)\n");
+    EXPECT_EQ(
+        pruvex::ReportJson({warn}),
+        R"({"ok":true,"verdict":"PASS","checks":[{"result":"WARN","name":"b","measured":"odd","advice":"Look."}]})");
+    EXPECT_EQ(pruvex::ThroughDepth16({212, 96, 145}), (pruvex::Colour{214, 97, 148}));
+    EXPECT_EQ(pruvex::ScaleChannel(401, 10), 100);
+}
+
+// A platform whose server shows the picture with one pixel changed.
+class OnePixelOff : public FakePlatform {
+  public:
+    pruvex::Controller* Owner = nullptr;
+    bool ReadBack(pruvex::ReadBackImage& window, pruvex::ReadBackImage& screen) override {
+        window.ClientWidth = 776;
+        window.ClientHeight = 520;
+        window.Width = 772;
+        window.Height = 516;
+        const std::vector<pruvex::PaintRect> plan = pruvex::PaintPlan(
+            pruvex::Draw(Owner->State(), 776.0F, 520.0F), window.Width, window.Height);
+        window.Pixels.assign(772U * 516U, {});
+        for (const pruvex::PaintRect& r : plan) {
+            for (int y = r.Pixels.Top; y < r.Pixels.Bottom; ++y) {
+                for (int x = r.Pixels.Left; x < r.Pixels.Right; ++x) {
+                    window.Pixels[static_cast<std::size_t>(y * 772 + x)] = r.Fill;
+                }
+            }
+        }
+        screen = window;
+        if (Owner->State().Mode == "G") {
+            screen.Pixels[static_cast<std::size_t>(40 * 772 + 50)] = {1, 2, 3};
+        }
+        return true;
+    }
+};
+
+TEST(Controller, CheckReadsEveryPictureBackAndGivesTheStateBack) {
+    OnePixelOff platform;
+    Controller controller(platform, ReadOptions("3 100"));
+    platform.Owner = &controller;
+    const std::vector<CheckLine> lines = controller.CheckDisplay();
+    ASSERT_EQ(lines.size(), 3U);
+    EXPECT_EQ(lines[0].Result, Verdict::Unverified); // the fake has no pipeline checks
+    EXPECT_EQ(lines[1].Result, Verdict::Pass);
+    EXPECT_EQ(lines[2].Result, Verdict::Fail);
+    EXPECT_EQ(lines[2].Measured, "mosaic from 25: pixel (50,40) is (1,2,3), painted (25,11,17)");
+    EXPECT_EQ(controller.State().FlatLevel, 100);
+    EXPECT_EQ(controller.State().Mode, "F");
+    EXPECT_EQ(std::count(platform.Calls.begin(), platform.Calls.end(), "paint now"), 6);
 }
 
 } // namespace
