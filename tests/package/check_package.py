@@ -8,7 +8,7 @@
     check_package.py lintian DEB                  lintian: no error and no warning
     check_package.py desktop TREE ID              desktop-file-validate, no message
     check_package.py appstream TREE ID            appstreamcli validate, no error or warning
-    check_package.py man TREE                     man --warnings, no warning
+    check_package.py man TREE                     man --warnings, no warning, every option
     check_package.py icons TREE ID COLOURS        each icon size drawn at its size
     check_package.py zip ZIP EXE LICENSE VERSION  the zip's files, its exe the tested one
     check_package.py versions VERSION_FILE DEB TREE EXE   the version in all five places
@@ -234,6 +234,14 @@ def man(tree):
     for section in ("NAME", "SYNOPSIS", "DESCRIPTION", "ARGUMENTS", "OPTIONS", "KEYS",
                     "EXIT STATUS", "EXAMPLES"):
         check(re.search(rf"^{section}$", text, re.M) is not None, f"section {section}")
+    # Every option the program's own usage text names is described.
+    usage = run([installed(tree, "bin/pruvex"), "--help"]).stdout
+    options = sorted(set(re.findall(r"--[a-z][a-z-]*", usage)))
+    described = re.search(r"^OPTIONS$(.*?)^\S", text, re.M | re.S)
+    missing = [option for option in options
+               if described is None or not re.search(rf"^ +{option}\b", described.group(1), re.M)]
+    check(bool(options) and not missing, f"the options of --help {options} are described "
+          f"(missing {missing})")
 
 
 def icons(tree, app_id, colour_table):
