@@ -1523,6 +1523,27 @@ void Control(Session& s) {
                            (status ? std::to_string(*status) : "none") + ")");
 }
 
+// Timing only, not a test: command to reply and key to pixels with the
+// window full screen on the whole (large) screen. Run by hand, e.g. with
+// PRUVEX_XVFB_SCREEN=3840x2160x24.
+void FullScreenTiming(Session& s) {
+    s.LaunchControlled({"--control", "--fullscreen"});
+    s.SetBorder(0);
+    Session::Poll([&] { return s.HasState("_NET_WM_STATE_FULLSCREEN"); });
+    int wrong = 0;
+    const std::vector<double> times = CommandsWithReadBack(s, TwoHundredCommands(), wrong);
+    Check(wrong == 0, "200 commands read back exact at " + SizeText(s.ClientSize()));
+    Info("command to reply at " + SizeText(s.ClientSize()) + ": " + Percentiles(times));
+    s.SendLine("step 1");
+    s.SendLine("level 212");
+    s.SendLine("flat");
+    s.ReadReply();
+    s.ReadReply();
+    s.ReadReply();
+    s.FocusClient();
+    Info("key to pixels at " + SizeText(s.ClientSize()) + ": " + KeyToPixelTimes(s, 50));
+}
+
 // A 10 MB line and 100,000 junk lines: one reply each, memory flat, the
 // window responsive; the end of input leaves the window open.
 void ControlFlood(Session& s) {
@@ -1723,6 +1744,7 @@ int main(int argc, char** argv) {
         {"control", Control},
         {"control_flood", ControlFlood},
         {"check", CheckReport},
+        {"timing_fullscreen", FullScreenTiming},
         {"check_depth16", [](Session& s) { CheckDepth(s, 16); }},
         {"check_depth30", [](Session& s) { CheckDepth(s, 30); }},
     };
