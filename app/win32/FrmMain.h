@@ -1,0 +1,84 @@
+#pragma once
+
+// The one window of Pruvex.exe: frmMain, a top-level window, with its only
+// child picMain, a surface with a 2-pixel sunken edge kept over the whole
+// client area (no edge in full screen). It is the controller's platform:
+// every event goes to the controller, which owns the display's state, and
+// each of its requests is a few Win32 calls here.
+
+#include "app/Controller.h"
+#include "app/Options.h"
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Posted to frmMain by the control channel's reader thread; wParam is the
+// number of bytes read, 0 at the end of input.
+inline constexpr UINT ControlInputMessage = WM_APP + 1;
+
+class FrmMain : public pruvex::Platform {
+  public:
+    // Creates the window, hidden, at a 776 x 520 client area; showCommand is
+    // how wWinMain was asked to show it.
+    FrmMain(HINSTANCE instance, const pruvex::Options& options, int showCommand);
+    ~FrmMain() override = default;
+    FrmMain(const FrmMain&) = delete;
+    FrmMain& operator=(const FrmMain&) = delete;
+
+    pruvex::Controller& Control() { return Logic; }
+    HWND Handle() const { return frmMain; }
+
+    // Called on the window's thread for each ControlInputMessage.
+    void SetControlListener(std::function<void(WPARAM)> listener) {
+        ControlListener = std::move(listener);
+    }
+
+    // Platform
+    void SetCaption(const std::string& caption) override;
+    void Repaint() override;
+    void PaintNow() override;
+    void Beep() override;
+    void ShowWindow() override;
+    void CloseWindow() override;
+    std::vector<pruvex::Monitor> Monitors() override;
+    int WindowMonitor() override;
+    void EnterFullScreen(int monitor) override;
+    void LeaveFullScreen() override;
+    // SetWindowPos has moved the window by the time it returns.
+    bool Settling() override { return false; }
+    void ShowPointer(bool shown) override;
+    void StartPointerTimer(int milliseconds) override;
+    void HoldScreenSaver(bool held) override;
+    void WriteReply(const std::string& line) override;
+
+  private:
+    static LRESULT CALLBACK FrmMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PicMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnPicMain(UINT message, WPARAM wParam, LPARAM lParam);
+    void RegisterClasses(HINSTANCE instance);
+    void OnChar(wchar_t unit);
+    void OnPointerMove(LPARAM lParam);
+    void Paint();
+    void SetFrame(bool framed);
+
+    pruvex::Controller Logic;
+    HWND frmMain = nullptr;
+    HWND picMain = nullptr;
+    int ShowCommand;
+    wchar_t PendingSurrogate = 0; // first half of a character typed as two WM_CHARs
+    bool PointerHidden = false;
+    POINT LastPointer{-32768, -32768}; // screen position of the last real motion
+    bool InFullScreen = false;
+    WINDOWPLACEMENT Placement{}; // the window's place before full screen
+    HANDLE ReplyOutput;
+    bool ReplyOutputBroken = false;
+    bool UnderWine;
+    std::function<void(WPARAM)> ControlListener;
+};
+
+// The monitors as numbered for --list-monitors and --fullscreen=N.
+std::vector<pruvex::Monitor> DesktopMonitors();
