@@ -33,7 +33,7 @@ set(PRUVEX_OPTIONS
   "--fullscreen|Start full screen on the monitor the window would open on."
   "--fullscreen=N|Start full screen on monitor N, counted from 1 in the order --list-monitors prints. A monitor that does not exist is an error."
   "--list-monitors|Print one line per monitor (number, name, position and size in device pixels, and which one is primary) and exit."
-  "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the new picture is on the display. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, state and quit."
+  "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the new picture is on the display. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, state, check (the --check report as one reply) and quit."
   "--check|Show the patterns, report on standard output, one line per check, whether the display shows exactly the pixels painted (colour depth, gamma ramps, output properties and the pixels read back), and exit."
   "--help|Print a short usage text and exit."
   "--version|Print the program's name and version and exit.")

@@ -138,6 +138,8 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(nullptr);
     pruvex::SetFatalReporter(ShowFatalError);
     QApplication::setWindowIcon(ApplicationIcon());
+    // Desktops match the window to its menu entry and icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral(PRUVEX_APP_ID));
 
     const std::vector<pruvex::Monitor> monitors = DesktopMonitors();
     if (options.ListMonitors) {
