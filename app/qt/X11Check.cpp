@@ -282,6 +282,15 @@ std::vector<pruvex::CheckLine> FrmMain::PipelineChecks() {
         lines.push_back({Verdict::Unverified, "platform", platform.toStdString(),
                          "The display checks need X11: start Pruvex in an X11 session, or check "
                          "the compositor's scale, night light and colour settings by hand"});
+        // Whole scales are painted in device pixels; a fractional one is
+        // resampled by the compositor.
+        const double scale = devicePixelRatioF();
+        const bool whole = scale == static_cast<double>(static_cast<int>(scale));
+        lines.push_back({whole ? Verdict::Pass : Verdict::Fail, "output scale",
+                         std::to_string(scale).substr(0, 4) +
+                             (whole ? ", painted in device pixels"
+                                    : ", fractional: the compositor resamples the picture"),
+                         "Shoot at a whole output scale (1 or 2)"});
         return lines;
     }
     lines.push_back({Verdict::Pass, "platform", "X11 (" + platform.toStdString() + ")", ""});
