@@ -264,13 +264,16 @@ std::vector<CheckLine> Controller::CheckDisplay() {
         const std::string name = shown.Mode[0] == 'F'
                                      ? "flat field at " + std::to_string(shown.Level)
                                      : "mosaic from " + std::to_string(Pattern.GridLevel);
-        if (fromWindow.empty()) {
-            const std::string difference = FirstDifference(window, painted);
-            fromWindow = difference.empty() ? "" : name + ": " + difference;
-        }
-        if (fromScreen.empty()) {
-            const std::string difference = FirstDifference(screen, painted);
-            fromScreen = difference.empty() ? "" : name + ": " + difference;
+        // The first picture that differs, and its first differing pixel.
+        for (auto [image, found] : {std::pair{&window, &fromWindow}, {&screen, &fromScreen}}) {
+            if (found->empty()) {
+                const std::string difference = FirstDifference(*image, painted);
+                if (!difference.empty()) {
+                    *found = name;
+                    *found += ": ";
+                    *found += difference;
+                }
+            }
         }
     }
     Pattern = kept;
@@ -339,8 +342,8 @@ Controller::Outcome Controller::Apply(std::string_view line) {
     };
     // "level N" and its like: one whole number within its range.
     const auto number = [&](int low, int high, std::int16_t& field) -> std::string {
-        const std::string error = std::string(word) + " must be an integer from " +
-                                  std::to_string(low) + " to " + std::to_string(high);
+        std::string error = std::string(word) + " must be an integer from " + std::to_string(low) +
+                            " to " + std::to_string(high);
         if (arguments.size() != 1) {
             return error;
         }

@@ -204,14 +204,18 @@ void OutputPropertyLines(Display* display, const Crtcs& crtcs, std::vector<Check
         std::string value;
         std::vector<long> words;
         if (OutputProperty(display, crtcs.Outputs[i], "Broadcast RGB", value, words)) {
-            broadcast = output + ": " + value;
+            broadcast = output;
+            broadcast += ": ";
+            broadcast += value;
             if (value == "Limited 16:235") {
                 broadcastResult = Verdict::Fail;
             }
         }
         value.clear();
         if (OutputProperty(display, crtcs.Outputs[i], "Colorspace", value, words)) {
-            colorspace = output + ": " + value;
+            colorspace = output;
+            colorspace += ": ";
+            colorspace += value;
             if (value != "Default") {
                 colorspaceResult = Verdict::Fail;
             }

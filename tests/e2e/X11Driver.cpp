@@ -258,6 +258,7 @@ class Session {
             const int null = open("/dev/null", O_RDONLY);
             dup2(null, STDIN_FILENO);
             std::vector<char*> argv;
+            argv.reserve(all.size() + 1);
             for (std::string& a : all) {
                 argv.push_back(a.data());
             }
@@ -1406,8 +1407,12 @@ std::vector<double> CommandsWithReadBack(Session& s, const std::vector<std::stri
             (reply.Mode == "G" && !(Level(reply.GridLevel) == reply.Colour))) {
             ++wrongPictures;
             if (wrongPictures <= 3) {
-                Check(false, "after \"" + command + "\" the server shows " + difference +
-                                 (captionRight ? "" : " caption \"" + s.Caption() + "\""));
+                std::string what = "after \"" + command;
+                what += "\" the server shows " + difference;
+                if (!captionRight) {
+                    what += " caption \"" + s.Caption() + "\"";
+                }
+                Check(false, what);
             }
         }
     }
@@ -1425,7 +1430,7 @@ std::vector<std::string> TwoHundredCommands() {
         } else if (r < 60) {
             commands.push_back("grid-level " + std::to_string((random >> 4) % 179));
         } else if (r < 70) {
-            commands.push_back(r % 2 == 0 ? "grid" : "flat");
+            commands.emplace_back(r % 2 == 0 ? "grid" : "flat");
         } else if (r < 80) {
             commands.push_back("step " + std::to_string(1 + (random >> 4) % 255));
         } else if (r < 95) {
@@ -1433,7 +1438,7 @@ std::vector<std::string> TwoHundredCommands() {
                 "keys " +
                 std::string("+-zaGgFf").substr((random >> 8) % 8, 1 + (random >> 12) % 3));
         } else {
-            commands.push_back("state");
+            commands.emplace_back("state");
         }
     }
     return commands;

@@ -385,11 +385,12 @@ class OnePixelOff : public FakePlatform {
         window.Height = 516;
         const std::vector<pruvex::PaintRect> plan = pruvex::PaintPlan(
             pruvex::Draw(Owner->State(), 776.0F, 520.0F), window.Width, window.Height);
-        window.Pixels.assign(772U * 516U, {});
+        window.Pixels.assign(std::size_t{772} * 516, {});
         for (const pruvex::PaintRect& r : plan) {
             for (int y = r.Pixels.Top; y < r.Pixels.Bottom; ++y) {
                 for (int x = r.Pixels.Left; x < r.Pixels.Right; ++x) {
-                    window.Pixels[static_cast<std::size_t>(y * 772 + x)] = r.Fill;
+                    window.Pixels[static_cast<std::size_t>(y) * 772 + static_cast<std::size_t>(x)] =
+                        r.Fill;
                 }
             }
         }
