@@ -1,5 +1,6 @@
 #include "FrmMain.h"
 
+#include "Bell.h"
 #include "DisplayServer.h"
 #include "PicMain.h"
 #include "app/Monitors.h"
@@ -50,7 +51,7 @@ void WriteLine(const std::string& line) {
 } // namespace
 
 FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
-    : QWidget(parent), Logic(*this, options), picMain(nullptr), Beeper(&QApplication::beep),
+    : QWidget(parent), Logic(*this, options), picMain(nullptr), Beeper(&SystemBeep),
       ReplyWriter(WriteLine), Saver(std::make_unique<ScreenSaver>()) {
     setObjectName("frmMain");
     setWindowTitle("Form1");
@@ -112,8 +113,12 @@ void FrmMain::EnterFullScreen(int monitor) {
     }
     picMain->setFrameStyle(QFrame::NoFrame);
     // The geometry inside the target monitor first: the window manager puts
-    // a full-screen window on the monitor that holds it.
-    setGeometry(target);
+    // a full-screen window on the monitor that holds it. A Wayland client
+    // places nothing: the compositor takes the monitor from the full-screen
+    // request, and a size set just before it keeps the window framed.
+    if (QGuiApplication::platformName() != "wayland") {
+        setGeometry(target);
+    }
     if (windowHandle() != nullptr) {
         windowHandle()->setScreen(ScreenOfMonitor(m));
     }

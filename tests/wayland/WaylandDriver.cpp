@@ -19,18 +19,14 @@
 #include "WestonProbe.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
 
 #include <cstdio>
-#include <functional>
 
 namespace {
 
 using namespace pruvex::testing;
 
-constexpr int PollTimeoutMs = 15000;
 const QSize StartupClient(776, 520); // logical pixels
 
 int failures = 0;
@@ -65,26 +61,6 @@ QString CaptionOf(const Launch& launch) {
 QString PatternOf(const Launch& launch) {
     return QString(launch.Mode == 'F' ? "flat field at level %1" : "grid mosaic from level %1")
         .arg(launch.Level);
-}
-
-bool Poll(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > PollTimeoutMs) {
-            return false;
-        }
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-QString RectText(const QRect& rect) {
-    return QString("%1 x %2 at (%3, %4)")
-        .arg(rect.width())
-        .arg(rect.height())
-        .arg(rect.x())
-        .arg(rect.y());
 }
 
 class Program {
@@ -127,29 +103,6 @@ class Program {
     QProcess Process;
 };
 
-// Screenshots until the picture is exact where the compositor puts the
-// client area (or, with `exact` false, until the program's picture shows,
-// at least half of it as the logical picture in blocks, and two screenshots
-// in a row give the same figures); returns the last report and where the
-// picture itself showed the client area.
-PixelReport WaitForPicture(const ExpectedPicture& expected, const QRect& fromScene, int scale,
-                           bool exact, std::optional<QRect>& seen) {
-    PixelReport report;
-    PixelReport previous;
-    Poll([&] {
-        const QImage shot = TakeScreenshot();
-        seen = FindClientArea(shot, expected);
-        previous = report;
-        report = ComparePicture(shot, seen.value_or(fromScene), expected, scale);
-        if (exact) {
-            return seen == fromScene && report.Exact();
-        }
-        return 2 * report.Doubled > report.DoubledCompared &&
-               report.Differing == previous.Differing && report.Doubled == previous.Doubled;
-    });
-    return report;
-}
-
 QString PitchText(const ExpectedPicture& expected) {
     return QString(", pitch %1").arg(ModelPitch(expected.Client.width(), expected.Client.height()));
 }
@@ -176,10 +129,11 @@ void Native(const QStringList& command, int scale) {
         if (!window->Opaque) {
             continue;
         }
-        const QRect client(window->Opaque->topLeft() * scale, window->Opaque->size() * scale);
-        const ExpectedPicture expected{launch.Mode, launch.Level, client.size()};
+        const ExpectedPicture expected{launch.Mode, launch.Level, StartupClient * scale};
+        QRect client;
         std::optional<QRect> seen;
-        const PixelReport report = WaitForPicture(expected, client, scale, true, seen);
+        const PixelReport report =
+            WaitForPicture(expected, CaptionOf(launch), program.Pid(), scale, true, client, seen);
         Check(seen == client,
               "the screenshot shows its client area at " + RectText(client) +
                   " device pixels: " + (seen ? RectText(*seen) : QString("not found")));
@@ -207,15 +161,14 @@ void Xwayland(const QStringList& command, int scale) {
         if (!window || !window->Opaque) {
             continue;
         }
-        // Weston frames an X11 window itself; its opaque region is the client
-        // area and a one-pixel edge.
-        const QRect logical = window->Opaque->adjusted(1, 1, -1, -1);
-        Check(logical.size() == StartupClient,
-              "the X11 client area is 776 x 520 logical pixels: " + RectText(logical));
-        const QRect client(logical.topLeft() * scale, logical.size() * scale);
-        const ExpectedPicture expected{launch.Mode, launch.Level, client.size()};
+        const QRect shown = ClientInScene(CaptionOf(launch), 0, 1);
+        Check(shown.size() == StartupClient,
+              "the X11 client area is 776 x 520 logical pixels: " + RectText(shown));
+        const ExpectedPicture expected{launch.Mode, launch.Level, StartupClient * scale};
+        QRect client;
         std::optional<QRect> seen;
-        const PixelReport report = WaitForPicture(expected, client, scale, false, seen);
+        const PixelReport report =
+            WaitForPicture(expected, CaptionOf(launch), 0, scale, false, client, seen);
         QString figures = QString("through XWayland at scale %1, %2, client area %3 device "
                                   "pixels%4: ")
                               .arg(scale)

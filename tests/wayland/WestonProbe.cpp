@@ -3,10 +3,13 @@
 #include "GridModel.h"
 #include "pattern/LevelColour.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,9 +18,9 @@ namespace pruvex::testing {
 
 namespace {
 
-constexpr int Frame = 2; // picMain's sunken edge, in device pixels
 constexpr int LastSquare = 7 * 11 - 1;
 constexpr int ToolTimeoutMs = 10000;
+constexpr int PollTimeoutMs = 15000;
 
 QRect Corners(const QRegularExpressionMatch& match) {
     const QPoint from(match.captured(1).toInt(), match.captured(2).toInt());
@@ -136,10 +139,16 @@ SceneGraph ParseSceneGraph(const QString& text) {
             window = &graph.Windows.back();
         } else if (anyView.match(line).hasMatch()) {
             window = nullptr;
-        } else if (window != nullptr && (match = positionLine.match(line)).hasMatch()) {
-            window->Position = Corners(match);
+        } else if ((match = positionLine.match(line)).hasMatch()) {
+            if (window != nullptr) {
+                window->Position = Corners(match);
+            } else if (graph.Output.isEmpty() && graph.Windows.empty()) {
+                graph.Output = Corners(match);
+            }
         } else if (window != nullptr && (match = opaqueLine.match(line)).hasMatch()) {
             window->Opaque = Corners(match);
+        } else if (window != nullptr && line.trimmed() == "[fully opaque]") {
+            window->Opaque = window->Position;
         }
     }
     return graph;
@@ -173,12 +182,13 @@ QImage TakeScreenshot() {
 
 std::optional<QRect> FindClientArea(const QImage& shot, const ExpectedPicture& expected) {
     const QSize client = expected.Client;
+    const int frame = expected.Frame;
     if (expected.Mode == 'F') {
         const QRect area = SolidRect(shot, LevelRgb(expected.Level));
-        if (area.size() != client - QSize(2 * Frame, 2 * Frame)) {
+        if (area.size() != client - QSize(2 * frame, 2 * frame)) {
             return std::nullopt;
         }
-        return area.adjusted(-Frame, -Frame, Frame, Frame);
+        return area.adjusted(-frame, -frame, frame, frame);
     }
     // The last square, at its place in the drawing area: column 10, row 6.
     const int pitch = static_cast<int>(ModelPitch(client.width(), client.height()));
@@ -188,14 +198,15 @@ std::optional<QRect> FindClientArea(const QImage& shot, const ExpectedPicture& e
     }
     const int start = 1 + pitch / 2;
     const QPoint origin =
-        square.topLeft() - QPoint(Frame + start + 10 * pitch, Frame + start + 6 * pitch);
+        square.topLeft() - QPoint(frame + start + 10 * pitch, frame + start + 6 * pitch);
     return QRect(origin, client);
 }
 
 PixelReport ComparePicture(const QImage& shot, const QRect& client, const ExpectedPicture& expected,
                            int scale) {
     PixelReport report;
-    const QRect area = client.adjusted(Frame, Frame, -Frame, -Frame);
+    const int frame = expected.Frame;
+    const QRect area = client.adjusted(frame, frame, -frame, -frame);
     if (area.isEmpty() || !shot.rect().contains(area)) {
         report.FirstDifference = "the client area lies outside the screenshot";
         return report;
@@ -205,7 +216,7 @@ PixelReport ComparePicture(const QImage& shot, const QRect& client, const Expect
     logical.Client = expected.Client / std::max(scale, 1);
     const Model blocks(logical);
     const QRect logicalArea =
-        QRect(QPoint(0, 0), logical.Client).adjusted(Frame, Frame, -Frame, -Frame);
+        QRect(QPoint(0, 0), logical.Client).adjusted(frame, frame, -frame, -frame);
     for (int y = 0; y < area.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(shot.constScanLine(area.top() + y));
         for (int x = 0; x < area.width(); ++x) {
@@ -226,7 +237,7 @@ PixelReport ComparePicture(const QImage& shot, const QRect& client, const Expect
                 ++report.Blended;
             }
             if (scale > 1) {
-                const QPoint logicalPixel((x + Frame) / scale, (y + Frame) / scale);
+                const QPoint logicalPixel((x + frame) / scale, (y + frame) / scale);
                 if (logicalArea.contains(logicalPixel)) {
                     ++report.DoubledCompared;
                     const QPoint inside = logicalPixel - logicalArea.topLeft();
@@ -255,6 +266,57 @@ QString Describe(const PixelReport& report) {
         text += "; first difference " + report.FirstDifference;
     }
     return text;
+}
+
+QString RectText(const QRect& rect) {
+    return QString("%1 x %2 at (%3, %4)")
+        .arg(rect.width())
+        .arg(rect.height())
+        .arg(rect.x())
+        .arg(rect.y());
+}
+
+bool Poll(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > PollTimeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+QRect ClientInScene(const QString& title, long long pid, int scale) {
+    for (const SceneWindow& window : ReadSceneGraph().Windows) {
+        if (window.Title == title && (pid == 0 || window.Pid == pid) && window.Opaque) {
+            const QRect logical =
+                window.Xwayland ? window.Opaque->adjusted(1, 1, -1, -1) : *window.Opaque;
+            return {logical.topLeft() * scale, logical.size() * scale};
+        }
+    }
+    return {};
+}
+
+PixelReport WaitForPicture(const ExpectedPicture& expected, const QString& title, long long pid,
+                           int scale, bool exact, QRect& client, std::optional<QRect>& seen) {
+    PixelReport report;
+    PixelReport previous;
+    Poll([&] {
+        client = ClientInScene(title, pid, scale);
+        const QImage shot = TakeScreenshot();
+        seen = FindClientArea(shot, expected);
+        previous = report;
+        report = ComparePicture(shot, seen.value_or(client), expected, scale);
+        if (exact) {
+            return seen == client && report.Exact();
+        }
+        return 2 * report.Doubled > report.DoubledCompared &&
+               report.Differing == previous.Differing && report.Doubled == previous.Doubled;
+    });
+    return report;
 }
 
 } // namespace pruvex::testing

@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -19,13 +20,14 @@ namespace pruvex::testing {
 struct SceneWindow {
     long long Pid = 0;
     QString Title;
-    bool Xwayland = false; // an X11 window shown through XWayland
-    QRect Position;        // the whole surface, decorations included
-    std::optional<QRect> Opaque;
+    bool Xwayland = false;       // an X11 window shown through XWayland
+    QRect Position;              // the whole surface, decorations included
+    std::optional<QRect> Opaque; // the client area where the toolkit declares it
 };
 
 struct SceneGraph {
     int Scale = 0; // of the first output
+    QRect Output;  // the first output, logical pixels
     std::vector<SceneWindow> Windows;
 };
 
@@ -44,6 +46,7 @@ struct ExpectedPicture {
     char Mode = 'F'; // 'F' flat field, 'G' grid mosaic
     int Level = 212; // FlatLevel, or GridLevel of the mosaic
     QSize Client;    // the client area in device pixels
+    int Frame = 2;   // picMain's sunken edge in device pixels; none in full screen
 };
 
 // The colour of a level by the rules, as a pixel.
@@ -79,5 +82,28 @@ PixelReport ComparePicture(const QImage& shot, const QRect& client, const Expect
 
 // One line of figures for the test's output.
 QString Describe(const PixelReport& report);
+
+// "776 x 520 at (64, 83)".
+QString RectText(const QRect& rect);
+
+// Calls `done` until it returns true, for 15 s at most, letting the event
+// loop run between calls; false when the time ran out.
+bool Poll(const std::function<bool()>& done);
+
+// The client area of the window titled `title` (of process `pid`, unless
+// 0) as the scene graph shows it now, in device pixels; empty when no such
+// window shows. Weston frames an X11 window itself: its opaque region is the
+// client area and a one-pixel edge.
+QRect ClientInScene(const QString& title, long long pid, int scale);
+
+// Screenshots until the picture is exact where the compositor puts the
+// client area (read anew each time: a window may still move) and the
+// picture itself shows it there too; or, with `exact` false, until the
+// program's picture shows (at least half of it as the logical picture in
+// blocks) and two screenshots in a row give the same figures. Returns the
+// last report; `client` is where the compositor put the client area and
+// `seen` where the picture itself showed it.
+PixelReport WaitForPicture(const ExpectedPicture& expected, const QString& title, long long pid,
+                           int scale, bool exact, QRect& client, std::optional<QRect>& seen);
 
 } // namespace pruvex::testing
