@@ -190,6 +190,11 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SHOWWINDOW:
         Logic.WindowVisible(wParam != FALSE && !IsIconic(frmMain));
         break;
+    case WM_WINDOWPOSCHANGED:
+        // Also shown by SetWindowPos (full screen at start-up), which sends
+        // no WM_SHOWWINDOW.
+        Logic.WindowVisible(IsWindowVisible(frmMain) && !IsIconic(frmMain));
+        break;
     case WM_CHAR:
         OnChar(static_cast<wchar_t>(wParam));
         return 0;
@@ -377,8 +382,13 @@ void FrmMain::EnterFullScreen(int monitor) {
     }
     const pruvex::Monitor& m = monitors[static_cast<std::size_t>(monitor - 1)];
     if (!InFullScreen) {
-        // Started full screen, the window has its start-up place here, never
-        // shown: leaving gives the 776 x 520 window.
+        // Started full screen, the window has never been shown: leaving gives
+        // the 776 x 520 window, at the top left of the same monitor.
+        if (!IsWindowVisible(frmMain)) {
+            Checked(SetWindowPos(frmMain, nullptr, m.Left, m.Top, 0, 0,
+                                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE),
+                    "cannot place the window");
+        }
         Placement.length = sizeof Placement;
         Checked(GetWindowPlacement(frmMain, &Placement), "cannot read the window's place");
         if (IsZoomed(frmMain)) {
