@@ -1232,8 +1232,11 @@ void FullScreen(Session& s) {
           "F11 leaves to the 776 x 520 window (got " + SizeText(s.ClientSize()) + ")");
     Check(Session::Poll([&] { return !s.HasState("_NET_WM_STATE_FULLSCREEN"); }),
           "no longer full screen");
+    // The move goes through the window manager: wait until it has landed
+    // (the window may already stand anywhere but on monitor 2's left edge).
+    const Rect beforeMove = s.RootGeometry();
     s.MoveTo(300, 200);
-    Session::Poll([&] { return s.RootGeometry().X != MonitorTwo.X; });
+    Session::Poll([&] { return !(s.RootGeometry() == beforeMove); });
     const Rect window = s.RootGeometry();
     difference = s.WaitForPicture(Uniform(Level(212)));
     Check(difference.empty(), "window picture inside its frame again " + difference);
