@@ -134,7 +134,7 @@ FrmMain::FrmMain(HINSTANCE instance, const pruvex::Options& options, int showCom
 void FrmMain::RegisterClasses(HINSTANCE instance) {
     WNDCLASSEXW frm{};
     frm.cbSize = sizeof frm;
-    frm.lpfnWndProc = FrmMainProc;
+    frm.lpfnWndProc = WindowProc<&FrmMain::frmMain, &FrmMain::OnFrmMain>;
     frm.hInstance = instance;
     frm.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     frm.hIconSm = frm.hIcon;
@@ -145,7 +145,7 @@ void FrmMain::RegisterClasses(HINSTANCE instance) {
 
     WNDCLASSEXW pic{};
     pic.cbSize = sizeof pic;
-    pic.lpfnWndProc = PicMainProc;
+    pic.lpfnWndProc = WindowProc<&FrmMain::picMain, &FrmMain::OnPicMain>;
     pic.hInstance = instance;
     pic.hCursor = frm.hCursor;
     pic.lpszClassName = PicMainClass;
@@ -154,27 +154,16 @@ void FrmMain::RegisterClasses(HINSTANCE instance) {
 
 // Both window procedures find the object through the window's user data,
 // set from the creation parameters on the first message that carries them.
-LRESULT CALLBACK FrmMain::FrmMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+template <HWND FrmMain::*Window, LRESULT (FrmMain::*Handler)(UINT, WPARAM, LPARAM)>
+LRESULT CALLBACK FrmMain::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* self =
             static_cast<FrmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->frmMain = hwnd;
+        self->*Window = hwnd;
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<FrmMain*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return self != nullptr ? self->OnFrmMain(message, wParam, lParam)
-                           : DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-LRESULT CALLBACK FrmMain::PicMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<FrmMain*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->picMain = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<FrmMain*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return self != nullptr ? self->OnPicMain(message, wParam, lParam)
+    return self != nullptr ? (self->*Handler)(message, wParam, lParam)
                            : DefWindowProcW(hwnd, message, wParam, lParam);
 }
 

@@ -55,8 +55,8 @@ class FrmMain : public pruvex::Platform {
     void WriteReply(const std::string& line) override;
 
   private:
-    static LRESULT CALLBACK FrmMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK PicMainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    template <HWND FrmMain::*Window, LRESULT (FrmMain::*Handler)(UINT, WPARAM, LPARAM)>
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnPicMain(UINT message, WPARAM wParam, LPARAM lParam);
     void RegisterClasses(HINSTANCE instance);
