@@ -179,8 +179,9 @@ def deb(path):
     depends = fields.get("Depends", "")
     # dpkg-shlibdeps writes each library's package with the version its symbols need.
     check(re.search(r"libqt6widgets6 \(>= [^)]+\)", depends) is not None and
-          re.search(r"libc6 \(>= [^)]+\)", depends) is not None,
-          f"Depends from dpkg-shlibdeps: {depends}")
+          re.search(r"libc6 \(>= [^)]+\)", depends) is not None and
+          re.search(r"(^|, )qt6-wayland(,|$)", depends) is not None,
+          f"Depends from dpkg-shlibdeps, and qt6-wayland: {depends}")
     long_lines = fields.get("Description", "").split("\n")[1:]
     check(len(long_lines) >= 4 and all(len(line) <= 80 for line in long_lines),
           f"a long description of {len(long_lines)} lines within 80 columns")
