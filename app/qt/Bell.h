@@ -6,4 +6,3 @@
 // installed; it is loaded at run time, so without it the beep is silent and
 // says nothing.
 void SystemBeep();
-
