@@ -117,7 +117,7 @@ QRect SolidRect(const QImage& image, QRgb colour) {
 SceneGraph ParseSceneGraph(const QString& text) {
     static const QRegularExpression scaleLine(R"(^\s*scale: (\d+)$)");
     static const QRegularExpression viewLine(
-        R"(^\s*View \d+ \(role ([^,]*), PID (\d+), .*top-level window '(.*)'(?: of .*)?, 0x[0-9a-f]+\):$)");
+        R"(^\s*View \d+ \(role ([^,]*), PID (\d+), surface ID \d+, top-level window '(.*)'(?: of .*)?, 0x[0-9a-f]+\):$)");
     static const QRegularExpression positionLine(
         R"(^\s*position: \((-?\d+), (-?\d+)\) -> \((-?\d+), (-?\d+)\)$)");
     static const QRegularExpression opaqueLine(
