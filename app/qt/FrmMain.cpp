@@ -130,13 +130,21 @@ void FrmMain::EnterFullScreen(int monitor) {
 void FrmMain::LeaveFullScreen() {
     picMain->setFrameStyle(PicMain::SunkenFrame);
     showNormal();
-    setGeometry(RestoreGeometry);
+    // A Wayland compositor gives the window back its size itself; setting
+    // it here as well leaves the decorations over the picture.
+    if (QGuiApplication::platformName() != "wayland") {
+        setGeometry(RestoreGeometry);
+    }
     SettleTarget = RestoreGeometry;
     SettleTimer.start(SettleMilliseconds);
 }
 
 bool FrmMain::Settling() {
-    if (SettleTarget.isValid() && geometry() == SettleTarget) {
+    // A Wayland client does not know where it is, only its size.
+    const bool arrived = QGuiApplication::platformName() == "wayland"
+                             ? size() == SettleTarget.size()
+                             : geometry() == SettleTarget;
+    if (SettleTarget.isValid() && arrived) {
         SettleTarget = QRect();
         SettleTimer.stop();
     }
