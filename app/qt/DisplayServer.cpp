@@ -6,6 +6,9 @@
 #include <QDBusPendingReply>
 #include <QGuiApplication>
 
+#include <qpa/qplatformnativeinterface.h>
+#include <wayland-client.h>
+
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
 #include <xcb/xcb.h>
@@ -32,11 +35,41 @@ bool HasSessionBus() {
     return address != nullptr && std::strlen(address) > 0;
 }
 
+// A sync request on a queue of our own, so that none of the toolkit's events
+// is dispatched here: its reply comes once the compositor has taken every
+// request sent before it, the commit of the picture's buffer included.
+void SyncWithCompositor() {
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    auto* display = static_cast<wl_display*>(
+        native != nullptr ? native->nativeResourceForIntegration("wl_display") : nullptr);
+    if (display == nullptr) {
+        return;
+    }
+    wl_event_queue* queue = wl_display_create_queue(display);
+    auto* wrapper = static_cast<wl_display*>(wl_proxy_create_wrapper(display));
+    wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(wrapper), queue);
+    wl_callback* callback = wl_display_sync(wrapper);
+    bool done = false;
+    static const wl_callback_listener listener = {
+        [](void* data, wl_callback* /*callback*/, std::uint32_t /*serial*/) {
+            *static_cast<bool*>(data) = true;
+        }};
+    wl_callback_add_listener(callback, &listener, &done);
+    while (!done && wl_display_dispatch_queue(display, queue) != -1) {
+    }
+    wl_callback_destroy(callback);
+    wl_proxy_wrapper_destroy(wrapper);
+    wl_event_queue_destroy(queue);
+}
+
 } // namespace
 
 void SyncWithDisplay() {
     QNativeInterface::QX11Application* x11 = X11();
     if (x11 == nullptr || x11->connection() == nullptr) {
+        if (QGuiApplication::platformName() == "wayland") {
+            SyncWithCompositor();
+        }
         return;
     }
     xcb_connection_t* connection = x11->connection();

@@ -4,9 +4,9 @@
 
 #include <QObject>
 
-// Returns once the display server has taken every request sent before: on
-// X11, a flush and the reply to one cheap request, without running the event
-// loop. Elsewhere nothing.
+// Returns once the display server has taken every request sent before,
+// without running the event loop: on X11, a flush and the reply to one cheap
+// request; on Wayland, the reply to a sync request on a queue of its own.
 void SyncWithDisplay();
 
 // Holds the screensaver and display power saving off: on X11 through the

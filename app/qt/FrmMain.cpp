@@ -57,6 +57,13 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
     setWindowTitle("Form1");
     setFocusPolicy(Qt::StrongFocus);
     picMain = new PicMain(Logic, this);
+    // Replies wait for the first picture: until then nothing is on screen.
+    picMain->SetPaintListener([this] {
+        if (!PictureShown) {
+            PictureShown = true;
+            QTimer::singleShot(0, this, [this] { CheckSettled(); });
+        }
+    });
     resize(pruvex::StartupClientWidth(State()), pruvex::StartupClientHeight(State()));
     setFocus(Qt::OtherFocusReason);
     PointerTimer.setSingleShot(true);
@@ -140,6 +147,9 @@ void FrmMain::LeaveFullScreen() {
 }
 
 bool FrmMain::Settling() {
+    if (!PictureShown) {
+        return true;
+    }
     // A Wayland client does not know where it is, only its size.
     const bool arrived = QGuiApplication::platformName() == "wayland"
                              ? size() == SettleTarget.size()

@@ -76,9 +76,10 @@ class FrmMain : public QWidget, public pruvex::Platform {
     std::function<void()> ReplyListener;
     std::unique_ptr<ScreenSaver> Saver;
     QTimer PointerTimer;
-    QRect RestoreGeometry; // the window's place before full screen
-    QRect SettleTarget;    // where a full-screen change is taking the window
-    QTimer SettleTimer;    // gives up waiting for the window manager
+    QRect RestoreGeometry;     // the window's place before full screen
+    QRect SettleTarget;        // where a full-screen change is taking the window
+    QTimer SettleTimer;        // gives up waiting for the window manager
+    bool PictureShown = false; // the picture has been painted once
 };
 
 // The monitors as numbered for --list-monitors and --fullscreen=N.

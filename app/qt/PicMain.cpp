@@ -48,14 +48,17 @@ void PicMain::paintEvent(QPaintEvent* event) {
     WarnOfFractionalScale(ratio);
     if (pruvex::WholeScale(ratio) > 1) {
         PaintDevicePixels(pruvex::WholeScale(ratio));
-        return;
+    } else {
+        QFrame::paintEvent(event);
+        QPainter painter(this);
+        const QSize client = window()->size();
+        PaintPicture(painter, contentsRect(),
+                     pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
+                                  static_cast<float>(client.height())));
     }
-    QFrame::paintEvent(event);
-    QPainter painter(this);
-    const QSize client = window()->size();
-    PaintPicture(painter, contentsRect(),
-                 pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
-                              static_cast<float>(client.height())));
+    if (PaintListener) {
+        PaintListener();
+    }
 }
 
 // At a whole output scale above 1 the painter works in device pixels: the

@@ -4,6 +4,8 @@
 
 #include <QFrame>
 
+#include <functional>
+
 class QPainter;
 
 namespace pruvex {
@@ -24,6 +26,9 @@ class PicMain : public QFrame {
 
     PicMain(pruvex::Controller& controller, QWidget* parent);
 
+    // Called after each paint.
+    void SetPaintListener(std::function<void()> listener) { PaintListener = std::move(listener); }
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -33,4 +38,5 @@ class PicMain : public QFrame {
     void PaintDevicePixels(int scale);
 
     pruvex::Controller& Logic;
+    std::function<void()> PaintListener;
 };

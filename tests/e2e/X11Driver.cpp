@@ -155,12 +155,17 @@ class Session {
 
     // The program with its standard input and output on pipes of ours, for
     // the control channel.
-    void LaunchControlled(const std::vector<std::string>& arguments) {
+    // Lines given in `early` wait in the pipe before the program starts.
+    void LaunchControlled(const std::vector<std::string>& arguments,
+                          const std::string& early = "") {
         int in[2];
         int out[2];
         if (pipe(in) != 0 || pipe(out) != 0) {
             std::perror("driver: pipe");
             std::exit(2);
+        }
+        if (!early.empty() && write(in[1], early.data(), early.size()) < 0) {
+            std::perror("driver: write");
         }
         StdinFd = in[0];
         StdoutFd = out[1];
@@ -1466,8 +1471,16 @@ std::string KeyToPixelTimes(Session& s, int count) {
 }
 
 void Control(Session& s) {
-    s.LaunchControlled({"--control", "5", "100"});
-    Check(s.WaitForCaption(FlatCaption(100)), "window shown with the control channel");
+    // A command that comes before the window is up is replied to once its
+    // picture is on the server.
+    s.LaunchControlled({"--control", "5", "100"}, "grid\n");
+    const Reply early = ReadReplyFields(s.ReadReply().value_or(""));
+    const std::string difference = s.CompareDrawingArea(Grid(61, 25));
+    Check(early.Ok && early.Pitch == 61 && difference.empty(),
+          "a command sent before the window was up: the grid is on the server at its reply " +
+              difference);
+    s.SendLine("flat");
+    s.ReadReply();
     s.SendLine("state");
     const Reply first = ReadReplyFields(s.ReadReply().value_or(""));
     Check(first.Ok && first.Level == 100 && first.Mode == "F" && first.Colour == Level(100),
@@ -1488,7 +1501,7 @@ void Control(Session& s) {
         "level 1e2", "level 0x10",    "level -0",       "level +5",     "level 007",
         "level  5",  "level 5 6",     "grid-level 179", "step 0",       "flat now",
         "keys",      "keys \xff\xfe", "caf\xc3\xa9",    "fullscreen 3", "window x"};
-    int lineNumber = 202; // the state, 200 commands, level 7
+    int lineNumber = 204; // grid, flat, state, 200 commands, level 7
     bool allRefused = true;
     for (const char* line : bad) {
         ++lineNumber;
