@@ -202,6 +202,10 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
             Logic.PointerIdle();
             return 0;
         }
+        if (wParam == CheckTimer) {
+            OnCheckTimer();
+            return 0;
+        }
         break;
     case ControlInputMessage:
         if (ControlListener) {
@@ -212,8 +216,9 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0; // device pixels stay device pixels on every monitor
     case WM_DESTROY:
         KillTimer(frmMain, PointerTimer);
+        KillTimer(frmMain, CheckTimer);
         Logic.WindowClosed();
-        PostQuitMessage(0);
+        PostQuitMessage(ExitStatus);
         return 0;
     default:
         break;

@@ -53,6 +53,13 @@ class FrmMain : public pruvex::Platform {
     void StartPointerTimer(int milliseconds) override;
     void HoldScreenSaver(bool held) override;
     void WriteReply(const std::string& line) override;
+    std::vector<pruvex::CheckLine> PipelineChecks() override;
+    bool ReadBack(pruvex::ReadBackImage& fromWindow, pruvex::ReadBackImage& fromScreen) override;
+
+    // --check: once the window is shown and settled, the report goes to the
+    // standard output and the window closes; the program ends with the
+    // report's status.
+    void CheckWhenShown();
 
   private:
     template <HWND FrmMain::*Window, LRESULT (FrmMain::*Handler)(UINT, WPARAM, LPARAM)>
@@ -64,6 +71,9 @@ class FrmMain : public pruvex::Platform {
     void OnPointerMove(LPARAM lParam);
     void Paint();
     void SetFrame(bool framed);
+    void OnCheckTimer();
+
+    static constexpr UINT_PTR CheckTimer = 2;
 
     pruvex::Controller Logic;
     HWND frmMain = nullptr;
@@ -78,6 +88,10 @@ class FrmMain : public pruvex::Platform {
     bool ReplyOutputBroken = false;
     bool UnderWine;
     std::function<void(WPARAM)> ControlListener;
+    RECT CheckPlace{};       // the window's place at the check's last poll
+    int CheckPolls = 0;      // polls since the window was last seen to move
+    int CheckPollsInAll = 0; // polls since the check was asked for
+    int ExitStatus = 0;      // the program's, once the window is gone
 };
 
 // The monitors as numbered for --list-monitors and --fullscreen=N.

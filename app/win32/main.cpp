@@ -103,6 +103,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandL
         control.emplace(frmMain, GetStdHandle(STD_INPUT_HANDLE));
     }
     frmMain.Control().Show();
+    if (options.Check) {
+        frmMain.CheckWhenShown();
+    }
     if (control) {
         control->Start();
     }
