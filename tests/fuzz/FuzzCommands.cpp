@@ -131,7 +131,7 @@ bool ModelCommand(pruvex::testing::KeyModel& model, bool& fullScreen, std::strin
         fullScreen = true;
     } else if (text == "window") {
         fullScreen = false;
-    } else if (text != "state" && text != "quit") {
+    } else if (text != "state" && text != "quit" && text != "check") {
         return false;
     }
     return true;
