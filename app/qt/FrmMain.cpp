@@ -193,7 +193,10 @@ void FrmMain::moveEvent(QMoveEvent* /*event*/) {
 
 void FrmMain::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_F11) {
-        Logic.PressKey(pruvex::Key::FullScreen);
+        // A held F11 toggles once.
+        if (!event->isAutoRepeat()) {
+            Logic.PressKey(pruvex::Key::FullScreen);
+        }
         return;
     }
     for (const char32_t character : event->text().toUcs4()) {
