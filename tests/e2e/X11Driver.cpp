@@ -1673,6 +1673,11 @@ void CheckReport(Session& s) {
     if (wine) {
         Check(Says(ReportLine(run.Out, "gamma"), "UNVERIFIED"),
               "Wine cannot read the gamma ramp: UNVERIFIED");
+        // Wine answers the advanced colour request with error 87.
+        Check(Says(ReportLine(run.Out, "HDR (advanced colour)"), "UNVERIFIED"),
+              "Wine cannot read the advanced colour state: UNVERIFIED");
+        Check(Says(ReportLine(run.Out, "colour depth"), "PASS"),
+              "colour depth: " + ReportLine(run.Out, "colour depth"));
     }
 
     SetGamma("1.1:1.1:1.1");
@@ -1726,7 +1731,7 @@ void CheckReport(Session& s) {
 // --check on a server of another depth: PRUVEX_XVFB_SCREEN sets it.
 void CheckDepth(Session& s, int depth) {
     const RunResult run = s.Run({"--check"});
-    const std::string visual = ReportLine(run.Out, "visual");
+    const std::string visual = ReportLine(run.Out, UnderWine() ? "colour depth" : "visual");
     if (depth == 16) {
         Check(run.ExitCode == 1 && Says(visual, "FAIL") &&
                   visual.find("level 212 (212,96,145) becomes") != std::string::npos,
