@@ -20,8 +20,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads its Wayland platform plugin at run time, out of dpkg-shlibdeps'
-# sight.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
+# sight. The round trip to a Wayland compositor goes through an interface of
+# Qt's own that may change with any Qt release: the package asks for the Qt
+# it was built with, as Debian's packages do.
+find_package(Qt6 REQUIRED COMPONENTS Core)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, qt6-base-abi (= ${Qt6Core_VERSION})")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # CPack puts the summary on the first line.
