@@ -58,10 +58,12 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     picMain = new PicMain(Logic, this);
     // Replies wait for the first picture: until then nothing is on screen.
+    FirstPicture.setSingleShot(true);
+    connect(&FirstPicture, &QTimer::timeout, this, [this] { CheckSettled(); });
     picMain->SetPaintListener([this] {
         if (!PictureShown) {
             PictureShown = true;
-            QTimer::singleShot(0, this, [this] { CheckSettled(); });
+            FirstPicture.start(0);
         }
     });
     resize(pruvex::StartupClientWidth(State()), pruvex::StartupClientHeight(State()));

@@ -80,6 +80,7 @@ class FrmMain : public QWidget, public pruvex::Platform {
     QRect SettleTarget;        // where a full-screen change is taking the window
     QTimer SettleTimer;        // gives up waiting for the window manager
     bool PictureShown = false; // the picture has been painted once
+    QTimer FirstPicture;       // after the first paint, replies may go out
 };
 
 // The monitors as numbered for --list-monitors and --fullscreen=N.
