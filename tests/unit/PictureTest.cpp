@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -172,6 +174,53 @@ INSTANTIATE_TEST_SUITE_P(Pitches, TinyWindowTable,
                                          TinyCase{24, -1, 9, 13, -7}, // 1, 0, ... -7
                                          TinyCase{16, -2, 8, 12, -13},
                                          TinyCase{0, -4, 8, 12, -27})); // 1, -3, ... -27
+
+// Painting writes each pixel once: the plan's rectangles cover the drawing
+// area exactly once and give every pixel the colour that painting the
+// background and then each square in turn would leave.
+TEST(PaintPlan, CoversEveryPixelOnceWithThePaintersColour) {
+    const std::pair<int, int> clients[] = {{776, 520}, {1000, 700}, {300, 36}, {800, 24},
+                                           {800, 16},  {40, 40},    {5, 5},    {1920, 1080}};
+    for (const auto& [width, height] : clients) {
+        for (const char* mode : {"F", "G"}) {
+            PatternState state;
+            state.Mode = mode;
+            const Picture picture =
+                pruvex::Draw(state, static_cast<float>(width), static_cast<float>(height));
+            const int w = width - 4;
+            const int h = height - 4;
+            std::vector<Colour> painted(static_cast<std::size_t>(w) * static_cast<std::size_t>(h),
+                                        picture.Background);
+            const auto at = [&](int x, int y) {
+                return static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                       static_cast<std::size_t>(x);
+            };
+            for (const auto& square : picture.Squares) {
+                const PixelRect& p = square.Pixels;
+                for (int y = std::max(p.Top, 0); y < std::min(p.Bottom, h); ++y) {
+                    for (int x = std::max(p.Left, 0); x < std::min(p.Right, w); ++x) {
+                        painted[at(x, y)] = square.Fill;
+                    }
+                }
+            }
+            std::vector<int> writes(painted.size(), 0);
+            bool sameColour = true;
+            for (const pruvex::PaintRect& rect : pruvex::PaintPlan(picture, w, h)) {
+                const PixelRect& p = rect.Pixels;
+                ASSERT_TRUE(p.Left >= 0 && p.Top >= 0 && p.Right <= w && p.Bottom <= h);
+                for (int y = p.Top; y < p.Bottom; ++y) {
+                    for (int x = p.Left; x < p.Right; ++x) {
+                        ++writes[at(x, y)];
+                        sameColour = sameColour && painted[at(x, y)] == rect.Fill;
+                    }
+                }
+            }
+            EXPECT_TRUE(std::all_of(writes.begin(), writes.end(), [](int n) { return n == 1; }))
+                << mode << " " << width << " x " << height;
+            EXPECT_TRUE(sameColour) << mode << " " << width << " x " << height;
+        }
+    }
+}
 
 TEST(DrawGrid, MinusOnePitchReachesGridLevelPlus464) {
     PatternState state;
