@@ -6,6 +6,7 @@
 # two monitors); the command finds
 # the server's process id in PRUVEX_XVFB_PID.
 set -eu
+. "$(dirname "$0")/../wait-until.sh"
 
 tmp=$(mktemp -d)
 cleanup() {
@@ -26,16 +27,7 @@ Xvfb -displayfd 3 -screen 0 "${PRUVEX_XVFB_SCREEN:-$default_screen}" -nolisten t
 xvfb=$!
 PRUVEX_XVFB_PID=$xvfb
 export PRUVEX_XVFB_PID
-i=0
-while [ ! -s "$tmp/display" ]; do
-    i=$((i + 1))
-    if [ "$i" -gt 200 ] || ! kill -0 "$xvfb" 2>/dev/null; then
-        echo "run-under-x: Xvfb did not start" >&2
-        cat "$tmp/xvfb.log" >&2
-        exit 1
-    fi
-    sleep 0.05
-done
+wait_until "$xvfb" "run-under-x: Xvfb" "$tmp/xvfb.log" test -s "$tmp/display"
 DISPLAY=":$(cat "$tmp/display")"
 export DISPLAY
 # PRUVEX_MONITORS=two: two monitors of different sizes side by side on one

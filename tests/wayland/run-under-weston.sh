@@ -8,6 +8,7 @@
 # 1024 x 640 logical pixels, at scale N in device pixels. --debug lets
 # weston-screenshooter and weston-debug read the output and the scene graph.
 set -eu
+. "$(dirname "$0")/../wait-until.sh"
 
 scale=1
 xwayland=""
@@ -47,16 +48,7 @@ ready() {
     [ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || return 1
     [ -z "$xwayland" ] || grep -q "xserver listening on display" "$tmp/weston.log"
 }
-i=0
-until ready; do
-    i=$((i + 1))
-    if [ "$i" -gt 200 ] || ! kill -0 "$weston" 2>/dev/null; then
-        echo "run-under-weston: Weston did not start" >&2
-        cat "$tmp/weston.log" >&2
-        exit 1
-    fi
-    sleep 0.05
-done
+wait_until "$weston" "run-under-weston: Weston" "$tmp/weston.log" ready
 if [ -n "$xwayland" ]; then
     DISPLAY=$(sed -n 's/.*xserver listening on display \(:[0-9]*\).*/\1/p' "$tmp/weston.log" | head -n 1)
     export DISPLAY
