@@ -1207,8 +1207,9 @@ bool WaitForGeometry(Session& s, const Rect& expected) {
 }
 
 void CheckFullScreenOn(Session& s, const Rect& monitor, const std::string& when) {
-    Check(WaitForGeometry(s, monitor), when + ": client area covers " + monitor.Text() + " (got " +
-                                           s.RootGeometry().Text() + ")");
+    const bool covered = WaitForGeometry(s, monitor);
+    Check(covered, when + ": client area covers " + monitor.Text() + " (got " +
+                       s.RootGeometry().Text() + ")");
     Check(s.HasState("_NET_WM_STATE_FULLSCREEN"), when + ": _NET_WM_STATE_FULLSCREEN");
     const std::vector<long> extents = s.CardinalProperty("_NET_FRAME_EXTENTS");
     Check(extents == std::vector<long>(4, 0), when + ": no frame (_NET_FRAME_EXTENTS all 0)");
@@ -1231,10 +1232,8 @@ void FullScreen(Session& s) {
     s.TakeBells();
     s.TypeKeysym(XK_F11);
     s.SetBorder(Frame);
-    Check(Session::Poll([&] {
-              return s.ClientSize() == std::pair{776, 520};
-          }),
-          "F11 leaves to the 776 x 520 window (got " + SizeText(s.ClientSize()) + ")");
+    const bool left = Session::Poll([&] { return s.ClientSize() == std::pair{776, 520}; });
+    Check(left, "F11 leaves to the 776 x 520 window (got " + SizeText(s.ClientSize()) + ")");
     Check(Session::Poll([&] { return !s.HasState("_NET_WM_STATE_FULLSCREEN"); }),
           "no longer full screen");
     // The move goes through the window manager: wait until it has landed
@@ -1255,8 +1254,9 @@ void FullScreen(Session& s) {
     Check(difference.empty(), "grid exact at pitch " + std::to_string(pitchOne) + " " + difference);
     s.Type("\x1b");
     s.SetBorder(Frame);
-    Check(WaitForGeometry(s, window), "Escape gives back the window at " + window.Text() +
-                                          " (got " + s.RootGeometry().Text() + ")");
+    const bool restored = WaitForGeometry(s, window);
+    Check(restored, "Escape gives back the window at " + window.Text() + " (got " +
+                        s.RootGeometry().Text() + ")");
     difference = s.WaitForPicture(Grid(61, 25));
     Check(difference.empty(), "grid at pitch 61 in the window again " + difference);
     Check(s.TakeBells() == 0, "F11 and Escape in full screen ring no bell");
