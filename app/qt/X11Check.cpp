@@ -45,8 +45,14 @@ bool ReadImage(Display* display, ::Window drawable, int x, int y, int width, int
     if (width <= 0 || height <= 0) {
         return true;
     }
+    // A window that is not viewable (or a rectangle off the screen) gives an
+    // error, not an image: it must not end the program.
+    XSync(display, False);
+    XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
     XImage* image = XGetImage(display, drawable, x, y, static_cast<unsigned>(width),
                               static_cast<unsigned>(height), AllPlanes, ZPixmap);
+    XSync(display, False);
+    XSetErrorHandler(previous);
     if (image == nullptr) {
         return false;
     }
