@@ -730,6 +730,27 @@ class Session {
             }
             return ready;
         });
+        // The property comes before the window manager takes map requests:
+        // a window of its own, mapped and managed (given WM_STATE), shows
+        // that it does.
+        const ::Window probe = XCreateSimpleWindow(Dpy, Root, 0, 0, 1, 1, 0, 0, 0);
+        XMapWindow(Dpy, probe);
+        XSync(Dpy, False);
+        const Atom wmState = XInternAtom(Dpy, "WM_STATE", False);
+        Poll([&] {
+            Atom type = None;
+            int format = 0;
+            unsigned long count = 0, after = 0;
+            unsigned char* data = nullptr;
+            XGetWindowProperty(Dpy, probe, wmState, 0, 2, False, AnyPropertyType, &type, &format,
+                               &count, &after, &data);
+            if (data != nullptr) {
+                XFree(data);
+            }
+            return type != None;
+        });
+        XDestroyWindow(Dpy, probe);
+        XSync(Dpy, False);
     }
 
     std::string Caption(Window window) {
