@@ -730,14 +730,13 @@ class Session {
             }
             return ready;
         });
-        // The property comes before the window manager takes map requests:
-        // a window of its own, mapped and managed (given WM_STATE), shows
-        // that it does.
+        // The property comes before the window manager takes map requests,
+        // and a request made while it starts may be lost: a window of its
+        // own, mapped again until it is managed (given WM_STATE), shows that
+        // the window manager has started.
         const ::Window probe = XCreateSimpleWindow(Dpy, Root, 0, 0, 1, 1, 0, 0, 0);
-        XMapWindow(Dpy, probe);
-        XSync(Dpy, False);
         const Atom wmState = XInternAtom(Dpy, "WM_STATE", False);
-        Poll([&] {
+        const auto managed = [&] {
             Atom type = None;
             int format = 0;
             unsigned long count = 0, after = 0;
@@ -748,7 +747,16 @@ class Session {
                 XFree(data);
             }
             return type != None;
-        });
+        };
+        const auto end = Clock::now() + PollTimeout;
+        while (!managed() && Clock::now() < end) {
+            XUnmapWindow(Dpy, probe);
+            XMapWindow(Dpy, probe);
+            XSync(Dpy, False);
+            for (int wait = 0; wait < 10 && !managed(); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
         XDestroyWindow(Dpy, probe);
         XSync(Dpy, False);
     }
