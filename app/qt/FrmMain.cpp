@@ -75,7 +75,6 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
         SettleTarget = QRect();
         CheckSettled();
     });
-    Logic.Redraw();
 }
 
 FrmMain::~FrmMain() {

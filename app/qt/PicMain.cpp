@@ -17,8 +17,11 @@ QColor ToQColor(pruvex::Colour colour) {
 // once, on the first paint at such a scale.
 void WarnOfFractionalScale(qreal ratio) {
     static bool warned = false;
+    if (warned) {
+        return;
+    }
     const std::string warning = pruvex::FractionalScaleWarning(ratio);
-    if (!warning.empty() && !warned) {
+    if (!warning.empty()) {
         warned = true;
         std::fprintf(stderr, "%s\n", warning.c_str());
     }

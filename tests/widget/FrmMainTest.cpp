@@ -76,7 +76,7 @@ class FrmMainTest : public QObject {
   private slots:
     void startsAt776By520CoveredByPicMain() {
         FrmMain frmMain(pruvex::Options{});
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         QCOMPARE(frmMain.size(), QSize(776, 520));
         QCOMPARE(frmMain.Picture()->geometry(), frmMain.rect());
@@ -101,7 +101,7 @@ class FrmMainTest : public QObject {
         QFETCH(QRgb, colour);
         QFETCH(QString, caption);
         FrmMain frmMain(pruvex::ReadOptions(arguments.toStdString()));
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         QCOMPARE(frmMain.windowTitle(), caption + FlatInstruction);
         QCOMPARE(FirstDifference(DrawingArea(frmMain), [&](int, int) { return colour; }),
@@ -110,7 +110,7 @@ class FrmMainTest : public QObject {
 
     void resizeKeepsTheSurfaceOverTheClientArea() {
         FrmMain frmMain(pruvex::Options{});
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         for (const QSize size :
              {QSize(300, 200), QSize(1100, 90), QSize(10, 10), QSize(776, 520)}) {
@@ -125,7 +125,7 @@ class FrmMainTest : public QObject {
 
     void clickOnThePictureLeavesTheFocusOnTheWindow() {
         FrmMain frmMain(pruvex::Options{});
-        frmMain.show();
+        frmMain.Control().Show();
         frmMain.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&frmMain));
         QCOMPARE(QApplication::focusWidget(), &frmMain);
@@ -149,7 +149,7 @@ class FrmMainTest : public QObject {
         FrmMain frmMain(pruvex::ReadOptions(sequence.Arguments));
         int beeps = 0;
         frmMain.SetBeeper([&] { ++beeps; });
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         for (const char character : sequence.Typed) {
             Type(&frmMain, character);
@@ -169,7 +169,7 @@ class FrmMainTest : public QObject {
         FrmMain frmMain(pruvex::Options{});
         int beeps = 0;
         frmMain.SetBeeper([&] { ++beeps; });
-        frmMain.show();
+        frmMain.Control().Show();
         for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_F5, Qt::Key_Shift,
                                   Qt::Key_Control, Qt::Key_PageDown}) {
             QTest::sendKeyEvent(QTest::Click, &frmMain, key, QString(), Qt::NoModifier);
@@ -201,7 +201,7 @@ class FrmMainTest : public QObject {
         QFETCH(int, pitch);
         QFETCH(int, gridLevel);
         FrmMain frmMain(pruvex::Options{});
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         frmMain.resize(client);
         Type(&frmMain, 'G');
@@ -232,7 +232,7 @@ class FrmMainTest : public QObject {
 
     void switchingModesLeavesNoTrace() {
         FrmMain frmMain(pruvex::Options{});
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         Type(&frmMain, 'G');
         QImage area = DrawingArea(frmMain);
@@ -245,7 +245,7 @@ class FrmMainTest : public QObject {
 
     void tinyWindowsShowAtMostASliver() {
         FrmMain frmMain(pruvex::Options{});
-        frmMain.show();
+        frmMain.Control().Show();
         QVERIFY(QTest::qWaitForWindowExposed(&frmMain));
         Type(&frmMain, 'g');
         for (const QSize size : {QSize(800, 36), QSize(800, 24), QSize(38, 300), QSize(6, 6)}) {
