@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace pruvex {
@@ -101,13 +102,37 @@ std::string UnknownOptionWarning(const Options& options) {
     return line;
 }
 
-std::string MissingMonitorError(const Options& options, std::size_t monitors) {
-    if (options.FullScreenMonitor <= 0 ||
-        static_cast<std::size_t>(options.FullScreenMonitor) <= monitors) {
-        return {};
+EarlyAnswer AnswerOptions(const Options& options, std::string_view versionLine) {
+    EarlyAnswer answer;
+    if (!options.Error.empty()) {
+        answer.Err = "pruvex: " + options.Error + "\n";
+        answer.ExitStatus = BadOptionExitStatus;
+    } else if (options.Help) {
+        answer.Out = UsageText;
+        answer.ExitStatus = 0;
+    } else if (options.Version) {
+        answer.Out = std::string(versionLine) + "\n";
+        answer.ExitStatus = 0;
+    } else if (!options.UnknownOptions.empty()) {
+        answer.Err = UnknownOptionWarning(options) + "\n";
     }
-    return "pruvex: there is no monitor " + std::to_string(options.FullScreenMonitor) +
-           "; this desktop has " + std::to_string(monitors) + " (see --list-monitors)";
+    return answer;
+}
+
+EarlyAnswer AnswerMonitors(const Options& options, const std::vector<Monitor>& numbered) {
+    EarlyAnswer answer;
+    if (options.ListMonitors) {
+        for (std::size_t i = 0; i < numbered.size(); ++i) {
+            answer.Out += MonitorLine(static_cast<int>(i) + 1, numbered[i]) + "\n";
+        }
+        answer.ExitStatus = 0;
+    } else if (static_cast<std::size_t>(std::max(options.FullScreenMonitor, 0)) > numbered.size()) {
+        answer.Err = "pruvex: there is no monitor " + std::to_string(options.FullScreenMonitor) +
+                     "; this desktop has " + std::to_string(numbered.size()) +
+                     " (see --list-monitors)\n";
+        answer.ExitStatus = BadOptionExitStatus;
+    }
+    return answer;
 }
 
 } // namespace pruvex

@@ -4,8 +4,9 @@
 // names are taken out before the rest is read as "[STEP [LEVEL]]".
 
 #include "Arguments.h"
+#include "Monitors.h"
 
-#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +38,24 @@ Options ReadOptions(std::string_view text);
 // One warning line (no line end) for the unknown "--word" fields, or "".
 std::string UnknownOptionWarning(const Options& options);
 
-// One error line (no line end) when --fullscreen=N names a monitor that the
-// desktop's count of monitors does not reach, or "".
-std::string MissingMonitorError(const Options& options, std::size_t monitors);
+// Exit status for a malformed option or a monitor that does not exist.
+inline constexpr int BadOptionExitStatus = 2;
+
+// What the program says before its window opens, each line ended by "\n",
+// and whether it ends there.
+struct EarlyAnswer {
+    std::string Out;               // for the standard output
+    std::string Err;               // for the error output
+    std::optional<int> ExitStatus; // end with this status; none: go on
+};
+
+// Before the toolkit starts: a malformed option, --help, --version
+// (versionLine, e.g. "Pruvex 1.00"), or the warning on unknown "--word"
+// fields, after which the program goes on.
+EarlyAnswer AnswerOptions(const Options& options, std::string_view versionLine);
+
+// Once the monitors are known: --list-monitors, or a --fullscreen=N that no
+// monitor answers.
+EarlyAnswer AnswerMonitors(const Options& options, const std::vector<Monitor>& numbered);
 
 } // namespace pruvex

@@ -20,12 +20,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace {
 
 constexpr int NoDisplayExitStatus = 1;
-constexpr int BadOptionExitStatus = 2;
 
 // Until the application object exists, Qt's messages are the platform
 // plugin's attempts at a display; only its final failure is worth one line.
@@ -86,6 +86,14 @@ void ShowFatalError(const char* line) {
     }
 }
 
+// Writes what the program says before its window opens; the exit status
+// when it ends there.
+std::optional<int> Say(const pruvex::EarlyAnswer& answer) {
+    std::fputs(answer.Out.c_str(), stdout);
+    std::fputs(answer.Err.c_str(), stderr);
+    return answer.ExitStatus;
+}
+
 // --check: once the window is on screen (and full screen, if asked for),
 // the report goes to standard output and the program ends with its status.
 void CheckWhenShown(FrmMain& frmMain) {
@@ -110,21 +118,10 @@ void CheckWhenShown(FrmMain& frmMain) {
 
 int main(int argc, char** argv) {
     const pruvex::Options options = pruvex::ReadOptions(pruvex::JoinArguments(argc, argv));
-    if (!options.Error.empty()) {
-        std::fprintf(stderr, "pruvex: %s\n", options.Error.c_str());
-        return BadOptionExitStatus;
-    }
-    if (options.Help) {
-        std::fputs(pruvex::UsageText, stdout);
-        return EXIT_SUCCESS;
-    }
-    if (options.Version) {
-        std::printf("%s %s\n", PRUVEX_PRODUCT_NAME, PRUVEX_VERSION);
-        return EXIT_SUCCESS;
-    }
-    const std::string warning = pruvex::UnknownOptionWarning(options);
-    if (!warning.empty()) {
-        std::fprintf(stderr, "%s\n", warning.c_str());
+    const std::optional<int> said =
+        Say(pruvex::AnswerOptions(options, PRUVEX_PRODUCT_NAME " " PRUVEX_VERSION));
+    if (said) {
+        return *said;
     }
 
     ChooseDisplayServer();
@@ -141,17 +138,9 @@ int main(int argc, char** argv) {
     // Desktops match the window to its menu entry and icon by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral(PRUVEX_APP_ID));
 
-    const std::vector<pruvex::Monitor> monitors = DesktopMonitors();
-    if (options.ListMonitors) {
-        for (std::size_t i = 0; i < monitors.size(); ++i) {
-            std::printf("%s\n", pruvex::MonitorLine(static_cast<int>(i) + 1, monitors[i]).c_str());
-        }
-        return EXIT_SUCCESS;
-    }
-    const std::string missing = pruvex::MissingMonitorError(options, monitors.size());
-    if (!missing.empty()) {
-        std::fprintf(stderr, "%s\n", missing.c_str());
-        return BadOptionExitStatus;
+    const std::optional<int> listed = Say(pruvex::AnswerMonitors(options, DesktopMonitors()));
+    if (listed) {
+        return *listed;
     }
 
     FrmMain frmMain(options);

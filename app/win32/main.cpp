@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr int BadOptionExitStatus = 2;
-
 void ReportFatal(const char* line) {
     MessageBoxA(nullptr, line, "Pruvex", MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
@@ -31,6 +29,20 @@ std::string ArgumentText() {
         narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
     }
     return std::string(pruvex::ArgumentTextOfCommandLine(narrow));
+}
+
+// Writes what the program says before its window opens (the error output
+// as an error when the program ends there, as a warning otherwise); the exit
+// status when it ends there.
+std::optional<int> Say(const pruvex::EarlyAnswer& answer) {
+    if (!answer.Out.empty()) {
+        console::Write(console::Kind::Information, answer.Out);
+    }
+    if (!answer.Err.empty()) {
+        console::Write(answer.ExitStatus ? console::Kind::Error : console::Kind::Warning,
+                       answer.Err);
+    }
+    return answer.ExitStatus;
 }
 
 // The message loop. While the control channel has lines waiting, each
@@ -63,37 +75,14 @@ int RunMessageLoop(ControlInput* control) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int show) {
     pruvex::SetFatalReporter(ReportFatal);
     const pruvex::Options options = pruvex::ReadOptions(ArgumentText());
-    if (!options.Error.empty()) {
-        console::Write(console::Kind::Error, "pruvex: " + options.Error + "\n");
-        return BadOptionExitStatus;
+    const std::optional<int> said =
+        Say(pruvex::AnswerOptions(options, PRUVEX_PRODUCT_NAME " " PRUVEX_VERSION));
+    if (said) {
+        return *said;
     }
-    if (options.Help) {
-        console::Write(console::Kind::Information, pruvex::UsageText);
-        return 0;
-    }
-    if (options.Version) {
-        console::Write(console::Kind::Information,
-                       std::string(PRUVEX_PRODUCT_NAME) + " " + PRUVEX_VERSION + "\n");
-        return 0;
-    }
-    const std::string warning = pruvex::UnknownOptionWarning(options);
-    if (!warning.empty()) {
-        console::Write(console::Kind::Warning, warning + "\n");
-    }
-
-    const std::vector<pruvex::Monitor> monitors = DesktopMonitors();
-    if (options.ListMonitors) {
-        std::string lines;
-        for (std::size_t i = 0; i < monitors.size(); ++i) {
-            lines += pruvex::MonitorLine(static_cast<int>(i) + 1, monitors[i]) + "\n";
-        }
-        console::Write(console::Kind::Information, lines);
-        return 0;
-    }
-    const std::string missing = pruvex::MissingMonitorError(options, monitors.size());
-    if (!missing.empty()) {
-        console::Write(console::Kind::Error, missing + "\n");
-        return BadOptionExitStatus;
+    const std::optional<int> listed = Say(pruvex::AnswerMonitors(options, DesktopMonitors()));
+    if (listed) {
+        return *listed;
     }
 
     static FrmMain frmMain(instance, options, show);
