@@ -13,10 +13,6 @@
 
 namespace pruvex {
 
-// The longest line taken, line end excluded; the rest of a longer line is
-// skipped as it comes, never held.
-inline constexpr std::size_t LongestCommandLine = 4096;
-
 class ControlChannel {
   public:
     explicit ControlChannel(Controller& controller) : Target(controller) {}

@@ -4,104 +4,12 @@
 #include "pattern/LevelColour.h"
 #include "pattern/Picture.h"
 
-#include <charconv>
-#include <cstdio>
-#include <optional>
 #include <vector>
 
 namespace pruvex {
 
 namespace {
-
 constexpr char32_t Escape = 0x1B;
-
-const char* const CommandList = "flat, grid, level N, grid-level N, step N, keys TEXT, "
-                                "fullscreen [N], window, state, check, quit";
-
-// A whole number in plain decimal digits: no sign, no leading zero, no
-// decimal point or exponent.
-std::optional<int> ReadInteger(std::string_view text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos ||
-        (text.size() > 1 && text[0] == '0')) {
-        return std::nullopt;
-    }
-    int value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-// The characters of a UTF-8 text, or nothing when it is not valid UTF-8
-// (overlong forms, surrogates and values above U+10FFFF included).
-std::optional<std::vector<char32_t>> DecodeUtf8(std::string_view text) {
-    std::vector<char32_t> characters;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int length = 0;
-        char32_t value = 0;
-        char32_t lowest = 0;
-        if (lead < 0x80) {
-            length = 1;
-            value = lead;
-        } else if (lead >= 0xC2 && lead < 0xE0) {
-            length = 2;
-            value = lead & 0x1Fu;
-            lowest = 0x80;
-        } else if (lead >= 0xE0 && lead < 0xF0) {
-            length = 3;
-            value = lead & 0x0Fu;
-            lowest = 0x800;
-        } else if (lead >= 0xF0 && lead < 0xF5) {
-            length = 4;
-            value = lead & 0x07u;
-            lowest = 0x10000;
-        } else {
-            return std::nullopt;
-        }
-        if (text.size() - i < static_cast<std::size_t>(length)) {
-            return std::nullopt;
-        }
-        for (int k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-            if ((next & 0xC0u) != 0x80u) {
-                return std::nullopt;
-            }
-            value = (value << 6) | (next & 0x3Fu);
-        }
-        if (value < lowest || value > 0x10FFFF || (value >= 0xD800 && value < 0xE000)) {
-            return std::nullopt;
-        }
-        characters.push_back(value);
-        i += static_cast<std::size_t>(length);
-    }
-    return characters;
-}
-
-void AppendJsonString(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-// A word of the line for a message: printable ASCII only, shortened.
-std::string Quoted(std::string_view word) {
-    std::string shown;
-    for (const char c : word.substr(0, 40)) {
-        shown += c >= ' ' && c < 0x7F ? c : '?';
-    }
-    return "\"" + shown + (word.size() > 40 ? "...\"" : "\"");
-}
-
 } // namespace
 
 Controller::Controller(Platform& platform, const Options& options)
@@ -190,14 +98,14 @@ void Controller::LeaveFullScreen() {
 void Controller::Command(std::string_view line) {
     CommandStart = std::chrono::steady_clock::now();
     ++LineNumber;
-    if (!line.empty() && line.back() == '\r') {
-        line.remove_suffix(1);
-    }
-    const Outcome outcome = Apply(line);
-    if (!outcome.Error.empty()) {
-        ReplyError(outcome.Error);
+    const CommandLimits limits{HighestGridLevel(Pattern),
+                               [this] { return static_cast<int>(Shell.Monitors().size()); }};
+    const ReadLine read = ReadCommand(line, limits);
+    if (!read.Command) {
+        ReplyError(read.Error);
         return;
     }
+    const Outcome outcome = Apply(*read.Command);
     QuitPending = outcome.Quit;
     PendingReply = outcome.Reply;
     AwaitingReply = true;
@@ -209,7 +117,7 @@ void Controller::Command(std::string_view line) {
 void Controller::CommandTooLong() {
     CommandStart = std::chrono::steady_clock::now();
     ++LineNumber;
-    ReplyError("the line is longer than 4096 bytes; it was skipped");
+    ReplyError(LineTooLongError());
 }
 
 void Controller::Settled() {
@@ -220,8 +128,9 @@ void Controller::Settled() {
     Shell.PaintNow();
     const std::chrono::duration<double, std::milli> elapsed =
         std::chrono::steady_clock::now() - CommandStart;
-    Shell.WriteReply(PendingReply.empty() ? StateReply(Pattern, InFullScreen, elapsed.count())
-                                          : PendingReply);
+    Shell.WriteReply(PendingReply.empty()
+                         ? StateReply({Pattern, InFullScreen, Pattern.Pitch, elapsed.count()})
+                         : PendingReply);
     PendingReply.clear();
     if (QuitPending) {
         QuitPending = false;
@@ -296,138 +205,44 @@ std::vector<CheckLine> Controller::CheckDisplay() {
     return lines;
 }
 
-Controller::Outcome Controller::Apply(std::string_view line) {
-    if (line.find('\0') != line.npos) {
-        return {"the line holds a NUL byte"};
-    }
-    if (line.empty()) {
-        return {"empty line; the commands are " + std::string(CommandList)};
-    }
-    const std::size_t space = line.find(' ');
-    const std::string_view word = line.substr(0, space);
-    const std::string_view rest = space == line.npos ? std::string_view() : line.substr(space + 1);
-
-    if (word == "keys") {
-        const std::optional<std::vector<char32_t>> characters = DecodeUtf8(rest);
-        if (!characters) {
-            return {"keys TEXT must be valid UTF-8"};
-        }
-        if (characters->empty()) {
-            return {"keys needs TEXT: the characters to type"};
-        }
-        for (const char32_t character : *characters) {
+Controller::Outcome Controller::Apply(const ControlCommand& command) {
+    switch (command.Name) {
+    case CommandName::Keys:
+        for (const char32_t character : command.Characters) {
             TypeCharacter(character);
         }
-        return {};
-    }
-
-    for (const char c : line) {
-        if (static_cast<unsigned char>(c) >= 0x80 || static_cast<unsigned char>(c) < 0x20) {
-            return {"commands are printable ASCII (only keys TEXT takes other characters)"};
-        }
-    }
-    const std::vector<std::string_view> arguments =
-        space == line.npos ? std::vector<std::string_view>() : SplitFields(rest);
-    const bool trailingSpace = space != line.npos && rest.empty();
-    for (const std::string_view argument : arguments) {
-        if (argument.empty()) {
-            return {"words are separated by one space"};
-        }
-    }
-    if (trailingSpace) {
-        return {"words are separated by one space"};
-    }
-    const auto noArgument = [&]() -> std::string {
-        return arguments.empty() ? "" : std::string(word) + " takes no argument";
-    };
-    // "level N" and its like: one whole number within its range.
-    const auto number = [&](int low, int high, std::int16_t& field) -> std::string {
-        std::string error = std::string(word) + " must be an integer from " + std::to_string(low) +
-                            " to " + std::to_string(high);
-        if (arguments.size() != 1) {
-            return error;
-        }
-        const std::optional<int> value = ReadInteger(arguments[0]);
-        if (!value || *value < low || *value > high) {
-            return error;
-        }
-        field = static_cast<std::int16_t>(*value);
+        break;
+    case CommandName::Flat:
+    case CommandName::Grid:
+        Pattern.Mode = std::string(command.Name == CommandName::Flat ? "F" : "G");
         Redraw();
-        return {};
-    };
-
-    if (word == "flat" || word == "grid") {
-        if (!arguments.empty()) {
-            return {noArgument()};
-        }
-        Pattern.Mode = std::string(word == "flat" ? "F" : "G");
+        break;
+    case CommandName::Level:
+        Pattern.FlatLevel = static_cast<std::int16_t>(command.Number);
         Redraw();
-        return {};
+        break;
+    case CommandName::GridLevel:
+        Pattern.GridLevel = static_cast<std::int16_t>(command.Number);
+        Redraw();
+        break;
+    case CommandName::Step:
+        Pattern.LevelStep = static_cast<std::int16_t>(command.Number);
+        Redraw();
+        break;
+    case CommandName::FullScreen:
+        EnterFullScreen(command.Number);
+        break;
+    case CommandName::Window:
+        LeaveFullScreen();
+        break;
+    case CommandName::Check:
+        return {false, ReportJson(CheckDisplay())};
+    case CommandName::State:
+        break;
+    case CommandName::Quit:
+        return {true, {}};
     }
-    if (word == "level") {
-        return {number(LowestLevel, HighestLevel, Pattern.FlatLevel)};
-    }
-    if (word == "grid-level") {
-        return {number(0, HighestGridLevel(Pattern), Pattern.GridLevel)};
-    }
-    if (word == "step") {
-        return {number(LowestLevelStep, HighestLevelStep, Pattern.LevelStep)};
-    }
-    if (word == "fullscreen") {
-        const int monitors = static_cast<int>(Shell.Monitors().size());
-        if (arguments.empty()) {
-            EnterFullScreen(0);
-            return {};
-        }
-        const std::optional<int> monitor =
-            arguments.size() == 1 ? ReadInteger(arguments[0]) : std::nullopt;
-        if (!monitor || *monitor < 1 || *monitor > monitors) {
-            return {"fullscreen N needs a monitor number from 1 to " + std::to_string(monitors)};
-        }
-        EnterFullScreen(*monitor);
-        return {};
-    }
-    if (word == "check") {
-        if (!arguments.empty()) {
-            return {noArgument()};
-        }
-        return {{}, false, ReportJson(CheckDisplay())};
-    }
-    if (word == "window" || word == "state" || word == "quit") {
-        if (!arguments.empty()) {
-            return {noArgument()};
-        }
-        if (word == "window") {
-            LeaveFullScreen();
-        }
-        return {{}, word == "quit"};
-    }
-    return {"unknown command " + Quoted(word) + "; the commands are " + CommandList};
-}
-
-std::string StateReply(const PatternState& state, bool fullScreen, double milliseconds) {
-    const Colour colour = LevelColour(IsFlat(state) ? state.FlatLevel : state.GridLevel, state);
-    char timing[32];
-    std::snprintf(timing, sizeof timing, "%.3f", milliseconds);
-    std::string reply = "{\"ok\":true,\"mode\":";
-    AppendJsonString(reply, state.Mode);
-    reply += ",\"level\":" + std::to_string(state.FlatLevel) +
-             ",\"step\":" + std::to_string(state.LevelStep) +
-             ",\"grid_level\":" + std::to_string(state.GridLevel) +
-             ",\"pitch\":" + std::to_string(state.Pitch) + ",\"rgb\":[" +
-             std::to_string(colour.Red) + "," + std::to_string(colour.Green) + "," +
-             std::to_string(colour.Blue) + "],\"caption\":";
-    AppendJsonString(reply, Caption(state));
-    reply += std::string(",\"fullscreen\":") + (fullScreen ? "true" : "false") +
-             ",\"ms\":" + timing + "}";
-    return reply;
-}
-
-std::string ErrorReply(const std::string& error, long line) {
-    std::string reply = "{\"ok\":false,\"error\":";
-    AppendJsonString(reply, error);
-    reply += ",\"line\":" + std::to_string(line) + "}";
-    return reply;
+    return {};
 }
 
 } // namespace pruvex

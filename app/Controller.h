@@ -5,6 +5,7 @@
 // window events and control commands, and tells the shell what to do through
 // Platform.
 
+#include "ControlProtocol.h"
 #include "Options.h"
 #include "Platform.h"
 #include "pattern/PatternState.h"
@@ -63,13 +64,10 @@ class Controller {
 
   private:
     struct Outcome {
-        Outcome(std::string error = {}, bool quit = false, std::string reply = {})
-            : Error(std::move(error)), Quit(quit), Reply(std::move(reply)) {}
-        std::string Error;
-        bool Quit;
+        bool Quit = false;
         std::string Reply; // a reply of its own instead of the state
     };
-    Outcome Apply(std::string_view line);
+    Outcome Apply(const ControlCommand& command);
     void ReplyError(const std::string& error);
 
     Platform& Shell;
@@ -87,9 +85,5 @@ class Controller {
     std::string PendingReply;
     std::chrono::steady_clock::time_point CommandStart;
 };
-
-// The reply to a command that succeeded: the state as JSON on one line.
-std::string StateReply(const PatternState& state, bool fullScreen, double milliseconds);
-std::string ErrorReply(const std::string& error, long line);
 
 } // namespace pruvex

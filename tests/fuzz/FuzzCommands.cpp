@@ -1,7 +1,8 @@
-// Any bytes on the control channel, split into reads anywhere: one reply per
-// line, in order, the state always within its ranges, and every reply and
-// the final state equal to a small model of the commands written apart from
-// the controller.
+// Any bytes on the control channel, split into reads anywhere. Each line,
+// read by the protocol alone, gives the command or the refusal of a small
+// model of the commands written apart from it; through the channel and the
+// controller, one reply per line, in order, the state always within its
+// ranges, and every reply and the final state equal to the model's.
 //
 // Input: the first byte chooses the size of the reads; the rest is the
 // channel's input.
@@ -9,13 +10,16 @@
 #include "FakePlatform.h"
 #include "KeyModel.h"
 #include "app/ControlChannel.h"
+#include "app/ControlProtocol.h"
 #include "app/Controller.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -26,53 +30,50 @@ void Require(bool condition) {
     }
 }
 
-// Well-formed UTF-8 by the table of the Unicode standard (3.9, table 3-7).
-bool WellFormed(std::string_view text) {
+// The characters of well-formed UTF-8 by the table of the Unicode standard
+// (3.9, table 3-7), or nothing for any other bytes.
+std::optional<std::vector<char32_t>> Decode(std::string_view text) {
+    std::vector<char32_t> characters;
     std::size_t i = 0;
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const auto in = [&](std::size_t k, unsigned low, unsigned high) {
         return k < text.size() && byte(k) >= low && byte(k) <= high;
     };
+    // The lead byte's bits below its length marker, then 6 bits a byte.
+    const auto take = [&](std::size_t length, unsigned leadBits) {
+        char32_t value = byte(i) & leadBits;
+        for (std::size_t k = 1; k < length; ++k) {
+            value = value * 64 + (byte(i + k) - 0x80u);
+        }
+        characters.push_back(value);
+        i += length;
+    };
     while (i < text.size()) {
         const unsigned b = byte(i);
         if (b <= 0x7F) {
-            i += 1;
+            take(1, 0x7F);
         } else if (b >= 0xC2 && b <= 0xDF && in(i + 1, 0x80, 0xBF)) {
-            i += 2;
+            take(2, 0x1F);
         } else if ((b == 0xE0 && in(i + 1, 0xA0, 0xBF)) ||
                    (((b >= 0xE1 && b <= 0xEC) || b == 0xEE || b == 0xEF) &&
                     in(i + 1, 0x80, 0xBF)) ||
                    (b == 0xED && in(i + 1, 0x80, 0x9F))) {
             if (!in(i + 2, 0x80, 0xBF)) {
-                return false;
+                return std::nullopt;
             }
-            i += 3;
+            take(3, 0x0F);
         } else if ((b == 0xF0 && in(i + 1, 0x90, 0xBF)) ||
                    (b >= 0xF1 && b <= 0xF3 && in(i + 1, 0x80, 0xBF)) ||
                    (b == 0xF4 && in(i + 1, 0x80, 0x8F))) {
             if (!in(i + 2, 0x80, 0xBF) || !in(i + 3, 0x80, 0xBF)) {
-                return false;
+                return std::nullopt;
             }
-            i += 4;
+            take(4, 0x07);
         } else {
-            return false;
+            return std::nullopt;
         }
     }
-    return true;
-}
-
-// The number of characters of well-formed UTF-8 that are not one of the
-// table's keys, each typed once: the model types ASCII keys, and counts
-// every other character as a beep.
-void TypeText(pruvex::testing::KeyModel& model, std::string_view text) {
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            model.Type(b);
-        } else if (b >= 0xC0) {
-            model.Type(0x80); // the lead byte of a character outside ASCII: beeps
-        }
-    }
+    return characters;
 }
 
 bool Number(std::string_view text, int low, int high, int& value) {
@@ -92,49 +93,93 @@ bool Number(std::string_view text, int low, int high, int& value) {
     return value >= low && value <= high;
 }
 
-// True when the line is carried out; the model changes only then.
-bool ModelCommand(pruvex::testing::KeyModel& model, bool& fullScreen, std::string line,
-                  bool tooLong) {
-    if (tooLong) {
-        return false;
-    }
+using pruvex::CommandName;
+using pruvex::ControlCommand;
+
+// The command a line carries, or nothing when it is refused.
+std::optional<ControlCommand> ModelCommand(std::string line) {
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
     if (line.find('\0') != std::string::npos || line.empty()) {
-        return false;
+        return std::nullopt;
     }
     if (line.rfind("keys ", 0) == 0) {
-        if (line.size() == 5 || !WellFormed(std::string_view(line).substr(5))) {
-            return false;
+        std::optional<std::vector<char32_t>> characters = Decode(std::string_view(line).substr(5));
+        if (!characters || characters->empty()) {
+            return std::nullopt;
         }
-        TypeText(model, std::string_view(line).substr(5));
-        // Escape in full screen leaves it instead of beeping.
-        return true;
+        return ControlCommand{CommandName::Keys, 0, std::move(*characters)};
     }
     for (const char c : line) {
         if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
-            return false;
+            return std::nullopt;
         }
     }
     int value = 0;
     const std::string_view text = line;
+    const auto command = [](CommandName name, int number = 0) {
+        return ControlCommand{name, number, {}};
+    };
     if (text == "flat" || text == "grid") {
-        model.Grid = text == "grid";
-    } else if (text.rfind("level ", 0) == 0 && Number(text.substr(6), 0, 255, value)) {
-        model.FlatLevel = value;
-    } else if (text.rfind("grid-level ", 0) == 0 && Number(text.substr(11), 0, 178, value)) {
-        model.GridLevel = value;
-    } else if (text.rfind("step ", 0) == 0 && Number(text.substr(5), 1, 255, value)) {
-        model.LevelStep = value;
-    } else if (text == "fullscreen" || text == "fullscreen 1" || text == "fullscreen 2") {
-        fullScreen = true;
-    } else if (text == "window") {
-        fullScreen = false;
-    } else if (text != "state" && text != "quit" && text != "check") {
-        return false;
+        return command(text == "grid" ? CommandName::Grid : CommandName::Flat);
     }
-    return true;
+    if (text.rfind("level ", 0) == 0 && Number(text.substr(6), 0, 255, value)) {
+        return command(CommandName::Level, value);
+    }
+    if (text.rfind("grid-level ", 0) == 0 && Number(text.substr(11), 0, 178, value)) {
+        return command(CommandName::GridLevel, value);
+    }
+    if (text.rfind("step ", 0) == 0 && Number(text.substr(5), 1, 255, value)) {
+        return command(CommandName::Step, value);
+    }
+    if (text == "fullscreen" || text == "fullscreen 1" || text == "fullscreen 2") {
+        return command(CommandName::FullScreen, text.size() > 10 ? text[11] - '0' : 0);
+    }
+    const std::pair<std::string_view, CommandName> plain[] = {{"window", CommandName::Window},
+                                                              {"state", CommandName::State},
+                                                              {"check", CommandName::Check},
+                                                              {"quit", CommandName::Quit}};
+    for (const auto& [word, name] : plain) {
+        if (text == word) {
+            return command(name);
+        }
+    }
+    return std::nullopt;
+}
+
+// What a command does to the model's display.
+void ModelApply(const ControlCommand& command, pruvex::testing::KeyModel& model, bool& fullScreen) {
+    switch (command.Name) {
+    case CommandName::Keys:
+        for (const char32_t c : command.Characters) {
+            model.Type(c);
+        }
+        break;
+    case CommandName::Flat:
+    case CommandName::Grid:
+        model.Grid = command.Name == CommandName::Grid;
+        break;
+    case CommandName::Level:
+        model.FlatLevel = command.Number;
+        break;
+    case CommandName::GridLevel:
+        model.GridLevel = command.Number;
+        break;
+    case CommandName::Step:
+        model.LevelStep = command.Number;
+        break;
+    case CommandName::FullScreen:
+        fullScreen = true;
+        break;
+    case CommandName::Window:
+        fullScreen = false;
+        break;
+    case CommandName::State:
+    case CommandName::Check:
+    case CommandName::Quit:
+        break;
+    }
 }
 
 } // namespace
@@ -166,21 +211,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(channel.Idle());
 
     // The model's lines: split at line ends, a last line without its end
-    // included, long ones refused.
+    // included, long ones refused. The protocol alone reads each as the model
+    // does.
+    const pruvex::CommandLimits limits{178, [] { return 2; }};
     pruvex::testing::KeyModel model;
     bool fullScreen = false;
     std::vector<bool> expected;
     std::size_t start = 0;
     while (start < input.size()) {
         std::size_t end = input.find('\n', start);
-        const bool ended = end != std::string_view::npos;
-        if (!ended) {
+        if (end == std::string_view::npos) {
             end = input.size();
         }
         const std::string_view line = input.substr(start, end - start);
-        expected.push_back(ModelCommand(model, fullScreen, std::string(line),
-                                        line.size() > pruvex::LongestCommandLine));
         start = end + 1;
+        if (line.size() > pruvex::LongestCommandLine) {
+            expected.push_back(false);
+            continue;
+        }
+        const std::optional<ControlCommand> command = ModelCommand(std::string(line));
+        const pruvex::ReadLine read = pruvex::ReadCommand(line, limits);
+        Require(read.Command == command && read.Error.empty() == command.has_value());
+        if (command) {
+            ModelApply(*command, model, fullScreen);
+        } else {
+            // The error in the reply is printable ASCII, so the reply is one
+            // line whatever the bytes of the line were.
+            for (const char c : pruvex::ErrorReply(read.Error, 1)) {
+                Require(c >= ' ' && c < 0x7F);
+            }
+        }
+        expected.push_back(command.has_value());
     }
     Require(platform.Replies.size() == expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
