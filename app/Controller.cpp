@@ -129,13 +129,18 @@ void Controller::Settled() {
     const std::chrono::duration<double, std::milli> elapsed =
         std::chrono::steady_clock::now() - CommandStart;
     Shell.WriteReply(PendingReply.empty()
-                         ? StateReply({Pattern, InFullScreen, Pattern.Pitch, elapsed.count()})
+                         ? StateReply({Pattern, InFullScreen, ShownPitch(), elapsed.count()})
                          : PendingReply);
     PendingReply.clear();
     if (QuitPending) {
         QuitPending = false;
         Shell.CloseWindow();
     }
+}
+
+int Controller::ShownPitch() {
+    const PixelSize client = Shell.ClientSize();
+    return GridPitch(Pattern, static_cast<float>(client.Width), static_cast<float>(client.Height));
 }
 
 void Controller::ReplyError(const std::string& error) {

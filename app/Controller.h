@@ -69,6 +69,8 @@ class Controller {
     };
     Outcome Apply(const ControlCommand& command);
     void ReplyError(const std::string& error);
+    // The mosaic's pitch at the window's size, shown or not.
+    int ShownPitch();
 
     Platform& Shell;
     PatternState Pattern;

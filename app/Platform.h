@@ -12,6 +12,11 @@
 
 namespace pruvex {
 
+struct PixelSize {
+    int Width = 0;
+    int Height = 0;
+};
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -22,6 +27,10 @@ class Platform {
     // Paints now and returns once the display server holds the picture.
     virtual void PaintNow() = 0;
     virtual void Beep() = 0;
+
+    // The window's client area in device pixels, the size the picture is
+    // drawn for.
+    virtual PixelSize ClientSize() = 0;
 
     virtual void ShowWindow() = 0;
     virtual void CloseWindow() = 0;

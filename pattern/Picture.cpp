@@ -120,10 +120,14 @@ Picture DrawFlat(const PatternState& state) {
     return Picture{LevelColour(state.FlatLevel, state), {}};
 }
 
-Picture DrawGrid(PatternState& state, float clientWidth, float clientHeight) {
+std::int16_t GridPitch(const PatternState& state, float clientWidth, float clientHeight) {
     const std::int16_t dy = CandidatePitch(clientHeight, state.GridRows);
     const std::int16_t dx = CandidatePitch(clientWidth, state.GridCols);
-    state.Pitch = dx < dy ? dx : dy;
+    return dx < dy ? dx : dy;
+}
+
+Picture DrawGrid(PatternState& state, float clientWidth, float clientHeight) {
+    state.Pitch = GridPitch(state, clientWidth, clientHeight);
 
     const std::int16_t pitch = state.Pitch;
     const double half = pitch / 2.0;

@@ -66,8 +66,14 @@ std::string Caption(const PatternState& state);
 // The flat field: LevelColour(FlatLevel) over the whole drawing area.
 Picture DrawFlat(const PatternState& state);
 
-// The grid mosaic for a client area of the given size (the window's client
-// area, not the smaller drawing area). Stores the Pitch it derives.
+// The side of the mosaic's squares for a client area of the given size (the
+// window's client area, not the smaller drawing area): the smaller of
+// (width - 32) / (GridCols + 1) and (height - 32) / (GridRows + 1), rounded
+// half to even. Changes nothing.
+std::int16_t GridPitch(const PatternState& state, float clientWidth, float clientHeight);
+
+// The grid mosaic for a client area of the given size. Stores its GridPitch
+// in Pitch.
 Picture DrawGrid(PatternState& state, float clientWidth, float clientHeight);
 
 // DrawFlat in mode "F", DrawGrid otherwise.

@@ -19,11 +19,13 @@ class FakePlatform : public Platform {
                                  {"two", 1920, 0, 1280, 1024, false}};
     int HoldingMonitor = 1;
     bool GeometryChanging = false; // Settling() while a full-screen change runs
+    PixelSize Client{776, 520};
 
     void SetCaption(const std::string& caption) override { Caption = caption; }
     void Repaint() override { Calls.emplace_back("repaint"); }
     void PaintNow() override { Calls.emplace_back("paint now"); }
     void Beep() override { Calls.emplace_back("beep"); }
+    PixelSize ClientSize() override { return Client; }
     void ShowWindow() override { Calls.emplace_back("show"); }
     void CloseWindow() override { Calls.emplace_back("close"); }
     std::vector<Monitor> Monitors() override { return Screens; }

@@ -96,6 +96,11 @@ void FrmMain::PaintNow() {
     SyncWithDisplay();
 }
 
+pruvex::PixelSize FrmMain::ClientSize() {
+    const QSize client = picMain->ClientPixels();
+    return {client.width(), client.height()};
+}
+
 std::vector<pruvex::Monitor> FrmMain::Monitors() {
     return DesktopMonitors();
 }

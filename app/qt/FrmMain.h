@@ -41,6 +41,7 @@ class FrmMain : public QWidget, public pruvex::Platform {
     void Repaint() override;
     void PaintNow() override;
     void Beep() override { Beeper(); }
+    pruvex::PixelSize ClientSize() override;
     void ShowWindow() override { show(); }
     void CloseWindow() override { close(); }
     std::vector<pruvex::Monitor> Monitors() override;

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <qdrawutil.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -54,7 +55,7 @@ void PicMain::paintEvent(QPaintEvent* event) {
     } else {
         QFrame::paintEvent(event);
         QPainter painter(this);
-        const QSize client = window()->size();
+        const QSize client = ClientPixels();
         PaintPicture(painter, contentsRect(),
                      pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
                                   static_cast<float>(client.height())));
@@ -75,10 +76,14 @@ void PicMain::PaintDevicePixels(int scale) {
     if (frame > 0) {
         qDrawWinPanel(&painter, whole, palette(), true);
     }
-    const QSize client = window()->size() * scale;
+    const QSize client = ClientPixels();
     PaintPicture(painter, whole.adjusted(frame, frame, -frame, -frame),
                  pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
                               static_cast<float>(client.height())));
+}
+
+QSize PicMain::ClientPixels() const {
+    return window()->size() * std::max(pruvex::WholeScale(devicePixelRatioF()), 1);
 }
 
 void PicMain::focusInEvent(QFocusEvent* /*event*/) {

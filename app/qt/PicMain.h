@@ -26,6 +26,10 @@ class PicMain : public QFrame {
 
     PicMain(pruvex::Controller& controller, QWidget* parent);
 
+    // The window's client area in device pixels at a whole scale (its size
+    // in Qt's pixels at a fractional one): the size the picture is drawn for.
+    QSize ClientPixels() const;
+
     // Called after each paint.
     void SetPaintListener(std::function<void()> listener) { PaintListener = std::move(listener); }
 

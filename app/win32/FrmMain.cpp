@@ -281,6 +281,12 @@ void FrmMain::OnPointerMove(LPARAM lParam) {
     }
 }
 
+pruvex::PixelSize FrmMain::ClientSize() {
+    RECT client;
+    Checked(GetClientRect(frmMain, &client), "cannot read the client size");
+    return {client.right, client.bottom};
+}
+
 // Each pixel of the drawing area is written once, in the colour it ends in.
 void FrmMain::Paint() {
     PAINTSTRUCT ps;

@@ -41,6 +41,7 @@ class FrmMain : public pruvex::Platform {
     void Repaint() override;
     void PaintNow() override;
     void Beep() override;
+    pruvex::PixelSize ClientSize() override;
     void ShowWindow() override;
     void CloseWindow() override;
     std::vector<pruvex::Monitor> Monitors() override;

@@ -1565,6 +1565,17 @@ void Control(Session& s) {
     Check(s.ReadReply().has_value() && s.ReadReply().has_value(), "back at level 212, step 1");
 
     Info("key to pixels at 776 x 520: " + KeyToPixelTimes(s, 50));
+
+    // In the flat field the reply's pitch is the mosaic's at the window's
+    // size: at 1000 x 700 the width gives 968 / 12 = 81 (the height 84).
+    const bool resized = s.Resize(1000, 700) && Session::Poll([&] {
+                             return s.CompareDrawingArea(Uniform(Level(212))).empty();
+                         });
+    s.SendLine("state");
+    const Reply wider = ReadReplyFields(s.ReadReply().value_or(""));
+    Check(resized && wider.Ok && wider.Mode == "F" && wider.Pitch == 81,
+          "in the flat field at 1000 x 700 the reply's pitch is 81 (got " +
+              std::to_string(wider.Pitch) + ")");
     s.SendLine("quit");
     const Reply bye = ReadReplyFields(s.ReadReply().value_or(""));
     Check(bye.Ok, "quit is replied to");

@@ -148,14 +148,14 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CommandCase{
             {"level 213"},
-            R"({"ok":true,"mode":"F","level":213,"step":2,"grid_level":25,"pitch":64,"rgb":[213,97,145],"caption":"Flat @213: Adjust)",
+            R"({"ok":true,"mode":"F","level":213,"step":2,"grid_level":25,"pitch":61,"rgb":[213,97,145],"caption":"Flat @213: Adjust)",
             213,
             25,
             2,
             "F"},
         CommandCase{
             {"grid", "grid-level 178"},
-            R"({"ok":true,"mode":"G","level":100,"step":2,"grid_level":178,"pitch":64,"rgb":[178,81,121])",
+            R"({"ok":true,"mode":"G","level":100,"step":2,"grid_level":178,"pitch":61,"rgb":[178,81,121])",
             100,
             178,
             2,
@@ -182,10 +182,23 @@ TEST(Controller, FullScreenCommandsRepliedOnceSettled) {
     EXPECT_TRUE(controller.ReplyPending());
     EXPECT_EQ(platform.Take(), (Calls{"fullscreen 2"}));
     platform.GeometryChanging = false;
+    platform.Client = {1280, 1024};
     controller.Settled();
     EXPECT_FALSE(controller.ReplyPending());
     EXPECT_EQ(platform.Take(), (Calls{"paint now", "reply"}));
     EXPECT_NE(platform.Replies.back().find("\"fullscreen\":true"), std::string::npos);
+    // The flat field's reply names the mosaic's pitch at the new size, the
+    // smaller of 1248 / 12 and 992 / 8; the state's own Pitch is the grid's
+    // to write.
+    EXPECT_NE(platform.Replies.back().find("\"pitch\":104,"), std::string::npos)
+        << platform.Replies.back();
+    EXPECT_EQ(controller.State().Pitch, 64);
+    platform.Client = {0, 0};
+    controller.Command("grid");
+    EXPECT_NE(platform.Replies.back().find("\"pitch\":-4,"), std::string::npos)
+        << platform.Replies.back();
+    controller.Command("flat");
+    platform.Take();
     controller.Command("window");
     controller.Command("fullscreen");
     controller.Command("quit");

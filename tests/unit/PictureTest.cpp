@@ -71,6 +71,10 @@ class PitchTable : public testing::TestWithParam<PitchCase> {};
 
 TEST_P(PitchTable, SmallerCandidateWinsRoundedHalfToEven) {
     PatternState state;
+    // The pitch the flat field's reply names, worked out without drawing.
+    EXPECT_EQ(pruvex::GridPitch(state, GetParam().Width, GetParam().Height), GetParam().Pitch)
+        << GetParam().Width << " x " << GetParam().Height;
+    EXPECT_EQ(state.Pitch, 64);
     state.Mode = "G";
     pruvex::Draw(state, GetParam().Width, GetParam().Height);
     EXPECT_EQ(state.Pitch, GetParam().Pitch) << GetParam().Width << " x " << GetParam().Height;
