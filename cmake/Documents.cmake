@@ -104,7 +104,6 @@ foreach(paragraph ARGUMENT_RULES KEY_RULE)
 endforeach()
 pruvex_troff(PRUVEX_DOC_SUMMARY_MAN "${PRUVEX_SUMMARY}")
 
-set(PRUVEX_MAINTAINER "${PRUVEX_DEVELOPERS} <${PRUVEX_CONTACT}>")
 
 # The copyright line and the licence text, from the LICENSE file alone.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE PRUVEX_LICENSE_TEXT)

@@ -11,8 +11,7 @@ set(CPACK_PACKAGE_NAME pruvex)
 set(CPACK_PACKAGE_VENDOR "${PRUVEX_DEVELOPERS}")
 set(CPACK_PACKAGE_VERSION "${PRUVEX_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PRUVEX_SUMMARY}")
-set(CPACK_PACKAGE_HOMEPAGE_URL "${PRUVEX_HOMEPAGE}")
-set(CPACK_PACKAGE_CONTACT "${PRUVEX_MAINTAINER}")
+set(CPACK_PACKAGE_CONTACT "${PRUVEX_DEVELOPERS}")
 set(CPACK_PACKAGE_DIRECTORY ${PRUVEX_PACKAGE_DIR})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -30,7 +29,7 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # CPack puts the summary on the first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PRUVEX_DOC_DESCRIPTION_TEXT}")
 # What Debian wants beyond the installed tree: the program stripped, the man
-# page compressed and the Debian changelog.
+# page compressed, the Debian changelog and lintian's overrides.
 # The changelog's date in RFC 5322 form, for the release date (the weekday
 # by Sakamoto's method).
 string(REPLACE "-" ";" date_parts "${PRUVEX_RELEASE_DATE}")
@@ -53,6 +52,7 @@ list(GET months ${month_index} month_name)
 set(PRUVEX_DEBIAN_DATE "${weekday_name}, ${day} ${month_name} ${year} 00:00:00 +0000")
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${PRUVEX_DOCS_DIR}/changelog @ONLY)
 set(CPACK_PRUVEX_DEBIAN_CHANGELOG ${PRUVEX_DOCS_DIR}/changelog)
+set(CPACK_PRUVEX_LINTIAN_OVERRIDES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/DebianFiles.cmake)
 include(CPack)
 

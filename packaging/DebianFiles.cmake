@@ -1,9 +1,9 @@
 # Run by CPack between installing into its staging folder and packing the
 # .deb: what Debian wants beyond the installed tree. The program stripped of
 # its symbols and of the compiler's notes, as Debian's own tools strip, the
-# man page compressed, and the Debian changelog compressed beside the
-# copyright file (both without a time stamp, so that the same inputs give the
-# same package).
+# man page compressed, the Debian changelog compressed beside the copyright
+# file (both without a time stamp, so that the same inputs give the same
+# package), and lintian's overrides with their reasons.
 set(root ${CPACK_TEMPORARY_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX})
 
 function(run)
@@ -21,3 +21,7 @@ execute_process(COMMAND gzip -9 -n -c ${CPACK_PRUVEX_DEBIAN_CHANGELOG}
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "gzip failed on the changelog")
 endif()
+file(MAKE_DIRECTORY ${root}/share/lintian/overrides)
+file(COPY_FILE ${CPACK_PRUVEX_LINTIAN_OVERRIDES} ${root}/share/lintian/overrides/pruvex)
+file(CHMOD ${root}/share/lintian/overrides/pruvex
+     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
