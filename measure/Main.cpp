@@ -1,0 +1,224 @@
+// pruvex-measure: the sensor's figures (conversion gain, read noise, full
+// well and dynamic range per ISO and channel) from raw photographs of the
+// grid mosaic, by the photon transfer method.
+
+#include "generated/Version.h"
+#include "measure/RawFile.h"
+#include "measure/Report.h"
+#include "measure/Series.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace pruvex::measure;
+
+constexpr int ExitSuccess = 0;
+constexpr int ExitFileError = 1;
+constexpr int ExitUsage = 2;
+
+constexpr const char* Usage =
+    "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
+    "RAW...\n"
+    "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
+    "from raw photographs of the grid mosaic (two per ISO) and dark frames (lens capped).\n"
+    "  --csv FILE      one row per ISO and channel\n"
+    "  --squares FILE  one row per ISO, square and channel\n"
+    "  --plot FILE     the photon transfer curves and dynamic range as SVG\n"
+    "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
+    "                  black level are taken as dark too\n"
+    "  --help, --version\n";
+
+struct Input {
+    std::string Path;
+    bool Dark = false;
+};
+
+struct Options {
+    std::optional<std::string> Csv;
+    std::optional<std::string> Squares;
+    std::optional<std::string> Plot;
+    std::vector<Input> Files;
+};
+
+// The options; a message and false on a usage error.
+bool Parse(const std::vector<std::string_view>& args, Options& options, std::string& error,
+           bool& done) {
+    bool onlyFiles = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (onlyFiles || arg.size() < 2 || arg.substr(0, 2) != "--") {
+            if (arg.empty()) {
+                error = "an empty file name";
+                return false;
+            }
+            options.Files.push_back({std::string(arg), false});
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        if (arg == "--help") {
+            std::cout << Usage;
+            done = true;
+            return true;
+        }
+        if (arg == "--version") {
+            std::cout << "pruvex-measure " << PRUVEX_VERSION << '\n';
+            done = true;
+            return true;
+        }
+        const std::size_t equals = arg.find('=');
+        const std::string_view name = arg.substr(0, equals);
+        std::optional<std::string> value;
+        if (equals != std::string_view::npos) {
+            value = std::string(arg.substr(equals + 1));
+        } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark") {
+            if (i + 1 >= args.size()) {
+                error = std::string(name) + " needs a file name";
+                return false;
+            }
+            value = std::string(args[++i]);
+        }
+        if (value && value->empty()) {
+            error = std::string(name) + " needs a file name";
+            return false;
+        }
+        if (name == "--csv") {
+            options.Csv = value;
+        } else if (name == "--squares") {
+            options.Squares = value;
+        } else if (name == "--plot") {
+            options.Plot = value;
+        } else if (name == "--dark") {
+            options.Files.push_back({*value, true});
+        } else {
+            error = "unknown option " + std::string(arg);
+            return false;
+        }
+    }
+    if (options.Files.empty()) {
+        error = "no raw files given";
+        return false;
+    }
+    return true;
+}
+
+bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out) {
+        write(out);
+        out.flush();
+    }
+    if (!out) {
+        std::cerr << "pruvex-measure: " << path << ": cannot be written\n";
+        return false;
+    }
+    return true;
+}
+
+int Run(const std::vector<std::string_view>& args) {
+    Options options;
+    std::string error;
+    bool done = false;
+    if (!Parse(args, options, error, done)) {
+        std::cerr << "pruvex-measure: " << error << '\n' << Usage;
+        return ExitUsage;
+    }
+    if (done) {
+        return ExitSuccess;
+    }
+
+    Series series(TheMosaic());
+    std::vector<std::string> darkLines;
+    bool fileError = false;
+    // A progress line for runs of many files, on a terminal only.
+    const bool progress = options.Files.size() > 2 && isatty(STDERR_FILENO) == 1;
+    for (std::size_t i = 0; i < options.Files.size(); ++i) {
+        const Input& input = options.Files[i];
+        if (progress) {
+            std::cerr << "\rpruvex-measure: " << i + 1 << '/' << options.Files.size() << ' '
+                      << input.Path << "\x1b[K" << std::flush;
+        }
+        RawResult raw = ReadRaw(input.Path);
+        if (!raw.Ok) {
+            if (progress) {
+                std::cerr << '\n';
+            }
+            std::cerr << "pruvex-measure: " << input.Path << ": " << raw.Error << '\n';
+            fileError = true;
+            continue;
+        }
+        const double iso = raw.Frame.Iso;
+        const FrameRole role = series.Add(std::move(raw.Frame), input.Dark);
+        char isoText[32];
+        std::snprintf(isoText, sizeof isoText, "%g", iso);
+        if (role == FrameRole::Dark) {
+            darkLines.push_back(input.Path + " (ISO " + isoText + ", given with --dark)");
+        } else if (role == FrameRole::FoundDark) {
+            darkLines.push_back(input.Path + " (ISO " + isoText +
+                                ", no mosaic and at the black level)");
+        } else if (role == FrameRole::NoMosaic) {
+            if (progress) {
+                std::cerr << '\n';
+            }
+            std::cerr << "pruvex-measure: " << input.Path
+                      << ": no mosaic found, and not a dark frame (its signal lies above the black "
+                         "level)\n";
+            fileError = true;
+        }
+    }
+    if (progress) {
+        std::cerr << "\r\x1b[K" << std::flush;
+    }
+
+    const std::vector<IsoFigures> figures = series.Figures();
+    for (const std::string& line : darkLines) {
+        std::cout << "dark: " << line << '\n';
+    }
+    for (const double iso : series.DarkOnlyIsos()) {
+        std::cout << "ISO " << iso << ": dark frames but no mosaic, nothing to measure\n";
+    }
+    if (figures.empty()) {
+        std::cerr << "pruvex-measure: nothing to measure: no frame shows the mosaic\n";
+        return ExitUsage;
+    }
+    WriteTable(std::cout, figures);
+    bool written = true;
+    if (options.Csv) {
+        written &= WriteFile(*options.Csv, [&](std::ostream& o) { WriteFiguresCsv(o, figures); });
+    }
+    if (options.Squares) {
+        written &=
+            WriteFile(*options.Squares, [&](std::ostream& o) { WriteSquaresCsv(o, figures); });
+    }
+    if (options.Plot) {
+        written &= WriteFile(*options.Plot, [&](std::ostream& o) { WritePlot(o, figures); });
+    }
+    return fileError || !written ? ExitFileError : ExitSuccess;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args;
+    for (int i = 1; i < argc; ++i) {
+        args.emplace_back(argv[i]);
+    }
+    try {
+        return Run(args);
+    } catch (const std::exception& e) {
+        std::cerr << "pruvex-measure: " << e.what() << '\n';
+        return ExitFileError;
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+// The signal and noise of each square of the mosaic, per channel of the
+// sensor, and of whole dark frames.
+
+#include "measure/CfaFrame.h"
+#include "measure/Mosaic.h"
+
+#include <array>
+#include <vector>
+
+namespace pruvex::measure {
+
+// The part of each square that is measured: its central 60 % each way, away
+// from the blurred edges. A square cut by the frame is measured when at
+// least half of that part remains.
+inline constexpr double MeasuredFraction = 0.6;
+inline constexpr double LeastRemaining = 0.5;
+
+struct ChannelStats {
+    double Mean = 0;     // signal above the black level, DN
+    double Variance = 0; // DN^2
+    long long Pixels = 0;
+    long long Clipped = 0; // pixels at or near the white level
+};
+using Stats = std::array<ChannelStats, ChannelCount>;
+
+// A value at or above this counts as clipped: the white level less half a
+// percent of the range above black.
+double ClipLevel(const CfaFrame& frame);
+
+// One frame: the mean and variance of each square's pixels (the variance
+// includes the sensor's fixed pattern). In the layout's order.
+std::vector<Stats> MeasureSquares(const CfaFrame& frame, const Placement& placement,
+                                  const MosaicLayout& layout);
+
+// Two frames of the same scene, at the same place: the means of both, and
+// the temporal variance, half the variance of their difference with the
+// difference of their means taken out. The frames must be of one size.
+std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& second,
+                                     const Placement& placement, const MosaicLayout& layout);
+
+// A whole frame, and a pair of whole frames, likewise.
+Stats MeasureFrame(const CfaFrame& frame);
+Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second);
+
+// No mosaic, and every channel within a few of its own noise sigmas of the
+// black level: a frame taken with the lens capped.
+bool LooksDark(const CfaFrame& frame);
+
+} // namespace pruvex::measure

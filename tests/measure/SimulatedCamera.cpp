@@ -1,0 +1,434 @@
+#include "SimulatedCamera.h"
+
+#include "pattern/Picture.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <fstream>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+
+namespace pruvex::testing {
+
+namespace {
+
+// The monitor: the window full screen on a 1920 x 1080 display, the mosaic
+// drawn by the pattern engine, painted as a shell paints it.
+constexpr int MonitorWidth = 1920;
+constexpr int MonitorHeight = 1080;
+
+struct Monitor {
+    Picture Drawing;
+    std::vector<Colour> Pixels; // of the drawing area
+    int Width = 0;
+    int Height = 0;
+    double MosaicLeft = 0;
+    double MosaicTop = 0;
+    double MosaicWidth = 0;
+    double MosaicHeight = 0;
+
+    Colour At(double x, double y) const {
+        const double fx = std::floor(x);
+        const double fy = std::floor(y);
+        if (fx < 0 || fy < 0 || fx >= Width || fy >= Height) {
+            return White;
+        }
+        return Pixels[static_cast<std::size_t>(fy) * static_cast<std::size_t>(Width) +
+                      static_cast<std::size_t>(fx)];
+    }
+};
+
+const Monitor& TheMonitor() {
+    static const Monitor monitor = [] {
+        Monitor m;
+        PatternState state;
+        state.Mode = "G";
+        m.Drawing = Draw(state, MonitorWidth, MonitorHeight);
+        // The drawing area lies inside the surface's 2-pixel frame.
+        m.Width = MonitorWidth - 4;
+        m.Height = MonitorHeight - 4;
+        m.Pixels.assign(static_cast<std::size_t>(m.Width) * static_cast<std::size_t>(m.Height),
+                        White);
+        for (const PaintRect& rect : PaintPlan(m.Drawing, m.Width, m.Height)) {
+            for (int y = rect.Pixels.Top; y < rect.Pixels.Bottom; ++y) {
+                for (int x = rect.Pixels.Left; x < rect.Pixels.Right; ++x) {
+                    m.Pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(m.Width) +
+                             static_cast<std::size_t>(x)] = rect.Fill;
+                }
+            }
+        }
+        const FilledSquare& first = m.Drawing.Squares.front();
+        const FilledSquare& last = m.Drawing.Squares.back();
+        m.MosaicLeft = first.X1;
+        m.MosaicTop = first.Y1;
+        m.MosaicWidth = static_cast<double>(last.X2 - first.X1);
+        m.MosaicHeight = static_cast<double>(last.Y2 - first.Y1);
+        return m;
+    }();
+    return monitor;
+}
+
+// Where the camera sees a point of the monitor, and back.
+struct Framing {
+    double Scale = 1; // camera pixels per monitor pixel
+    double Cos = 1;
+    double Sin = 0;
+    double CameraX = 0; // the mosaic's centre in the camera
+    double CameraY = 0;
+    double MonitorX = 0; // and on the monitor
+    double MonitorY = 0;
+
+    void ToMonitor(double x, double y, double& mx, double& my) const {
+        const double dx = x - CameraX;
+        const double dy = y - CameraY;
+        mx = MonitorX + (dx * Cos + dy * Sin) / Scale;
+        my = MonitorY + (-dx * Sin + dy * Cos) / Scale;
+    }
+    void ToCamera(double mx, double my, double& x, double& y) const {
+        const double dx = (mx - MonitorX) * Scale;
+        const double dy = (my - MonitorY) * Scale;
+        x = CameraX + dx * Cos - dy * Sin;
+        y = CameraY + dx * Sin + dy * Cos;
+    }
+};
+
+Framing FramingOf(const Sensor& sensor, const Scene& scene) {
+    const Monitor& m = TheMonitor();
+    const double angle = scene.RotationDegrees * std::numbers::pi / 180;
+    Framing f;
+    f.Scale = scene.MosaicWidth * sensor.Width / m.MosaicWidth;
+    f.Cos = std::cos(angle);
+    f.Sin = std::sin(angle);
+    f.CameraX = scene.CentreX * sensor.Width;
+    f.CameraY = scene.CentreY * sensor.Height;
+    f.MonitorX = m.MosaicLeft + m.MosaicWidth / 2;
+    f.MonitorY = m.MosaicTop + m.MosaicHeight / 2;
+    return f;
+}
+
+// The sensor channel's signal from a colour on the monitor, 1 for white in
+// the channel that responds most.
+double ChannelSignal(const Sensor& sensor, const Colour& colour, int channel) {
+    double strongest = 0;
+    for (const auto& row : sensor.Response) {
+        strongest = std::max(strongest, row[0] + row[1] + row[2]);
+    }
+    const auto light = [](std::uint8_t v) { return std::pow(v / 255.0, 2.2); };
+    const auto& r = sensor.Response[static_cast<std::size_t>(channel)];
+    return (r[0] * light(colour.Red) + r[1] * light(colour.Green) + r[2] * light(colour.Blue)) /
+           strongest;
+}
+
+double VignettingAt(const Sensor& sensor, const Scene& scene, double x, double y) {
+    const double hx = sensor.Width / 2.0;
+    const double hy = sensor.Height / 2.0;
+    return 1 - scene.Vignetting * ((x - hx) * (x - hx) + (y - hy) * (y - hy)) / (hx * hx + hy * hy);
+}
+
+int ChannelOfLetter(char letter) {
+    switch (letter) {
+    case 'R':
+        return 0;
+    case 'G':
+        return 1;
+    case 'B':
+        return 2;
+    default:
+        throw std::invalid_argument("a colour pattern of R, G and B");
+    }
+}
+
+// A box blur of the given radius along rows, then along columns, the edges
+// repeated.
+void BoxBlur(std::vector<float>& plane, int width, int height, int radius) {
+    if (radius <= 0) {
+        return;
+    }
+    std::vector<float> line;
+    const auto pass = [&](int count, int length, auto index) {
+        line.resize(static_cast<std::size_t>(length));
+        for (int i = 0; i < count; ++i) {
+            double sum = 0;
+            const auto at = [&](int j) { return plane[index(i, std::clamp(j, 0, length - 1))]; };
+            for (int j = -radius; j <= radius; ++j) {
+                sum += static_cast<double>(at(j));
+            }
+            for (int j = 0; j < length; ++j) {
+                line[static_cast<std::size_t>(j)] = static_cast<float>(sum / (2 * radius + 1));
+                sum +=
+                    static_cast<double>(at(j + radius + 1)) - static_cast<double>(at(j - radius));
+            }
+            for (int j = 0; j < length; ++j) {
+                plane[index(i, j)] = line[static_cast<std::size_t>(j)];
+            }
+        }
+    };
+    const auto w = static_cast<std::size_t>(width);
+    pass(height, width, [w](int row, int x) {
+        return static_cast<std::size_t>(row) * w + static_cast<std::size_t>(x);
+    });
+    pass(width, height, [w](int column, int y) {
+        return static_cast<std::size_t>(y) * w + static_cast<std::size_t>(column);
+    });
+}
+
+} // namespace
+
+std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
+                                 const Exposure& exposure) {
+    const auto w = static_cast<std::size_t>(sensor.Width);
+    const auto h = static_cast<std::size_t>(sensor.Height);
+    std::array<int, 4> sites{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        sites[i] = ChannelOfLetter(sensor.Pattern.at(i));
+    }
+    std::vector<std::uint16_t> values(w * h);
+    std::mt19937_64 noise(exposure.Seed);
+    std::normal_distribution<double> normal;
+    const auto store = [&](std::size_t i, double dn) {
+        values[i] = static_cast<std::uint16_t>(std::clamp(std::nearbyint(dn), 0.0, sensor.White()));
+    };
+    if (exposure.WhiteElectrons <= 0) {
+        for (std::size_t y = 0; y < h; ++y) {
+            for (std::size_t x = 0; x < w; ++x) {
+                store(y * w + x,
+                      sensor.Black[(y % 2) * 2 + x % 2] + exposure.ReadNoise * normal(noise));
+            }
+        }
+        return values;
+    }
+    // The light on the sensor, each channel's plane, blurred by defocus.
+    const Monitor& monitor = TheMonitor();
+    const Framing framing = FramingOf(sensor, scene);
+    std::array<std::vector<float>, 3> planes;
+    for (auto& plane : planes) {
+        plane.resize(w * h);
+    }
+    for (std::size_t y = 0; y < h; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            double mx = 0;
+            double my = 0;
+            framing.ToMonitor(static_cast<double>(x) + 0.5, static_cast<double>(y) + 0.5, mx, my);
+            const Colour colour = monitor.At(mx, my);
+            for (int ch = 0; ch < 3; ++ch) {
+                planes[static_cast<std::size_t>(ch)][y * w + x] =
+                    static_cast<float>(ChannelSignal(sensor, colour, ch));
+            }
+        }
+    }
+    for (auto& plane : planes) {
+        BoxBlur(plane, sensor.Width, sensor.Height, scene.BlurRadius);
+        BoxBlur(plane, sensor.Width, sensor.Height, scene.BlurRadius);
+    }
+    // Its own engine and distribution: a distribution keeps a spare value
+    // between calls, which must not pass from the frame's noise to the
+    // sensor's fixed pattern.
+    std::mt19937_64 pattern(sensor.Seed);
+    std::normal_distribution<double> fixed;
+    for (std::size_t y = 0; y < h; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t site = (y % 2) * 2 + x % 2;
+            const auto ch = static_cast<std::size_t>(sites[site]);
+            const double response = 1 + sensor.Prnu * fixed(pattern);
+            const double mean = static_cast<double>(planes[ch][y * w + x]) *
+                                VignettingAt(sensor, scene, static_cast<double>(x) + 0.5,
+                                             static_cast<double>(y) + 0.5) *
+                                exposure.WhiteElectrons * response;
+            double electrons = 0;
+            if (mean < 100) {
+                electrons = static_cast<double>(
+                    std::poisson_distribution<long>(std::max(mean, 1e-9))(noise));
+            } else {
+                electrons = mean + std::sqrt(mean) * normal(noise);
+            }
+            store(y * w + x, sensor.Black[site] + electrons / exposure.Gain +
+                                 exposure.ReadNoise * normal(noise));
+        }
+    }
+    return values;
+}
+
+double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& exposure,
+                      int square, int channel) {
+    const Monitor& monitor = TheMonitor();
+    const FilledSquare& s = monitor.Drawing.Squares.at(static_cast<std::size_t>(square));
+    double x = 0;
+    double y = 0;
+    FramingOf(sensor, scene)
+        .ToCamera(static_cast<double>(s.X1 + s.X2) / 2, static_cast<double>(s.Y1 + s.Y2) / 2, x, y);
+    return ChannelSignal(sensor, s.Fill, channel) * VignettingAt(sensor, scene, x, y) *
+           exposure.WhiteElectrons / exposure.Gain;
+}
+
+namespace {
+
+// A TIFF directory of the entries' tags, types and values, little-endian.
+struct Entry {
+    std::uint16_t Tag = 0;
+    std::uint16_t Type = 0; // 1 BYTE, 2 ASCII, 3 SHORT, 4 LONG, 5 RATIONAL, 10 SRATIONAL
+    std::uint32_t Count = 0;
+    std::vector<std::uint8_t> Data;
+};
+
+void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+    out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
+}
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+Entry Shorts(std::uint16_t tag, const std::vector<std::uint32_t>& values) {
+    Entry e{tag, 3, static_cast<std::uint32_t>(values.size()), {}};
+    for (const std::uint32_t v : values) {
+        Put16(e.Data, v);
+    }
+    return e;
+}
+Entry Longs(std::uint16_t tag, const std::vector<std::uint32_t>& values) {
+    Entry e{tag, 4, static_cast<std::uint32_t>(values.size()), {}};
+    for (const std::uint32_t v : values) {
+        Put32(e.Data, v);
+    }
+    return e;
+}
+Entry Bytes(std::uint16_t tag, std::vector<std::uint8_t> values) {
+    return {tag, 1, static_cast<std::uint32_t>(values.size()), std::move(values)};
+}
+Entry Ascii(std::uint16_t tag, const std::string& text) {
+    Entry e{tag, 2, static_cast<std::uint32_t>(text.size() + 1), {}};
+    e.Data.assign(text.begin(), text.end());
+    e.Data.push_back(0);
+    return e;
+}
+Entry Rationals(std::uint16_t tag, std::uint16_t type,
+                const std::vector<std::pair<std::uint32_t, std::uint32_t>>& values) {
+    Entry e{tag, type, static_cast<std::uint32_t>(values.size()), {}};
+    for (const auto& [numerator, denominator] : values) {
+        Put32(e.Data, numerator);
+        Put32(e.Data, denominator);
+    }
+    return e;
+}
+
+// Appends a directory at the end of out (word-aligned), its long values
+// after it; returns its offset.
+std::uint32_t PutDirectory(std::vector<std::uint8_t>& out, std::vector<Entry> entries) {
+    if (out.size() % 2 != 0) {
+        out.push_back(0);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& a, const Entry& b) { return a.Tag < b.Tag; });
+    const auto start = static_cast<std::uint32_t>(out.size());
+    auto data = static_cast<std::uint32_t>(start + 2 + 12 * entries.size() + 4);
+    Put16(out, static_cast<std::uint32_t>(entries.size()));
+    std::vector<std::uint8_t> extra;
+    for (const Entry& e : entries) {
+        Put16(out, e.Tag);
+        Put16(out, e.Type);
+        Put32(out, e.Count);
+        if (e.Data.size() <= 4) {
+            std::vector<std::uint8_t> inline_(e.Data);
+            inline_.resize(4, 0);
+            out.insert(out.end(), inline_.begin(), inline_.end());
+        } else {
+            Put32(out, data + static_cast<std::uint32_t>(extra.size()));
+            extra.insert(extra.end(), e.Data.begin(), e.Data.end());
+            if (extra.size() % 2 != 0) {
+                extra.push_back(0);
+            }
+        }
+    }
+    Put32(out, 0); // no next directory
+    out.insert(out.end(), extra.begin(), extra.end());
+    return start;
+}
+
+} // namespace
+
+void WriteDng(const std::string& path, const Sensor& sensor,
+              const std::vector<std::uint16_t>& values, const Exposure& exposure) {
+    const auto width = static_cast<std::uint32_t>(sensor.Width);
+    const auto height = static_cast<std::uint32_t>(sensor.Height);
+    std::vector<std::uint8_t> cfa;
+    for (const char letter : sensor.Pattern) {
+        cfa.push_back(static_cast<std::uint8_t>(ChannelOfLetter(letter)));
+    }
+    // The EXIF directory first, after the header; the image directory
+    // after it, then the pixels.
+    std::vector<std::uint8_t> file{'I', 'I', 42, 0, 0, 0, 0, 0};
+    const auto shutter = static_cast<std::uint32_t>(std::lround(1 / exposure.Shutter));
+    const std::uint32_t exif =
+        PutDirectory(file, {Rationals(33434, 5, {{1, shutter}}),
+                            Shorts(34855, {static_cast<std::uint32_t>(std::lround(exposure.Iso))}),
+                            {36864, 7, 4, {'0', '2', '3', '0'}}});
+    const std::uint32_t bytes = width * height * 2;
+    // The directory's size is known before the pixels' offset: write it
+    // once to measure, then again with the offset.
+    const auto directory = [&](std::uint32_t pixels) {
+        std::vector<std::uint32_t> black;
+        for (const double b : sensor.Black) {
+            black.push_back(static_cast<std::uint32_t>(std::lround(b)));
+        }
+        return std::vector<Entry>{
+            Longs(254, {0}),
+            Longs(256, {width}),
+            Longs(257, {height}),
+            Shorts(258, {16}),
+            Shorts(259, {1}),
+            Shorts(262, {32803}),
+            Ascii(271, "Pruvex"),
+            Ascii(272, "Simulated camera"),
+            Longs(273, {pixels}),
+            Shorts(277, {1}),
+            Longs(278, {height}),
+            Longs(279, {bytes}),
+            Shorts(284, {1}),
+            Shorts(33421, {2, 2}),
+            Bytes(33422, cfa),
+            Longs(34665, {exif}),
+            Bytes(50706, {1, 4, 0, 0}),
+            Bytes(50707, {1, 1, 0, 0}),
+            Ascii(50708, "Pruvex Simulated camera"),
+            Bytes(50710, {0, 1, 2}),
+            Shorts(50711, {1}),
+            Shorts(50713, {2, 2}),
+            Longs(50714, black),
+            Longs(50717, {static_cast<std::uint32_t>(sensor.White())}),
+            Rationals(50721, 10,
+                      {{10000, 10000},
+                       {0, 10000},
+                       {0, 10000},
+                       {0, 10000},
+                       {10000, 10000},
+                       {0, 10000},
+                       {0, 10000},
+                       {0, 10000},
+                       {10000, 10000}}),
+            Shorts(50778, {21}),
+        };
+    };
+    std::vector<std::uint8_t> probe(file);
+    PutDirectory(probe, directory(0));
+    const auto pixels = static_cast<std::uint32_t>((probe.size() + 1) / 2 * 2);
+    const std::uint32_t ifd0 = PutDirectory(file, directory(pixels));
+    file.resize(pixels, 0);
+    file[4] = static_cast<std::uint8_t>(ifd0 & 0xFF);
+    file[5] = static_cast<std::uint8_t>((ifd0 >> 8) & 0xFF);
+    file[6] = static_cast<std::uint8_t>((ifd0 >> 16) & 0xFF);
+    file[7] = static_cast<std::uint8_t>(ifd0 >> 24);
+    for (const std::uint16_t v : values) {
+        Put16(file, v);
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+} // namespace pruvex::testing

@@ -1,0 +1,69 @@
+#pragma once
+
+// A camera of the tests' own that photographs the grid mosaic on a monitor
+// and writes what its sensor saw as a DNG file: the mosaic as the pattern
+// engine draws it, the monitor's 2.2 response, the sensor channels' 3 x 3
+// response to the monitor's primaries, vignetting, defocus, rotation and
+// framing, the pixels' response non-uniformity, Poisson shot noise (its
+// normal limit above 100 electrons), Gaussian read noise, a gain per ISO,
+// 12 or 14 bits, clipping and any of the four Bayer patterns.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pruvex::testing {
+
+struct Sensor {
+    int Width = 1500;
+    int Height = 1000;
+    int Bits = 12;
+    std::string Pattern = "RGGB"; // sites (0,0), (1,0), (0,1), (1,1)
+    std::array<double, 4> Black{256, 256, 256, 256};
+    double Prnu = 0.01;
+    // Response of sensor channel R, G, B (rows) to the monitor's red, green
+    // and blue light (columns).
+    std::array<std::array<double, 3>, 3> Response{
+        {{1.0, 0.12, 0.03}, {0.18, 1.0, 0.22}, {0.02, 0.15, 0.8}}};
+    std::uint64_t Seed = 1; // of the pixels' response non-uniformity
+
+    double White() const { return (1 << Bits) - 1.0; }
+};
+
+struct Scene {
+    double MosaicWidth = 0.84; // the mosaic's width over the frame's
+    double CentreX = 0.5;      // the mosaic's centre, as parts of the frame
+    double CentreY = 0.5;
+    double RotationDegrees = 0;
+    double Vignetting = 0.2; // light lost in the frame's corners
+    int BlurRadius = 3;      // defocus: a box of this radius, twice
+};
+
+struct Exposure {
+    double Iso = 100;
+    double Gain = 1;      // e-/DN
+    double ReadNoise = 2; // DN
+    // Electrons from the monitor's white in the frame's centre, in the
+    // channel that responds to it most; 0 for the lens capped.
+    double WhiteElectrons = 0;
+    double Shutter = 1.0 / 250;
+    std::uint64_t Seed = 1;
+};
+
+// The sensor's values, row by row.
+std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
+                                 const Exposure& exposure);
+
+// The signal without noise at the centre of a square (0..76) in a channel
+// (0 R, 1 G, 2 B), DN above black, before clipping.
+double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& exposure,
+                      int square, int channel);
+
+// A minimal DNG: one 16-bit CFA image with its pattern, per-site black
+// levels and white level; ISO and exposure time in the EXIF sub-IFD, where
+// cameras put them.
+void WriteDng(const std::string& path, const Sensor& sensor,
+              const std::vector<std::uint16_t>& values, const Exposure& exposure);
+
+} // namespace pruvex::testing
