@@ -3,7 +3,9 @@
 #include "Bell.h"
 #include "DisplayServer.h"
 #include "PicMain.h"
+#include "ServerSurface.h"
 #include "app/Monitors.h"
+#include "app/PlatformChoice.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -60,12 +62,7 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
     // Replies wait for the first picture: until then nothing is on screen.
     FirstPicture.setSingleShot(true);
     connect(&FirstPicture, &QTimer::timeout, this, [this] { CheckSettled(); });
-    picMain->SetPaintListener([this] {
-        if (!PictureShown) {
-            PictureShown = true;
-            FirstPicture.start(0);
-        }
-    });
+    picMain->SetPaintListener([this] { PictureFilled(); });
     resize(pruvex::StartupClientWidth(State()), pruvex::StartupClientHeight(State()));
     setFocus(Qt::OtherFocusReason);
     PointerTimer.setSingleShot(true);
@@ -81,18 +78,46 @@ FrmMain::~FrmMain() {
     Logic.WindowClosed();
 }
 
+void FrmMain::PictureFilled() {
+    if (!PictureShown) {
+        PictureShown = true;
+        FirstPicture.start(0);
+    }
+}
+
+// At a fractional scale the toolkit paints the picture, resampled.
+bool FrmMain::ServerFills() const {
+    return Surface && pruvex::WholeScale(devicePixelRatioF()) > 0;
+}
+
+void FrmMain::PlaceSurface() {
+    if (Surface) {
+        Surface->Place(ServerFills() ? picMain->DeviceArea() : QRect());
+    }
+}
+
 void FrmMain::SetCaption(const std::string& caption) {
     setWindowTitle(QString::fromStdString(caption));
 }
 
 void FrmMain::Repaint() {
-    picMain->update();
+    if (ServerFills()) {
+        Surface->Invalidate();
+    } else {
+        picMain->update();
+    }
 }
 
 // The picture is painted now and flushed; the round trip returns once the
 // display server has taken every request before it.
 void FrmMain::PaintNow() {
-    picMain->repaint();
+    if (ServerFills()) {
+        // Only the frame comes from the toolkit's image.
+        picMain->repaint(QRegion(picMain->rect()).subtracted(picMain->contentsRect()));
+        Surface->FillNow();
+    } else {
+        picMain->repaint();
+    }
     SyncWithDisplay();
 }
 
@@ -125,6 +150,7 @@ void FrmMain::EnterFullScreen(int monitor) {
         setWindowState(Qt::WindowNoState);
     }
     picMain->setFrameStyle(QFrame::NoFrame);
+    PlaceSurface();
     // The geometry inside the target monitor first: the window manager puts
     // a full-screen window on the monitor that holds it. A Wayland client
     // places nothing: the compositor takes the monitor from the full-screen
@@ -142,6 +168,7 @@ void FrmMain::EnterFullScreen(int monitor) {
 
 void FrmMain::LeaveFullScreen() {
     picMain->setFrameStyle(PicMain::SunkenFrame);
+    PlaceSurface();
     showNormal();
     // A Wayland compositor gives the window back its size itself; setting
     // it here as well leaves the decorations over the picture.
@@ -178,6 +205,9 @@ void FrmMain::CheckSettled() {
 
 void FrmMain::ShowPointer(bool shown) {
     picMain->setCursor(shown ? Qt::ArrowCursor : Qt::BlankCursor);
+    if (Surface) {
+        Surface->ShowPointer(shown);
+    }
 }
 
 void FrmMain::HoldScreenSaver(bool held) {
@@ -190,6 +220,7 @@ void FrmMain::WriteReply(const std::string& line) {
 
 void FrmMain::resizeEvent(QResizeEvent* /*event*/) {
     picMain->setGeometry(rect());
+    PlaceSurface();
     CheckSettled();
 }
 
@@ -218,6 +249,20 @@ void FrmMain::changeEvent(QEvent* event) {
 }
 
 void FrmMain::showEvent(QShowEvent* /*event*/) {
+    if (!Surface) {
+        Surface = ServerSurface::Create(static_cast<std::uint32_t>(winId()), [this] {
+            const QSize client = picMain->ClientPixels();
+            const QRect area = picMain->DeviceArea();
+            return pruvex::PaintPlan(pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
+                                                  static_cast<float>(client.height())),
+                                     area.width(), area.height());
+        });
+        if (Surface) {
+            picMain->SetServerFilled(true);
+            Surface->SetFillListener([this] { PictureFilled(); });
+            PlaceSurface();
+        }
+    }
     VisibilityChanged();
 }
 

@@ -12,6 +12,7 @@
 
 class PicMain;
 class ScreenSaver;
+class ServerSurface;
 
 // The one window: the drawing surface over its whole client area, and the
 // platform of the controller, which owns the display's state and takes every
@@ -69,6 +70,9 @@ class FrmMain : public QWidget, public pruvex::Platform {
   private:
     void VisibilityChanged();
     void CheckSettled();
+    void PictureFilled();
+    bool ServerFills() const;
+    void PlaceSurface();
 
     pruvex::Controller Logic;
     PicMain* picMain;
@@ -76,6 +80,7 @@ class FrmMain : public QWidget, public pruvex::Platform {
     std::function<void(const std::string&)> ReplyWriter;
     std::function<void()> ReplyListener;
     std::unique_ptr<ScreenSaver> Saver;
+    std::unique_ptr<ServerSurface> Surface; // on X11, the drawing area the server fills
     QTimer PointerTimer;
     QRect RestoreGeometry;     // the window's place before full screen
     QRect SettleTarget;        // where a full-screen change is taking the window

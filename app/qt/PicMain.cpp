@@ -50,6 +50,14 @@ PicMain::PicMain(pruvex::Controller& controller, QWidget* parent)
 void PicMain::paintEvent(QPaintEvent* event) {
     const qreal ratio = devicePixelRatioF();
     WarnOfFractionalScale(ratio);
+    if (ServerFilled && pruvex::WholeScale(ratio) > 0) {
+        if (pruvex::WholeScale(ratio) > 1) {
+            PaintDevicePixels(pruvex::WholeScale(ratio));
+        } else {
+            QFrame::paintEvent(event);
+        }
+        return;
+    }
     if (pruvex::WholeScale(ratio) > 1) {
         PaintDevicePixels(pruvex::WholeScale(ratio));
     } else {
@@ -76,6 +84,9 @@ void PicMain::PaintDevicePixels(int scale) {
     if (frame > 0) {
         qDrawWinPanel(&painter, whole, palette(), true);
     }
+    if (ServerFilled) {
+        return;
+    }
     const QSize client = ClientPixels();
     PaintPicture(painter, whole.adjusted(frame, frame, -frame, -frame),
                  pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
@@ -84,6 +95,14 @@ void PicMain::PaintDevicePixels(int scale) {
 
 QSize PicMain::ClientPixels() const {
     return window()->size() * std::max(pruvex::WholeScale(devicePixelRatioF()), 1);
+}
+
+QRect PicMain::DeviceArea() const {
+    const int scale = pruvex::WholeScale(devicePixelRatioF());
+    // The frame is painted in device pixels.
+    const int frame = frameWidth();
+    const QRect area(pos() * scale, size() * scale);
+    return area.adjusted(frame, frame, -frame, -frame);
 }
 
 void PicMain::focusInEvent(QFocusEvent* /*event*/) {

@@ -30,8 +30,13 @@ class PicMain : public QFrame {
     // in Qt's pixels at a fractional one): the size the picture is drawn for.
     QSize ClientPixels() const;
 
-    // Called after each paint.
+    // Called after each paint of the picture.
     void SetPaintListener(std::function<void()> listener) { PaintListener = std::move(listener); }
+    // The display server fills the drawing area itself: only the frame is
+    // painted here.
+    void SetServerFilled(bool filled) { ServerFilled = filled; }
+    // The drawing area in device pixels of the window, at a whole scale.
+    QRect DeviceArea() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -43,4 +48,5 @@ class PicMain : public QFrame {
 
     pruvex::Controller& Logic;
     std::function<void()> PaintListener;
+    bool ServerFilled = false;
 };
