@@ -30,8 +30,7 @@ bool WriteAll(HANDLE handle, const std::string& text) {
     return true;
 }
 
-// A console handle inherited without its console cannot be written to; any
-// other valid handle (a pipe, a file, the NUL device) can.
+// A pipe, a file or a device other than a console: written to as bytes.
 bool Inherited(HANDLE handle) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
         return false;
@@ -42,11 +41,21 @@ bool Inherited(HANDLE handle) {
            (type == FILE_TYPE_CHAR && !GetConsoleMode(handle, &mode));
 }
 
-// The console of the process that started this one (a command prompt),
-// opened once.
-HANDLE ParentConsole() {
+// A handle of the console this process is attached to: GetConsoleMode
+// succeeds only on those. (A console handle inherited without its console
+// fails it and cannot be written to.)
+bool OfOwnConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+// The console's screen buffer, opened once: the console this process
+// already has (it was started with a console: AttachConsole then fails with
+// ERROR_ACCESS_DENIED), or else the console of the process that started it
+// (a command prompt).
+HANDLE ConsoleOutput() {
     static const HANDLE console = [] {
-        if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+        if (!AttachConsole(ATTACH_PARENT_PROCESS) && GetLastError() != ERROR_ACCESS_DENIED) {
             return INVALID_HANDLE_VALUE;
         }
         return CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
@@ -65,17 +74,33 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
+// Text to a console as characters, not bytes: the console's code page
+// plays no part.
+bool WriteConsoleText(HANDLE console, const std::string& text) {
+    const std::wstring wide = Widen(text);
+    DWORD written = 0;
+    for (std::size_t done = 0; done < wide.size(); done += written) {
+        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done),
+                           &written, nullptr) ||
+            written == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void Write(Kind kind, const std::string& text) {
     const HANDLE handle =
         GetStdHandle(kind == Kind::Information ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     const std::string lines = WindowsLineEnds(text);
-    if (Inherited(handle) && WriteAll(handle, lines)) {
+    if (OfOwnConsole(handle) ? WriteConsoleText(handle, lines)
+                             : Inherited(handle) && WriteAll(handle, lines)) {
         return;
     }
-    const HANDLE console = ParentConsole();
-    if (console != INVALID_HANDLE_VALUE && WriteAll(console, lines)) {
+    const HANDLE console = ConsoleOutput();
+    if (console != INVALID_HANDLE_VALUE && WriteConsoleText(console, lines)) {
         return;
     }
     // A warning is not worth stopping the start for.

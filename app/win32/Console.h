@@ -2,10 +2,11 @@
 
 // Text for the user before any window opens (--help, --version,
 // --list-monitors, warnings and errors), written where it can be read: the
-// standard handle the program inherited when it is a pipe, a file or a
-// device, else the console of the program it was started from, else (for
-// what must be seen) a message box. A program built for the Windows
-// subsystem has no console of its own.
+// standard handle when it is a console the program is attached to (started
+// with a console as its standard handles) or a pipe, a file or a device;
+// else the console the program already has, or the console of the program
+// it was started from; else (for what must be seen) a message box. A
+// program built for the Windows subsystem gets no console of its own.
 
 #include <string>
 

@@ -10,6 +10,7 @@
 #include "Captions.h"
 #include "GridModel.h"
 #include "KeyModel.h"
+#include "app/Options.h"
 #include "pattern/LevelColour.h"
 #include "pattern/PatternState.h"
 #include "tools/icon/PngFile.h"
@@ -36,6 +37,7 @@
 #include <poll.h>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -107,8 +109,62 @@ struct Rect {
 struct RunResult {
     int ExitCode = -1;
     std::string Out;
-    std::string Err;
+    std::string Err;         // empty for a terminal, where both outputs go together
+    bool MessageBox = false; // a window "Pruvex" came up instead (the program was ended)
 };
+
+// How a program run to its end gets its standard handles: as the scenarios
+// run it (under Wine its standard output reaches the file through the pipe of
+// wine-run.sh, its error output the file itself), files given to the
+// program itself, or one pseudo-terminal for all three (under Wine a
+// console, as when started from a terminal).
+enum class Output { AsRun, Files, Terminal };
+
+const char* OutputName(Output output) {
+    return output == Output::AsRun ? "as run" : output == Output::Files ? "files" : "terminal";
+}
+
+// Text as a reader sees it: carriage returns and a terminal's escape
+// sequences (CSI ... final byte, OSC ... BEL or ST) left out.
+std::string ShownText(const std::string& raw) {
+    std::string shown;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r') {
+            continue;
+        }
+        if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == '[') {
+            i += 2;
+            while (i < raw.size() && !(raw[i] >= 0x40 && raw[i] <= 0x7E)) {
+                ++i;
+            }
+            continue;
+        }
+        if (raw[i] == '\x1b' && i + 1 < raw.size() && raw[i + 1] == ']') {
+            const std::size_t bell = raw.find('\a', i);
+            const std::size_t st = raw.find("\x1b\\", i + 2);
+            const std::size_t end = std::min(bell, st == std::string::npos ? st : st + 1);
+            i = end == std::string::npos ? raw.size() : end;
+            continue;
+        }
+        shown += raw[i];
+    }
+    return shown;
+}
+
+// Appends what the terminal has within the wait; false when it had nothing.
+bool ReadTerminal(int terminal, std::string& text, int milliseconds) {
+    pollfd p{terminal, POLLIN, 0};
+    if (poll(&p, 1, milliseconds) <= 0 || (p.revents & POLLIN) == 0) {
+        return false;
+    }
+    char buffer[4096];
+    const ssize_t got = read(terminal, buffer, sizeof buffer);
+    if (got <= 0) {
+        return false;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+    return true;
+}
 
 int IgnoreErrors(Display*, XErrorEvent*) {
     return 0;
@@ -247,21 +303,51 @@ class Session {
 
     bool Alive() { return !WaitForExit(std::chrono::milliseconds(0)).has_value(); }
 
-    // Runs the command with the arguments to its end, its output captured,
-    // without a window to wait for.
-    RunResult Run(const std::vector<std::string>& arguments) {
+    // Runs the command with the arguments to its end, its output captured.
+    // With closeWindow, the program's window is closed once it is shown.
+    RunResult Run(const std::vector<std::string>& arguments, Output output = Output::AsRun,
+                  bool closeWindow = false) {
         std::vector<std::string> all = Command;
         all.insert(all.end(), arguments.begin(), arguments.end());
         char outName[] = "/tmp/pruvex-out-XXXXXX";
         char errName[] = "/tmp/pruvex-err-XXXXXX";
         const int outFd = mkstemp(outName);
         const int errFd = mkstemp(errName);
+        int terminal = -1;
+        std::string terminalName;
+        if (output == Output::Terminal) {
+            terminal = posix_openpt(O_RDWR | O_NOCTTY);
+            if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
+                std::perror("driver: pseudo-terminal");
+                std::exit(2);
+            }
+            terminalName = ptsname(terminal);
+            // As wide as a terminal window may be: Wine's console breaks
+            // lines at the terminal's width (80 columns when it has none).
+            const winsize size{50, 300, 0, 0};
+            ioctl(terminal, TIOCSWINSZ, &size);
+        }
         const pid_t child = fork();
         if (child == 0) {
-            dup2(outFd, STDOUT_FILENO);
-            dup2(errFd, STDERR_FILENO);
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, STDIN_FILENO);
+            if (terminal >= 0) {
+                // A session of its own, whose controlling terminal this is.
+                setsid();
+                const int slave = open(terminalName.c_str(), O_RDWR);
+                for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+                    dup2(slave, fd);
+                }
+                close(slave);
+                close(terminal);
+            } else {
+                dup2(outFd, STDOUT_FILENO);
+                dup2(errFd, STDERR_FILENO);
+                const int null = open("/dev/null", O_RDONLY);
+                dup2(null, STDIN_FILENO);
+            }
+            if (output != Output::AsRun) {
+                // wine-run.sh hands the handles to Wine as they are.
+                putenv(strdup("PRUVEX_WINE_DIRECT=1"));
+            }
             std::vector<char*> argv;
             argv.reserve(all.size() + 1);
             for (std::string& a : all) {
@@ -271,18 +357,54 @@ class Session {
             execvp(argv[0], argv.data());
             _exit(127);
         }
+        std::string shown;
+        bool messageBox = false;
+        bool windowClosed = !closeWindow;
+        Clock::time_point giveUp = Clock::time_point::max(); // once the window is closed
         int status = 0;
-        waitpid(child, &status, 0);
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (terminal < 0 || !ReadTerminal(terminal, shown, 50)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(terminal < 0 ? 50 : 0));
+            }
+            if (!windowClosed) {
+                Client = FindClient(Root);
+                if (Client != None && Viewable()) {
+                    Close();
+                    windowClosed = true;
+                    giveUp = Clock::now() + PollTimeout;
+                }
+            }
+            // Text that found nowhere to go waits in a message box for a
+            // click that never comes.
+            if (!messageBox && FindNamed(Root, "Pruvex") != None) {
+                messageBox = true;
+                kill(child, SIGKILL);
+            }
+            if (Clock::now() > giveUp) {
+                kill(child, SIGKILL); // a window that does not close: the exit status tells
+                giveUp = Clock::time_point::max();
+            }
+        }
         RunResult result;
         result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        result.MessageBox = messageBox;
         const auto slurp = [](const char* name) {
             std::ifstream file(name);
             std::stringstream text;
             text << file.rdbuf();
             return text.str();
         };
-        result.Out = slurp(outName);
-        result.Err = slurp(errName);
+        if (terminal >= 0) {
+            // What is still on its way: the terminal may stay open in Wine's
+            // own processes, so no end of file comes.
+            while (ReadTerminal(terminal, shown, 500)) {
+            }
+            close(terminal);
+            result.Out = ShownText(shown);
+        } else {
+            result.Out = ShownText(slurp(outName));
+            result.Err = ShownText(slurp(errName));
+        }
         close(outFd);
         close(errFd);
         unlink(outName);
@@ -784,6 +906,25 @@ class Session {
         return text;
     }
 
+    Window FindNamed(Window window, const std::string& name) {
+        if (Caption(window) == name) {
+            return window;
+        }
+        Window rootReturn = None, parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        Window found = None;
+        if (XQueryTree(Dpy, window, &rootReturn, &parent, &children, &count)) {
+            for (unsigned int i = 0; i < count && found == None; ++i) {
+                found = FindNamed(children[i], name);
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+        }
+        return found;
+    }
+
     Window FindClient(Window window) {
         const std::string caption = Caption(window);
         if (caption.rfind("Flat @", 0) == 0 || caption.rfind("Grid @", 0) == 0) {
@@ -1228,6 +1369,87 @@ void Monitors(Session& s) {
         Check(refused.ExitCode == 2 && lines == 1 && refused.Out.empty(),
               std::string(bad) + ": exit 2 with one line (got " + std::to_string(refused.ExitCode) +
                   ", \"" + refused.Err + "\")");
+    }
+}
+
+// What the program says outside its window (--version, --help,
+// --list-monitors, the errors and the warning of a bad option, the --check
+// report) reaches every kind of standard handle whole: files, the pipe of
+// wine-run.sh, and a terminal (under Wine the console the program starts
+// with). The texts are the shared options code's; the test is that each
+// arrives.
+void Texts(Session& s) {
+    struct TextCase {
+        std::vector<std::string> Arguments;
+        bool OpensWindow; // closed by the driver, or by the program itself (--check)
+        int ExitStatus;   // -1: the --check verdict's, 0 to 2
+        std::string Out;  // the whole standard output, or "" when checked apart
+        std::string Err;  // the whole error output
+    };
+    const auto answer = [](const char* arguments) {
+        return pruvex::AnswerOptions(pruvex::ReadOptions(arguments), "Pruvex 1.00");
+    };
+    const std::string monitorError = "pruvex: there is no monitor 9; this desktop has ";
+    const TextCase cases[] = {
+        {{"--version"}, false, 0, "Pruvex 1.00\n", ""},
+        {{"--help"}, false, 0, pruvex::UsageText, ""},
+        {{"--fullscreen=x"}, false, 2, "", answer("--fullscreen=x").Err},
+        {{"5", "--bogus"}, true, 0, "", answer("5 --bogus").Err},
+        {{"--bogus", "--list-monitors"}, false, 0, "", answer("--bogus").Err},
+        {{"--fullscreen=9"}, false, 2, "", monitorError},
+        {{"--check"}, true, -1, "", ""},
+    };
+    std::vector<Output> outputs = {Output::Files, Output::Terminal};
+    if (UnderWine()) {
+        outputs.insert(outputs.begin(), Output::AsRun);
+    }
+    for (const Output output : outputs) {
+        for (const TextCase& c : cases) {
+            std::string what = "\"";
+            for (const std::string& argument : c.Arguments) {
+                what += argument;
+                what += argument == c.Arguments.back() ? "\" (" : " ";
+            }
+            what += OutputName(output);
+            what += "): ";
+            const bool closes = c.OpensWindow && c.Arguments[0] != "--check";
+            RunResult run = s.Run(c.Arguments, output, closes);
+            if (output == Output::Terminal) {
+                // Both outputs on one terminal: the error output's lines are
+                // those that begin with the program's name.
+                std::istringstream lines(run.Out);
+                run.Out.clear();
+                for (std::string line; std::getline(lines, line);) {
+                    std::string& to = line.rfind("pruvex: ", 0) == 0 ? run.Err : run.Out;
+                    to += line;
+                    to += '\n';
+                }
+            }
+            bool right = !run.MessageBox &&
+                         (c.ExitStatus >= 0 ? run.ExitCode == c.ExitStatus : run.ExitCode <= 2);
+            if (c.Arguments[0] == "--check") {
+                const std::size_t verdict = run.Out.rfind("\nverdict: ");
+                right = right && verdict != std::string::npos &&
+                        run.Out.find('\n', verdict + 1) == run.Out.size() - 1;
+                what += "the report ends in its verdict line";
+            } else if (c.Arguments.back() == "--list-monitors") {
+                right = right && !ReadMonitorLines(run.Out).empty() && run.Err == c.Err;
+                what += "the monitors, and the warning on the error output";
+            } else if (c.Err == monitorError) {
+                right = right && run.Out.empty() && run.Err.rfind(monitorError, 0) == 0 &&
+                        std::count(run.Err.begin(), run.Err.end(), '\n') == 1;
+                what += "one error line";
+            } else {
+                right = right && run.Out == c.Out && run.Err == c.Err;
+                what += "exit " + std::to_string(c.ExitStatus) + ", the whole text";
+            }
+            what += " (got ";
+            what += run.MessageBox ? std::string("a message box") : std::to_string(run.ExitCode);
+            what += ", \"" + run.Out;
+            what += "\", \"" + run.Err;
+            what += "\")";
+            Check(right, what);
+        }
     }
 }
 
@@ -1804,6 +2026,7 @@ int main(int argc, char** argv) {
         {"quiet", QuietSession},
         {"pictures", Pictures},
         {"monitors", Monitors},
+        {"texts", Texts},
         {"fullscreen", FullScreen},
         {"pointer", Pointer},
         {"screensaver", ScreenSaver},
