@@ -1,5 +1,7 @@
 #include "ControlProtocol.h"
 
+#include "Options.h"
+
 #include "Arguments.h"
 #include "pattern/LevelColour.h"
 #include "pattern/Picture.h"
@@ -12,10 +14,10 @@ namespace pruvex {
 namespace {
 
 const char* const CommandList = "flat, grid, level N, grid-level N, step N, keys TEXT, "
-                                "fullscreen [N], window, state, check, quit";
+                                "fullscreen [N], window, settle N, state, check, quit";
 
-// A whole number in plain decimal digits: no sign, no leading zero, no
-// decimal point or exponent.
+} // namespace
+
 std::optional<int> ReadInteger(std::string_view text) {
     if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos ||
         (text.size() > 1 && text[0] == '0')) {
@@ -25,6 +27,8 @@ std::optional<int> ReadInteger(std::string_view text) {
     std::from_chars(text.data(), text.data() + text.size(), value);
     return value;
 }
+
+namespace {
 
 // The characters of a UTF-8 text, or nothing when it is not valid UTF-8
 // (overlong forms, surrogates and values above U+10FFFF included).
@@ -195,6 +199,9 @@ ReadLine ReadCommand(std::string_view line, const CommandLimits& limits) {
         }
         return Read(CommandName::FullScreen, *monitor);
     }
+    if (word == "settle") {
+        return number(CommandName::Settle, 0, HighestSettleMilliseconds);
+    }
     if (word == "check") {
         return plain(CommandName::Check);
     }
@@ -280,6 +287,9 @@ std::string StateReply(const StateReplyFields& fields) {
         .Text("caption", Caption(state))
         .Boolean("fullscreen", fields.FullScreen)
         .Fixed("ms", fields.Milliseconds, 3)
+        .Fixed("refresh_hz", fields.RefreshHz, 3)
+        .Fixed("shown_ms", fields.ShownMilliseconds, 3)
+        .Integer("settle_ms", fields.SettleMilliseconds)
         .Written();
 }
 

@@ -30,6 +30,7 @@ enum class CommandName {
     Keys,
     FullScreen,
     Window,
+    Settle,
     State,
     Check,
     Quit
@@ -37,7 +38,7 @@ enum class CommandName {
 
 struct ControlCommand {
     CommandName Name = CommandName::State;
-    // The value of level, grid-level and step; the monitor of fullscreen
+    // The value of level, grid-level, step and settle; the monitor of fullscreen
     // (0: the one that holds the window).
     int Number = 0;
     std::vector<char32_t> Characters; // what keys types
@@ -56,6 +57,10 @@ struct ReadLine {
     std::optional<ControlCommand> Command;
     std::string Error;
 };
+
+// A whole number in plain decimal digits, as the commands take them: no
+// sign, no leading zero, no decimal point or exponent, at most 5 digits.
+std::optional<int> ReadInteger(std::string_view text);
 
 // One line without its line end (a carriage return before it is dropped).
 ReadLine ReadCommand(std::string_view line, const CommandLimits& limits);
@@ -87,6 +92,10 @@ struct StateReplyFields {
     // The mosaic's pitch at the window's current size, in either mode.
     int Pitch = 0;
     double Milliseconds = 0; // from the line's arrival to the reply
+    // From the line's arrival to the frame scanned out to its last line.
+    double ShownMilliseconds = 0;
+    double RefreshHz = 0; // of the monitor that shows the window
+    int SettleMilliseconds = 0;
 };
 std::string StateReply(const StateReplyFields& fields);
 

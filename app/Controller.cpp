@@ -13,8 +13,8 @@ constexpr char32_t Escape = 0x1B;
 } // namespace
 
 Controller::Controller(Platform& platform, const Options& options)
-    : Shell(platform), StartFullScreen(options.FullScreen),
-      StartMonitor(options.FullScreenMonitor) {
+    : Shell(platform), StartFullScreen(options.FullScreen), StartMonitor(options.FullScreenMonitor),
+      Settle(options.SettleMilliseconds) {
     ApplyArguments(Pattern, options.Numbers);
     if (options.Grid) {
         Pattern.Mode = std::string("G");
@@ -108,7 +108,7 @@ void Controller::Command(std::string_view line) {
     const Outcome outcome = Apply(*read.Command);
     QuitPending = outcome.Quit;
     PendingReply = outcome.Reply;
-    AwaitingReply = true;
+    Phase = ReplyPhase::Settling;
     if (!Shell.Settling()) {
         Settled();
     }
@@ -121,16 +121,50 @@ void Controller::CommandTooLong() {
 }
 
 void Controller::Settled() {
-    if (!AwaitingReply) {
+    if (Phase != ReplyPhase::Settling) {
         return;
     }
-    AwaitingReply = false;
+    Phase = ReplyPhase::Blank;
     Shell.PaintNow();
-    const std::chrono::duration<double, std::milli> elapsed =
-        std::chrono::steady_clock::now() - CommandStart;
-    Shell.WriteReply(PendingReply.empty()
-                         ? StateReply({Pattern, InFullScreen, ShownPitch(), elapsed.count()})
-                         : PendingReply);
+    const std::optional<VerticalBlank> blank = Shell.AwaitBlank(std::chrono::steady_clock::now());
+    if (blank) {
+        Blanked(*blank);
+    }
+}
+
+void Controller::Blanked(const VerticalBlank& blank) {
+    if (Phase != ReplyPhase::Blank) {
+        return;
+    }
+    Phase = ReplyPhase::Shown;
+    const auto refresh = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        blank.Period * blank.Refreshes);
+    ShownAt = blank.When + refresh;
+    DueAt = ShownAt + std::chrono::milliseconds(Settle);
+    RefreshHz = blank.Period.count() > 0 ? 1000.0 / blank.Period.count() : 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (DueAt <= now) {
+        WriteReply();
+    } else {
+        Shell.StartReplyTimer(DueAt - now);
+    }
+}
+
+void Controller::ReplyDue() {
+    if (Phase == ReplyPhase::Shown) {
+        WriteReply();
+    }
+}
+
+void Controller::WriteReply() {
+    Phase = ReplyPhase::None;
+    const auto now = std::chrono::steady_clock::now();
+    Shell.WriteReply(
+        PendingReply.empty()
+            ? StateReply({Pattern, InFullScreen, ShownPitch(),
+                          Milliseconds(now - CommandStart).count(),
+                          Milliseconds(ShownAt - CommandStart).count(), RefreshHz, Settle})
+            : PendingReply);
     PendingReply.clear();
     if (QuitPending) {
         QuitPending = false;
@@ -192,6 +226,8 @@ std::vector<CheckLine> Controller::CheckDisplay() {
     }
     Pattern = kept;
     Redraw();
+    // The clock as the pictures just painted found it.
+    lines.push_back(Shell.FrameTiming());
     const char* const everything =
         "every pixel exact in the flat field at 0, 1, 128, 254 and 255 and in the mosaic";
     if (!read) {
@@ -242,6 +278,9 @@ Controller::Outcome Controller::Apply(const ControlCommand& command) {
         break;
     case CommandName::Check:
         return {false, ReportJson(CheckDisplay())};
+    case CommandName::Settle:
+        Settle = command.Number;
+        break;
     case CommandName::State:
         break;
     case CommandName::Quit:

@@ -58,9 +58,17 @@ class Controller {
     void Command(std::string_view line);
     // A line longer than the channel takes: replied to as an error.
     void CommandTooLong();
+    // The window's geometry has settled: the picture is painted and the
+    // reply waits until the monitor shows it (Blanked, ReplyDue).
     void Settled();
+    // The first vertical blank after the picture was held.
+    void Blanked(const VerticalBlank& blank);
+    // The reply's wait is over: the frame is out and the panel has settled.
+    void ReplyDue();
     // While true, the shell holds back the next line.
-    bool ReplyPending() const { return AwaitingReply; }
+    bool ReplyPending() const { return Phase != ReplyPhase::None; }
+    // The panel's settle time, waited after the frame is scanned out.
+    int SettleMilliseconds() const { return Settle; }
 
   private:
     struct Outcome {
@@ -69,6 +77,7 @@ class Controller {
     };
     Outcome Apply(const ControlCommand& command);
     void ReplyError(const std::string& error);
+    void WriteReply();
     // The mosaic's pitch at the window's size, shown or not.
     int ShownPitch();
 
@@ -82,7 +91,14 @@ class Controller {
     bool Closed = false;
 
     long LineNumber = 0;
-    bool AwaitingReply = false;
+    // A reply waits for the window's geometry, then for the first vertical
+    // blank after the paint, then for the frame to scan out and settle.
+    enum class ReplyPhase { None, Settling, Blank, Shown };
+    ReplyPhase Phase = ReplyPhase::None;
+    int Settle = DefaultSettleMilliseconds;
+    FrameTime ShownAt; // the frame scanned out to its last line
+    FrameTime DueAt;   // and the panel settled
+    double RefreshHz = 0;
     bool QuitPending = false;
     std::string PendingReply;
     std::chrono::steady_clock::time_point CommandStart;

@@ -1,12 +1,15 @@
 #include "Options.h"
 
+#include "ControlProtocol.h"
+
 #include <algorithm>
 #include <charconv>
 
 namespace pruvex {
 
 const char* const OptionNames =
-    "--grid, --fullscreen[=N], --list-monitors, --control, --check, --help, --version";
+    "--grid, --fullscreen[=N], --list-monitors, --control, --settle=MS, --check, --help, "
+    "--version";
 
 const char* const UsageText =
     "Usage: pruvex [OPTION...] [STEP [LEVEL]]\n"
@@ -18,6 +21,8 @@ const char* const UsageText =
     "  --fullscreen[=N]   start full screen, on monitor N (see --list-monitors)\n"
     "  --list-monitors    print the monitors and their numbers\n"
     "  --control          take commands on standard input, one reply line each\n"
+    "  --settle=MS        a reply waits this long after the frame is shown, 0..10000\n"
+    "                     (default 20: the panel's own response)\n"
     "  --check            report whether the display shows exactly what is painted\n"
     "  --help, --version\n"
     "Keys: - a A lower, + z Z raise, F f flat field, G g grid mosaic,\n"
@@ -26,6 +31,7 @@ const char* const UsageText =
 namespace {
 
 constexpr std::string_view FullScreenWithMonitor = "--fullscreen=";
+constexpr std::string_view SettleTime = "--settle=";
 
 // The N of "--fullscreen=N": a whole number from 1, digits only.
 bool ReadMonitorNumber(std::string_view text, int& number) {
@@ -49,6 +55,16 @@ bool TakeOption(std::string_view field, Options& options) {
         if (!ReadMonitorNumber(number, options.FullScreenMonitor) && options.Error.empty()) {
             options.Error = "--fullscreen=N needs a monitor number from 1 (got \"" +
                             std::string(number) + "\"); --list-monitors shows the numbers";
+        }
+    } else if (field.substr(0, SettleTime.size()) == SettleTime) {
+        const std::string_view number = field.substr(SettleTime.size());
+        const std::optional<int> settle = ReadInteger(number);
+        if (settle && *settle <= HighestSettleMilliseconds) {
+            options.SettleMilliseconds = *settle;
+        } else if (options.Error.empty()) {
+            options.Error = "--settle=MS needs a whole number of milliseconds from 0 to " +
+                            std::to_string(HighestSettleMilliseconds) + " (got \"" +
+                            std::string(number) + "\")";
         }
     } else if (field == "--list-monitors") {
         options.ListMonitors = true;

@@ -13,6 +13,11 @@
 
 namespace pruvex {
 
+// The panel's settle time that replies wait after the frame is out, and
+// the longest that --settle and the settle command take.
+inline constexpr int DefaultSettleMilliseconds = 20;
+inline constexpr int HighestSettleMilliseconds = 10000;
+
 struct Options {
     Arguments Numbers;         // STEP and LEVEL from the fields that are not options
     bool Grid = false;         // --grid: start in mode "G"
@@ -21,10 +26,11 @@ struct Options {
     bool ListMonitors = false; // --list-monitors
     bool Control = false;      // --control: commands on standard input
     bool Check = false;        // --check: whether the display shows exact pixels
-    bool Help = false;         // --help, or "-h" as the whole text
-    bool Version = false;      // --version
-    std::vector<std::string> UnknownOptions; // "--word" fields read as ordinary fields
-    std::string Error;                       // a malformed option: one line for the error output
+    int SettleMilliseconds = DefaultSettleMilliseconds; // --settle=MS
+    bool Help = false;                                  // --help, or "-h" as the whole text
+    bool Version = false;                               // --version
+    std::vector<std::string> UnknownOptions;            // "--word" fields read as ordinary fields
+    std::string Error; // a malformed option: one line for the error output
 };
 
 // The names a user can give, for messages.

@@ -7,6 +7,8 @@
 #include "DisplayCheck.h"
 #include "Monitors.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,19 @@ namespace pruvex {
 struct PixelSize {
     int Width = 0;
     int Height = 0;
+};
+
+using FrameTime = std::chrono::steady_clock::time_point;
+using Milliseconds = std::chrono::duration<double, std::milli>;
+
+// A vertical blank of the monitor that shows the window: the moment a frame
+// starts to scan out, and what it takes to scan it out to its last line.
+struct VerticalBlank {
+    FrameTime When;
+    Milliseconds Period{1000.0 / 60.0}; // one refresh
+    // Refreshes from the blank until the window's picture is out: one, and
+    // one more where a compositor shows it a frame later.
+    int Refreshes = 1;
 };
 
 class Platform {
@@ -51,6 +66,20 @@ class Platform {
     // Starting it again restarts it.
     virtual void StartPointerTimer(int milliseconds) = 0;
     virtual void HoldScreenSaver(bool held) = 0;
+
+    // The first vertical blank after `held`, the moment the display server
+    // held the picture: returned when known at once, else the shell calls
+    // Controller::Blanked with it later, without blocking its event loop.
+    virtual std::optional<VerticalBlank> AwaitBlank(FrameTime held) = 0;
+    // One-shot: the shell calls Controller::ReplyDue() when it expires, no
+    // earlier.
+    virtual void StartReplyTimer(Milliseconds wait) = 0;
+    // The clock AwaitBlank goes by, for --check: PASS naming it and its rate,
+    // UNVERIFIED when replies wait by a nominal rate.
+    virtual CheckLine FrameTiming() {
+        return {Verdict::Unverified, "frame timing", "this platform has no frame clock",
+                "Wait a few frames after each reply before the exposure"};
+    }
 
     // One reply line of the control channel, without its line end.
     virtual void WriteReply(const std::string& line) = 0;

@@ -5,6 +5,8 @@
 
 #include "app/Platform.h"
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,11 @@ class FakePlatform : public Platform {
     int HoldingMonitor = 1;
     bool GeometryChanging = false; // Settling() while a full-screen change runs
     PixelSize Client{776, 520};
+    // The vertical blank AwaitBlank answers with; none: answered later, by
+    // the test. By default a blank so long ago that the reply is due at once.
+    std::optional<VerticalBlank> NextBlank = VerticalBlank{FrameTime::min(), Milliseconds(20), 1};
+    std::vector<FrameTime> BlanksAwaited;  // the moments the picture was held
+    std::vector<Milliseconds> ReplyTimers; // each wait asked for
 
     void SetCaption(const std::string& caption) override { Caption = caption; }
     void Repaint() override { Calls.emplace_back("repaint"); }
@@ -44,6 +51,11 @@ class FakePlatform : public Platform {
     void HoldScreenSaver(bool held) override {
         Calls.emplace_back(held ? "saver held" : "saver released");
     }
+    std::optional<VerticalBlank> AwaitBlank(FrameTime held) override {
+        BlanksAwaited.push_back(held);
+        return NextBlank;
+    }
+    void StartReplyTimer(Milliseconds wait) override { ReplyTimers.push_back(wait); }
     void WriteReply(const std::string& line) override {
         Calls.emplace_back("reply");
         Replies.push_back(line);

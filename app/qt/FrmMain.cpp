@@ -2,6 +2,7 @@
 
 #include "Bell.h"
 #include "DisplayServer.h"
+#include "FrameClock.h"
 #include "PicMain.h"
 #include "ServerSurface.h"
 #include "app/Monitors.h"
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -67,6 +69,12 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
     setFocus(Qt::OtherFocusReason);
     PointerTimer.setSingleShot(true);
     connect(&PointerTimer, &QTimer::timeout, this, [this] { Logic.PointerIdle(); });
+    ReplyTimer.setSingleShot(true);
+    ReplyTimer.setTimerType(Qt::PreciseTimer);
+    connect(&ReplyTimer, &QTimer::timeout, this, [this] {
+        Logic.ReplyDue();
+        ReplyMayBeOut();
+    });
     SettleTimer.setSingleShot(true);
     connect(&SettleTimer, &QTimer::timeout, this, [this] {
         SettleTarget = QRect();
@@ -76,6 +84,12 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
 
 FrmMain::~FrmMain() {
     Logic.WindowClosed();
+}
+
+void FrmMain::ReplyMayBeOut() {
+    if (!Logic.ReplyPending() && ReplyListener) {
+        ReplyListener();
+    }
 }
 
 void FrmMain::PictureFilled() {
@@ -116,6 +130,9 @@ void FrmMain::PaintNow() {
         picMain->repaint(QRegion(picMain->rect()).subtracted(picMain->contentsRect()));
         Surface->FillNow();
     } else {
+        if (Clock) {
+            Clock->BeforeCommit();
+        }
         picMain->repaint();
     }
     SyncWithDisplay();
@@ -214,6 +231,24 @@ void FrmMain::HoldScreenSaver(bool held) {
     Saver->Hold(held);
 }
 
+std::optional<pruvex::VerticalBlank> FrmMain::AwaitBlank(pruvex::FrameTime held) {
+    if (Clock) {
+        return Clock->Await(held);
+    }
+    const pruvex::Milliseconds period(1000.0 / 60.0);
+    return pruvex::VerticalBlank{
+        held + std::chrono::duration_cast<pruvex::FrameTime::duration>(period), period, 1};
+}
+
+void FrmMain::StartReplyTimer(pruvex::Milliseconds wait) {
+    // Whole milliseconds, never before the time.
+    ReplyTimer.start(static_cast<int>(std::ceil(wait.count())));
+}
+
+pruvex::CheckLine FrmMain::FrameTiming() {
+    return Clock ? Clock->Check() : pruvex::Platform::FrameTiming();
+}
+
 void FrmMain::WriteReply(const std::string& line) {
     ReplyWriter(line);
 }
@@ -249,7 +284,14 @@ void FrmMain::changeEvent(QEvent* event) {
 }
 
 void FrmMain::showEvent(QShowEvent* /*event*/) {
-    if (!Surface) {
+    // Once the window exists on the display server: the surface the server
+    // fills (X11 only) and the frame clock of the window's monitor.
+    if (!Clock && windowHandle() != nullptr) {
+        Clock = std::make_unique<FrameClock>(*windowHandle(),
+                                             [this](const pruvex::VerticalBlank& blank) {
+                                                 Logic.Blanked(blank);
+                                                 ReplyMayBeOut();
+                                             });
         Surface = ServerSurface::Create(static_cast<std::uint32_t>(winId()), [this] {
             const QSize client = picMain->ClientPixels();
             const QRect area = picMain->DeviceArea();
@@ -258,6 +300,7 @@ void FrmMain::showEvent(QShowEvent* /*event*/) {
                                      area.width(), area.height());
         });
         if (Surface) {
+            Clock->FollowX11Window(Surface->Window());
             picMain->SetServerFilled(true);
             Surface->SetFillListener([this] { PictureFilled(); });
             PlaceSurface();

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+class FrameClock;
 class PicMain;
 class ScreenSaver;
 class ServerSurface;
@@ -53,6 +54,9 @@ class FrmMain : public QWidget, public pruvex::Platform {
     void ShowPointer(bool shown) override;
     void StartPointerTimer(int milliseconds) override { PointerTimer.start(milliseconds); }
     void HoldScreenSaver(bool held) override;
+    std::optional<pruvex::VerticalBlank> AwaitBlank(pruvex::FrameTime held) override;
+    void StartReplyTimer(pruvex::Milliseconds wait) override;
+    pruvex::CheckLine FrameTiming() override;
     void WriteReply(const std::string& line) override;
     std::vector<pruvex::CheckLine> PipelineChecks() override;
     bool ReadBack(pruvex::ReadBackImage& fromWindow, pruvex::ReadBackImage& fromScreen) override;
@@ -72,6 +76,7 @@ class FrmMain : public QWidget, public pruvex::Platform {
     void CheckSettled();
     void PictureFilled();
     bool ServerFills() const;
+    void ReplyMayBeOut();
     void PlaceSurface();
 
     pruvex::Controller Logic;
@@ -81,6 +86,8 @@ class FrmMain : public QWidget, public pruvex::Platform {
     std::function<void()> ReplyListener;
     std::unique_ptr<ScreenSaver> Saver;
     std::unique_ptr<ServerSurface> Surface; // on X11, the drawing area the server fills
+    std::unique_ptr<FrameClock> Clock;      // once shown
+    QTimer ReplyTimer;                      // a reply's wait for the frame and the panel
     QTimer PointerTimer;
     QRect RestoreGeometry;     // the window's place before full screen
     QRect SettleTarget;        // where a full-screen change is taking the window

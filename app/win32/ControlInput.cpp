@@ -9,6 +9,7 @@ ControlInput::ControlInput(FrmMain& window, HANDLE input)
         pruvex::Fatal("cannot create the control channel's event");
     }
     window.SetControlListener([this](WPARAM count) { Take(count); });
+    window.SetReplyListener([this] { Release(); });
 }
 
 void ControlInput::Start() {
@@ -45,6 +46,16 @@ void ControlInput::Take(WPARAM count) {
         return;
     }
     Pending = std::string_view(Buffer.data(), count);
+    Released = false;
+}
+
+// Once every line read has been replied to, the reader may read again (once
+// for each read).
+void ControlInput::Release() {
+    if (!Released && Pending.empty() && Channel.Idle()) {
+        Released = true;
+        SetEvent(Taken);
+    }
 }
 
 void ControlInput::Step() {
@@ -53,7 +64,5 @@ void ControlInput::Step() {
     Channel.Feed(Pending.substr(0, length));
     Pending.remove_prefix(length);
     Channel.Pump();
-    if (Pending.empty() && Channel.Idle()) {
-        SetEvent(Taken);
-    }
+    Release();
 }

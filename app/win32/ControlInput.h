@@ -35,6 +35,7 @@ class ControlInput {
   private:
     static DWORD WINAPI ReadLoop(void* self);
     void Take(WPARAM count);
+    void Release();
 
     static constexpr std::size_t ReadSize = 8192;
 
@@ -44,4 +45,5 @@ class ControlInput {
     HANDLE Taken; // set when the bytes read have all been taken
     std::array<char, ReadSize> Buffer{};
     std::string_view Pending;
+    bool Released = false; // the reader was let go for the bytes read
 };

@@ -1,5 +1,6 @@
 #include "FrmMain.h"
 
+#include "FrameClock.h"
 #include "app/Monitors.h"
 #include "pattern/Checked.h"
 #include "pattern/Picture.h"
@@ -212,6 +213,13 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
             ControlListener(wParam);
         }
         return 0;
+    case BlankMessage:
+        OnBlank(lParam);
+        return 0;
+    case ReplyDueMessage:
+        Logic.ReplyDue();
+        ReplyMayBeOut();
+        return 0;
     case WM_DPICHANGED:
         return 0; // device pixels stay device pixels on every monitor
     case WM_DESTROY:
@@ -333,6 +341,56 @@ void FrmMain::PaintNow() {
         HDC screen = Checked(GetDC(nullptr), "cannot read the screen");
         GetPixel(screen, area.left, area.top);
         ReleaseDC(nullptr, screen);
+    }
+}
+
+// After the compositor's flush the picture goes out at the monitor's next
+// vertical blank: waited for on a thread where the system can, else one
+// period from now by the mode's rate, the latest it can come.
+std::optional<pruvex::VerticalBlank> FrmMain::AwaitBlank(pruvex::FrameTime held) {
+    HeldAt = held;
+    if (frameclock::PostNextBlank(frmMain, BlankMessage)) {
+        return std::nullopt;
+    }
+    const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
+    return pruvex::VerticalBlank{
+        held + std::chrono::duration_cast<pruvex::FrameTime::duration>(period), period, 1};
+}
+
+void FrmMain::OnBlank(LPARAM counter) {
+    const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
+    const pruvex::FrameTime when =
+        counter != 0 ? frameclock::FromPerformanceCounter(static_cast<LONGLONG>(counter))
+                     : std::chrono::steady_clock::now() +
+                           std::chrono::duration_cast<pruvex::FrameTime::duration>(period);
+    Logic.Blanked({when, period, 1});
+    ReplyMayBeOut();
+}
+
+void FrmMain::StartReplyTimer(pruvex::Milliseconds wait) {
+    if (!frameclock::PostAfter(frmMain, ReplyDueMessage, wait)) {
+        pruvex::Fatal("cannot time the reply");
+    }
+}
+
+pruvex::CheckLine FrmMain::FrameTiming() {
+    const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
+    const std::string rate = frameclock::Hertz(period) +
+                             (frameclock::ModeHasRate(frmMain) ? "" : " (the mode reports none)");
+    if (frameclock::CanWaitForBlank()) {
+        return {pruvex::Verdict::Pass, "frame timing",
+                "the vertical blank of the window's monitor (D3DKMT), " + rate, ""};
+    }
+    return {pruvex::Verdict::Unverified, "frame timing",
+            "this system cannot wait for a vertical blank (gdi32 has no "
+            "D3DKMTWaitForVerticalBlankEvent); replies wait by the nominal " +
+                rate,
+            "Leave a frame or two between a reply and the exposure"};
+}
+
+void FrmMain::ReplyMayBeOut() {
+    if (!Logic.ReplyPending() && ReplyListener) {
+        ReplyListener();
     }
 }
 

@@ -18,6 +18,11 @@
 // Posted to frmMain by the control channel's reader thread; wParam is the
 // number of bytes read, 0 at the end of input.
 inline constexpr UINT ControlInputMessage = WM_APP + 1;
+// Posted by the frame clock's threads: a vertical blank (lParam: the
+// performance counter at it, 0 when the wait failed), and a reply's wait
+// over.
+inline constexpr UINT BlankMessage = WM_APP + 2;
+inline constexpr UINT ReplyDueMessage = WM_APP + 3;
 
 class FrmMain : public pruvex::Platform {
   public:
@@ -35,6 +40,9 @@ class FrmMain : public pruvex::Platform {
     void SetControlListener(std::function<void(WPARAM)> listener) {
         ControlListener = std::move(listener);
     }
+    // Called after a reply that waited for the frame, when the channel may
+    // take the next line.
+    void SetReplyListener(std::function<void()> listener) { ReplyListener = std::move(listener); }
 
     // Platform
     void SetCaption(const std::string& caption) override;
@@ -53,6 +61,9 @@ class FrmMain : public pruvex::Platform {
     void ShowPointer(bool shown) override;
     void StartPointerTimer(int milliseconds) override;
     void HoldScreenSaver(bool held) override;
+    std::optional<pruvex::VerticalBlank> AwaitBlank(pruvex::FrameTime held) override;
+    void StartReplyTimer(pruvex::Milliseconds wait) override;
+    pruvex::CheckLine FrameTiming() override;
     void WriteReply(const std::string& line) override;
     std::vector<pruvex::CheckLine> PipelineChecks() override;
     bool ReadBack(pruvex::ReadBackImage& fromWindow, pruvex::ReadBackImage& fromScreen) override;
@@ -73,6 +84,8 @@ class FrmMain : public pruvex::Platform {
     void Paint();
     void SetFrame(bool framed);
     void OnCheckTimer();
+    void OnBlank(LPARAM counter);
+    void ReplyMayBeOut();
 
     static constexpr UINT_PTR CheckTimer = 2;
 
@@ -89,10 +102,12 @@ class FrmMain : public pruvex::Platform {
     bool ReplyOutputBroken = false;
     bool UnderWine;
     std::function<void(WPARAM)> ControlListener;
-    RECT CheckPlace{};       // the window's place at the check's last poll
-    int CheckPolls = 0;      // polls since the window was last seen to move
-    int CheckPollsInAll = 0; // polls since the check was asked for
-    int ExitStatus = 0;      // the program's, once the window is gone
+    std::function<void()> ReplyListener;
+    pruvex::FrameTime HeldAt; // the picture a reply waits for reached the server
+    RECT CheckPlace{};        // the window's place at the check's last poll
+    int CheckPolls = 0;       // polls since the window was last seen to move
+    int CheckPollsInAll = 0;  // polls since the check was asked for
+    int ExitStatus = 0;       // the program's, once the window is gone
 };
 
 // The monitors as numbered for --list-monitors and --fullscreen=N.

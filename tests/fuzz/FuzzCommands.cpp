@@ -77,7 +77,7 @@ std::optional<std::vector<char32_t>> Decode(std::string_view text) {
 }
 
 bool Number(std::string_view text, int low, int high, int& value) {
-    if (text.empty() || text.size() > 3) {
+    if (text.empty() || text.size() > 5) {
         return false;
     }
     value = 0;
@@ -133,6 +133,9 @@ std::optional<ControlCommand> ModelCommand(std::string line) {
     if (text.rfind("step ", 0) == 0 && Number(text.substr(5), 1, 255, value)) {
         return command(CommandName::Step, value);
     }
+    if (text.rfind("settle ", 0) == 0 && Number(text.substr(7), 0, 10000, value)) {
+        return command(CommandName::Settle, value);
+    }
     if (text == "fullscreen" || text == "fullscreen 1" || text == "fullscreen 2") {
         return command(CommandName::FullScreen, text.size() > 10 ? text[11] - '0' : 0);
     }
@@ -175,6 +178,7 @@ void ModelApply(const ControlCommand& command, pruvex::testing::KeyModel& model,
     case CommandName::Window:
         fullScreen = false;
         break;
+    case CommandName::Settle:
     case CommandName::State:
     case CommandName::Check:
     case CommandName::Quit:

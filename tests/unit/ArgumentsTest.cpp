@@ -114,6 +114,7 @@ struct OptionCase {
     int Monitor;
     std::size_t Unknown;
     bool Error;
+    int Settle = pruvex::DefaultSettleMilliseconds;
 };
 
 class OptionTable : public testing::TestWithParam<OptionCase> {};
@@ -133,6 +134,7 @@ TEST_P(OptionTable, TakesOptionsOut) {
     EXPECT_EQ(options.Version, has('v')) << c.Text;
     EXPECT_EQ(options.UnknownOptions.size(), c.Unknown) << c.Text;
     EXPECT_EQ(!options.Error.empty(), c.Error) << c.Text;
+    EXPECT_EQ(options.SettleMilliseconds, c.Settle) << c.Text;
     EXPECT_EQ(pruvex::UnknownOptionWarning(options).empty(), c.Unknown == 0) << c.Text;
 }
 
@@ -151,6 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
                     OptionCase{"--fullscreen=-1", 1, 212, "f", 0, 0, true},
                     OptionCase{"--fullscreen=99999", 1, 212, "f", 0, 0, true},
                     OptionCase{"--list-monitors", 1, 212, "l", 0, 0, false},
+                    OptionCase{"--settle=0 5", 5, 212, "", 0, 0, false, 0},
+                    OptionCase{"--settle=10000 --settle=35", 1, 212, "", 0, 0, false, 35},
+                    OptionCase{"--settle=10001", 1, 212, "", 0, 0, true},
+                    OptionCase{"--settle=020", 1, 212, "", 0, 0, true},
+                    OptionCase{"--settle=", 1, 212, "", 0, 0, true},
+                    OptionCase{"--settle=-5", 1, 212, "", 0, 0, true},
+                    OptionCase{"--settle=2.5", 1, 212, "", 0, 0, true},
                     OptionCase{"--control 3 9 --grid", 3, 9, "gc", 0, 0, false},
                     OptionCase{"--help", 1, 212, "h", 0, 0, false},
                     OptionCase{"5 --help", 5, 212, "h", 0, 0, false},

@@ -65,6 +65,10 @@ INSTANTIATE_TEST_SUITE_P(
         Reads("window", CommandName::Window), Reads("check", CommandName::Check),
         Reads("quit\r", CommandName::Quit), Reads("fullscreen", CommandName::FullScreen, 0),
         Reads("fullscreen 2", CommandName::FullScreen, 2),
+        Reads("settle 0", CommandName::Settle, 0),
+        Reads("settle 10000", CommandName::Settle, 10000),
+        Refuses("settle 10001", "settle must be an integer from 0 to 10000"),
+        Refuses("settle 007", "settle must be"), Refuses("settle", "settle must be"),
         Reads("keys ++Gz-aQ\xc3\xa9", CommandName::Keys, 0,
               {U'+', U'+', U'G', U'z', U'-', U'a', U'Q', U'\u00e9'}),
         Reads("keys  \t\x1b\xf0\x9f\x93\xb7", CommandName::Keys, 0,
@@ -99,16 +103,17 @@ TEST(ControlProtocol, StateReplyIsOneJsonLine) {
     state.FlatLevel = 213;
     state.LevelStep = 2;
     EXPECT_EQ(
-        pruvex::StateReply({state, false, 61, 1.5}),
+        pruvex::StateReply({state, false, 61, 41.5, 20.25, 59.94, 20}),
         R"({"ok":true,"mode":"F","level":213,"step":2,"grid_level":25,"pitch":61,"rgb":[213,97,145],)"
         R"("caption":"Flat @213: Adjust monitor brightness so properly exposed at 1/30s with lens )"
-        R"(wide open at lowest ISO.","fullscreen":false,"ms":1.500})");
+        R"(wide open at lowest ISO.","fullscreen":false,"ms":41.500,"refresh_hz":59.940,)"
+        R"("shown_ms":20.250,"settle_ms":20})");
     state.Mode = "G";
     state.GridLevel = 178;
     const std::string grid = pruvex::StateReply({state, true, 266, 0.0004});
     EXPECT_NE(grid.find(R"("grid_level":178,"pitch":266,"rgb":[178,81,121])"), std::string::npos)
         << grid;
-    EXPECT_NE(grid.find(R"("fullscreen":true,"ms":0.000})"), std::string::npos) << grid;
+    EXPECT_NE(grid.find(R"("fullscreen":true,"ms":0.000,)"), std::string::npos) << grid;
 }
 
 TEST(ControlProtocol, ErrorReplyEscapesTheError) {

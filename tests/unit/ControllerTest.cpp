@@ -206,6 +206,59 @@ TEST(Controller, FullScreenCommandsRepliedOnceSettled) {
                                       "reply", "paint now", "reply", "close"}));
 }
 
+// A reply goes out once the first frame after the paint is scanned out and
+// the panel has settled; meanwhile keys work and the next line waits.
+TEST(Controller, RepliesOnceTheFrameIsShownAndSettled) {
+    using namespace std::chrono_literals;
+    using pruvex::Milliseconds;
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions("--settle=30"));
+    pruvex::ControlChannel channel(controller);
+    controller.Show();
+    platform.Take();
+    platform.NextBlank.reset(); // the clock answers later
+    channel.Feed("level 5\nlevel 9\n");
+    channel.Pump();
+    ASSERT_EQ(platform.BlanksAwaited.size(), 1U);
+    EXPECT_EQ(platform.Take(), (Calls{"paint now"}));
+    controller.TypeCharacter('+');
+    EXPECT_EQ(controller.State().FlatLevel, 6);
+    controller.ReplyDue(); // before the blank: too early
+    EXPECT_TRUE(platform.Replies.empty());
+
+    // Blank 10 s after the paint, two refreshes of 100 ms, 30 ms to settle.
+    const pruvex::FrameTime held = platform.BlanksAwaited[0];
+    controller.Blanked({held + 10s, Milliseconds(100), 2});
+    controller.Blanked({held + 20s, Milliseconds(100), 1}); // only the first counts
+    ASSERT_EQ(platform.ReplyTimers.size(), 1U);
+    EXPECT_LE(platform.ReplyTimers[0].count(), 10230.0);
+    EXPECT_GT(platform.ReplyTimers[0].count(), 10215.0); // settled too
+    EXPECT_TRUE(platform.Replies.empty());
+    channel.Pump();
+    EXPECT_EQ(controller.State().FlatLevel, 6); // the next line is held back
+    controller.ReplyDue();
+    ASSERT_EQ(platform.Replies.size(), 1U);
+    const std::string& reply = platform.Replies[0];
+    EXPECT_NE(reply.find(R"("level":6,)"), std::string::npos) << reply;
+    EXPECT_NE(reply.find(R"("refresh_hz":10.000,"shown_ms":102)"), std::string::npos) << reply;
+    EXPECT_NE(reply.find(R"("settle_ms":30})"), std::string::npos) << reply;
+
+    // A blank already past: the reply is due at once. Errors never wait.
+    channel.Pump();
+    ASSERT_EQ(platform.BlanksAwaited.size(), 2U);
+    controller.Blanked({platform.BlanksAwaited[1] - 1s, Milliseconds(16), 1});
+    EXPECT_EQ(platform.Replies.size(), 2U);
+    platform.NextBlank = pruvex::VerticalBlank{pruvex::FrameTime::min(), Milliseconds(16), 1};
+    channel.Feed("settle 0\nsettle 10001\nstate\n");
+    channel.Pump();
+    ASSERT_EQ(platform.Replies.size(), 5U);
+    EXPECT_NE(platform.Replies[2].find(R"("settle_ms":0})"), std::string::npos);
+    EXPECT_NE(platform.Replies[3].find("settle must be an integer from 0 to 10000"),
+              std::string::npos);
+    EXPECT_EQ(controller.SettleMilliseconds(), 0);
+    EXPECT_EQ(platform.ReplyTimers.size(), 1U);
+}
+
 TEST(ControlChannel, SplitsLinesAndSkipsLongOnesWithoutHoldingThem) {
     FakePlatform platform;
     Controller controller(platform, ReadOptions(""));
@@ -345,11 +398,12 @@ TEST(Controller, CheckReadsEveryPictureBackAndGivesTheStateBack) {
     Controller controller(platform, ReadOptions("3 100"));
     platform.Owner = &controller;
     const std::vector<CheckLine> lines = controller.CheckDisplay();
-    ASSERT_EQ(lines.size(), 3U);
+    ASSERT_EQ(lines.size(), 4U);
     EXPECT_EQ(lines[0].Result, Verdict::Unverified); // the fake has no pipeline checks
-    EXPECT_EQ(lines[1].Result, Verdict::Pass);
-    EXPECT_EQ(lines[2].Result, Verdict::Fail);
-    EXPECT_EQ(lines[2].Measured, "mosaic from 25: pixel (50,40) is (1,2,3), painted (25,11,17)");
+    EXPECT_EQ(lines[1].Name, "frame timing");
+    EXPECT_EQ(lines[2].Result, Verdict::Pass);
+    EXPECT_EQ(lines[3].Result, Verdict::Fail);
+    EXPECT_EQ(lines[3].Measured, "mosaic from 25: pixel (50,40) is (1,2,3), painted (25,11,17)");
     EXPECT_EQ(controller.State().FlatLevel, 100);
     EXPECT_EQ(controller.State().Mode, "F");
     EXPECT_EQ(std::count(platform.Calls.begin(), platform.Calls.end(), "paint now"), 6);

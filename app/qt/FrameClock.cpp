@@ -1,0 +1,389 @@
+#include "FrameClock.h"
+
+#include "presentation-time-client-protocol.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
+
+#include <qpa/qplatformnativeinterface.h>
+#include <wayland-client.h>
+
+#include <X11/Xlib.h>
+#include <xcb/present.h>
+#include <xcb/xcb.h>
+
+#include <poll.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace {
+
+using pruvex::FrameTime;
+using pruvex::Milliseconds;
+using pruvex::VerticalBlank;
+
+// The clocks of the display servers are CLOCK_MONOTONIC, as steady_clock.
+FrameTime FromMonotonic(std::chrono::nanoseconds since) {
+    return FrameTime(std::chrono::duration_cast<FrameTime::duration>(since));
+}
+
+// A rate read back as a period is believed within these bounds.
+bool Plausible(Milliseconds period) {
+    return period.count() >= 2.0 && period.count() <= 200.0;
+}
+
+std::string Hertz(Milliseconds period) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f Hz", 1000.0 / period.count());
+    return text;
+}
+
+// A Wayland compositor's presentation feedback lasts at most this long
+// before the reply goes by the nominal rate.
+constexpr Milliseconds WaylandPatience{250.0};
+
+} // namespace
+
+// The presentation-time interface of the compositor, on an event queue of
+// this clock's own so that none of the toolkit's events is dispatched here.
+struct FrameClock::Wayland {
+    wl_display* Display = nullptr;
+    wl_event_queue* Queue = nullptr;
+    wl_display* Wrapper = nullptr;
+    wp_presentation* Presentation = nullptr;
+    clockid_t Clock = CLOCK_MONOTONIC;
+    int Pending = 0;          // feedbacks asked for and not yet answered
+    std::uint64_t Latest = 0; // the number of the last one asked for
+    FrameTime WaitingSince;   // when the current wait began
+
+    ~Wayland() {
+        if (Presentation != nullptr) {
+            wp_presentation_destroy(Presentation);
+        }
+        if (Wrapper != nullptr) {
+            wl_proxy_wrapper_destroy(Wrapper);
+        }
+        if (Queue != nullptr) {
+            wl_event_queue_destroy(Queue);
+        }
+    }
+};
+
+// One feedback asked for: whose, and its number.
+struct Feedback {
+    FrameClock* Clock;
+    std::uint64_t Number;
+};
+
+namespace {
+
+const wl_registry_listener RegistryListener = {
+    [](void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+       std::uint32_t /*version*/) {
+        auto* way = static_cast<FrameClock::Wayland*>(data);
+        if (std::string(interface) == wp_presentation_interface.name) {
+            way->Presentation = static_cast<wp_presentation*>(
+                wl_registry_bind(registry, name, &wp_presentation_interface, 1));
+        }
+    },
+    [](void* /*data*/, wl_registry* /*registry*/, std::uint32_t /*name*/) {}};
+
+const wp_presentation_listener PresentationListener = {
+    [](void* data, wp_presentation* /*presentation*/, std::uint32_t clock) {
+        static_cast<FrameClock::Wayland*>(data)->Clock = static_cast<clockid_t>(clock);
+    }};
+
+} // namespace
+
+FrameClock::FrameClock(QWindow& window, Listener blanked)
+    : Window(window), Blanked(std::move(blanked)) {
+    WaylandPoll.setInterval(1);
+    QObject::connect(&WaylandPoll, &QTimer::timeout, [this] { PollWayland(); });
+    if (QGuiApplication::platformName() != "wayland") {
+        return;
+    }
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    auto* display = static_cast<wl_display*>(
+        native != nullptr ? native->nativeResourceForIntegration("wl_display") : nullptr);
+    if (display == nullptr) {
+        return;
+    }
+    Way = std::make_unique<Wayland>();
+    Way->Display = display;
+    Way->Queue = wl_display_create_queue(display);
+    Way->Wrapper = static_cast<wl_display*>(wl_proxy_create_wrapper(display));
+    wl_proxy_set_queue(reinterpret_cast<wl_proxy*>(Way->Wrapper), Way->Queue);
+    wl_registry* registry = wl_display_get_registry(Way->Wrapper);
+    wl_registry_add_listener(registry, &RegistryListener, Way.get());
+    wl_display_roundtrip_queue(display, Way->Queue);
+    wl_registry_destroy(registry);
+    if (Way->Presentation != nullptr) {
+        wp_presentation_add_listener(Way->Presentation, &PresentationListener, Way.get());
+        wl_display_roundtrip_queue(display, Way->Queue); // its clock
+    }
+}
+
+FrameClock::~FrameClock() {
+    if (X11 != nullptr) {
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+    }
+}
+
+void FrameClock::FollowX11Window(std::uint32_t window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr || window == 0) {
+        return;
+    }
+    const xcb_query_extension_reply_t* present =
+        xcb_get_extension_data(connection, &xcb_present_id);
+    if (present == nullptr || present->present == 0) {
+        return;
+    }
+    std::free(xcb_present_query_version_reply(
+        connection, xcb_present_query_version(connection, 1, 0), nullptr));
+    X11 = connection;
+    X11Window = window;
+    PresentOpcode = present->major_opcode;
+    X11Events = xcb_generate_id(connection);
+    xcb_present_select_input(connection, X11Events, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
+    QCoreApplication::instance()->installNativeEventFilter(this);
+    AskX11(0); // the first ticks tell the rate before any reply waits
+}
+
+// Counter 0 asks where the count is now: its answer is the current count
+// with the time of asking, not the time of a blank.
+void FrameClock::AskX11(std::uint64_t counter) {
+    xcb_present_notify_msc(X11, X11Window, ++Serial, counter, 0, 0);
+    if (counter == 0) {
+        WhereSerial = Serial;
+    }
+    xcb_flush(X11);
+}
+
+void FrameClock::BeforeCommit() {
+    if (!Way || Way->Presentation == nullptr) {
+        return;
+    }
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    auto* surface = static_cast<wl_surface*>(
+        native != nullptr ? native->nativeResourceForWindow("surface", &Window) : nullptr);
+    if (surface == nullptr) {
+        return;
+    }
+    static const wp_presentation_feedback_listener listener = {
+        [](void* /*data*/, struct wp_presentation_feedback* /*feedback*/, wl_output* /*output*/) {},
+        [](void* data, struct wp_presentation_feedback* feedback, std::uint32_t secondsHigh,
+           std::uint32_t secondsLow, std::uint32_t nanoseconds, std::uint32_t refresh,
+           std::uint32_t sequenceHigh, std::uint32_t sequenceLow, std::uint32_t /*flags*/) {
+            const Feedback asked = *static_cast<Feedback*>(data);
+            delete static_cast<Feedback*>(data);
+            wp_presentation_feedback_destroy(feedback);
+            const std::chrono::nanoseconds since =
+                std::chrono::seconds((std::uint64_t{secondsHigh} << 32) | secondsLow) +
+                std::chrono::nanoseconds(nanoseconds);
+            asked.Clock->Presented(
+                asked.Number,
+                {(std::uint64_t{sequenceHigh} << 32) | sequenceLow,
+                 FrameTime(std::chrono::duration_cast<FrameTime::duration>(since))},
+                refresh > 0 ? std::optional(Milliseconds(std::chrono::nanoseconds(refresh)))
+                            : std::nullopt);
+        },
+        [](void* data, struct wp_presentation_feedback* feedback) {
+            // A later commit took its place; its own feedback follows.
+            const Feedback asked = *static_cast<Feedback*>(data);
+            delete static_cast<Feedback*>(data);
+            wp_presentation_feedback_destroy(feedback);
+            --asked.Clock->Way->Pending;
+        }};
+    struct wp_presentation_feedback* feedback =
+        wp_presentation_feedback(Way->Presentation, surface);
+    wp_presentation_feedback_add_listener(feedback, &listener, new Feedback{this, ++Way->Latest});
+    ++Way->Pending;
+}
+
+// The frame that holds the picture began to scan out at the time given, in
+// the compositor's clock.
+void FrameClock::Presented(std::uint64_t feedback, const Tick& tick,
+                           std::optional<Milliseconds> period) {
+    --Way->Pending;
+    Tick shown = tick;
+    if (Way->Clock != CLOCK_MONOTONIC) {
+        timespec now{};
+        clock_gettime(Way->Clock, &now);
+        shown.When = std::chrono::steady_clock::now() -
+                     (std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) -
+                      tick.When.time_since_epoch());
+    }
+    if (feedback == Way->Latest) {
+        HeldAt = shown.When - std::chrono::nanoseconds(1);
+    }
+    Ticked(shown, period);
+}
+
+std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
+    HeldAt = held;
+    if (X11 != nullptr) {
+        Waiting = true;
+        AskX11(0);
+        return std::nullopt;
+    }
+    if (Way && Way->Pending > 0) {
+        Waiting = true;
+        Way->WaitingSince = std::chrono::steady_clock::now();
+        WaylandPoll.start();
+        return std::nullopt;
+    }
+    // No clock: the next blank comes at the latest one period from now.
+    const Milliseconds period = NominalPeriod();
+    return VerticalBlank{held + std::chrono::duration_cast<FrameTime::duration>(period), period, 1};
+}
+
+void FrameClock::Ticked(const Tick& tick, std::optional<Milliseconds> period) {
+    if (period && Plausible(*period)) {
+        Reported = period;
+    }
+    if (!Ticks.empty() && tick.Counter <= Ticks.back().Counter) {
+        Ticks.clear(); // a new counter: the window moved to another monitor
+    }
+    Ticks.push_back(tick);
+    if (Ticks.size() > 64) {
+        Ticks.pop_front();
+    }
+    if (Waiting && tick.When > HeldAt) {
+        Waiting = false;
+        WaylandPoll.stop();
+        Blanked({tick.When, Period(), Refreshes()});
+    } else if (X11 != nullptr && (Waiting || Ticks.size() < 8)) {
+        // The server sends a blank's event before the blank itself: keep
+        // one asked for each blank until one comes after the paint.
+        AskX11(tick.Counter + 1);
+    }
+}
+
+Milliseconds FrameClock::Period() const {
+    if (Reported) {
+        return *Reported;
+    }
+    if (Ticks.size() >= 2) {
+        const Milliseconds measured =
+            (Ticks.back().When - Ticks.front().When) /
+            static_cast<double>(Ticks.back().Counter - Ticks.front().Counter);
+        if (Plausible(measured)) {
+            return measured;
+        }
+    }
+    return NominalPeriod();
+}
+
+Milliseconds FrameClock::NominalPeriod() const {
+    const QScreen* screen = Window.screen();
+    const double rate = screen != nullptr ? screen->refreshRate() : 0.0;
+    return Milliseconds(1000.0 / (rate >= 1.0 ? rate : 60.0));
+}
+
+// A compositing manager shows the window's picture at a blank of its own
+// after the one that took it: one refresh more.
+int FrameClock::Refreshes() const {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    Display* display = x11 != nullptr ? x11->display() : nullptr;
+    if (display == nullptr) {
+        return 1;
+    }
+    const std::string selection = "_NET_WM_CM_S" + std::to_string(DefaultScreen(display));
+    return XGetSelectionOwner(display, XInternAtom(display, selection.c_str(), False)) != None ? 2
+                                                                                               : 1;
+}
+
+void FrameClock::PollWayland() {
+    if (!Way) {
+        return;
+    }
+    // Reads what has come for this queue, alongside the toolkit's reader.
+    while (wl_display_prepare_read_queue(Way->Display, Way->Queue) != 0) {
+        wl_display_dispatch_queue_pending(Way->Display, Way->Queue);
+    }
+    wl_display_flush(Way->Display);
+    pollfd descriptor{wl_display_get_fd(Way->Display), POLLIN, 0};
+    if (poll(&descriptor, 1, 0) > 0) {
+        wl_display_read_events(Way->Display);
+    } else {
+        wl_display_cancel_read(Way->Display);
+    }
+    wl_display_dispatch_queue_pending(Way->Display, Way->Queue);
+    if (Waiting && (Way->Pending == 0 ||
+                    std::chrono::steady_clock::now() - Way->WaitingSince > WaylandPatience)) {
+        // No feedback to come: the next blank by the nominal rate.
+        Waiting = false;
+        WaylandPoll.stop();
+        const Milliseconds period = NominalPeriod();
+        Blanked({std::chrono::steady_clock::now() +
+                     std::chrono::duration_cast<FrameTime::duration>(period),
+                 period, 1});
+    }
+}
+
+pruvex::CheckLine FrameClock::Check() {
+    using pruvex::Verdict;
+    const char* const advice = "Without a frame clock replies wait by the monitor's nominal "
+                               "rate: leave a frame or two before the exposure";
+    if (Way && Way->Presentation != nullptr) {
+        // The feedback of the pictures just painted, read here.
+        const auto end = std::chrono::steady_clock::now() + WaylandPatience;
+        while (Ticks.empty() && Way->Pending > 0 && std::chrono::steady_clock::now() < end) {
+            PollWayland();
+            poll(nullptr, 0, 1);
+        }
+        if (!Ticks.empty()) {
+            return {Verdict::Pass, "frame timing",
+                    "the compositor's presentation feedback, " + Hertz(Period()), ""};
+        }
+        return {Verdict::Unverified, "frame timing",
+                "the compositor gave no presentation feedback; by the nominal " +
+                    Hertz(NominalPeriod()),
+                advice};
+    }
+    if (X11 != nullptr && Ticks.size() >= 2) {
+        std::string measured = "X11 Present on the window's monitor, " + Hertz(Period());
+        if (Refreshes() > 1) {
+            measured += ", one frame more for the compositing manager";
+        }
+        return {Verdict::Pass, "frame timing", measured, ""};
+    }
+    return {Verdict::Unverified, "frame timing",
+            std::string(X11 != nullptr ? "the X server's Present clock has not ticked"
+                        : Way          ? "the compositor has no presentation-time interface"
+                                       : "no frame clock") +
+                "; by the nominal " + Hertz(NominalPeriod()),
+            advice};
+}
+
+bool FrameClock::nativeEventFilter(const QByteArray& eventType, void* message,
+                                   qintptr* /*result*/) {
+    if (eventType != "xcb_generic_event_t") {
+        return false;
+    }
+    const auto* event = static_cast<const xcb_ge_generic_event_t*>(message);
+    if ((event->response_type & 0x7F) != XCB_GE_GENERIC || event->extension != PresentOpcode ||
+        event->event_type != XCB_PRESENT_EVENT_COMPLETE_NOTIFY) {
+        return false;
+    }
+    const auto* complete = static_cast<const xcb_present_complete_notify_event_t*>(message);
+    if (complete->event != X11Events) {
+        return false;
+    }
+    if (complete->kind != XCB_PRESENT_COMPLETE_KIND_NOTIFY_MSC) {
+        return true;
+    }
+    if (complete->serial == WhereSerial) {
+        AskX11(complete->msc + 1);
+    } else {
+        Ticked({complete->msc, FromMonotonic(std::chrono::microseconds(complete->ust))},
+               std::nullopt);
+    }
+    return true;
+}
