@@ -46,6 +46,9 @@ std::string Hertz(Milliseconds period) {
 // before the reply goes by the nominal rate.
 constexpr Milliseconds WaylandPatience{250.0};
 
+// The blanks are followed this long after a reply waited for one.
+constexpr std::chrono::seconds ChainTime{10};
+
 } // namespace
 
 // The presentation-time interface of the compositor, on an event queue of
@@ -159,6 +162,7 @@ void FrameClock::FollowX11Window(std::uint32_t window) {
 // with the time of asking, not the time of a blank.
 void FrameClock::AskX11(std::uint64_t counter) {
     xcb_present_notify_msc(X11, X11Window, ++Serial, counter, 0, 0);
+    Asking = true;
     if (counter == 0) {
         WhereSerial = Serial;
     }
@@ -229,7 +233,10 @@ std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
     HeldAt = held;
     if (X11 != nullptr) {
         Waiting = true;
-        AskX11(0);
+        LastAwait = held;
+        if (!Asking) {
+            AskX11(0);
+        }
         return std::nullopt;
     }
     if (Way && Way->Pending > 0) {
@@ -254,14 +261,19 @@ void FrameClock::Ticked(const Tick& tick, std::optional<Milliseconds> period) {
     if (Ticks.size() > 64) {
         Ticks.pop_front();
     }
+    if (X11 != nullptr) {
+        // One question for each blank while replies may wait, so that the
+        // blank after a paint is the one already asked for: a question asked
+        // after the paint can miss the blank that comes first.
+        Asking = false;
+        if (Waiting || Ticks.size() < 8 || tick.When - LastAwait < ChainTime) {
+            AskX11(tick.Counter + 1);
+        }
+    }
     if (Waiting && tick.When > HeldAt) {
         Waiting = false;
         WaylandPoll.stop();
         Blanked({tick.When, Period(), Refreshes()});
-    } else if (X11 != nullptr && (Waiting || Ticks.size() < 8)) {
-        // The server sends a blank's event before the blank itself: keep
-        // one asked for each blank until one comes after the paint.
-        AskX11(tick.Counter + 1);
     }
 }
 
@@ -380,6 +392,7 @@ bool FrameClock::nativeEventFilter(const QByteArray& eventType, void* message,
         return true;
     }
     if (complete->serial == WhereSerial) {
+        Asking = false;
         AskX11(complete->msc + 1);
     } else {
         Ticked({complete->msc, FromMonotonic(std::chrono::microseconds(complete->ust))},

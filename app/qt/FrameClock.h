@@ -71,6 +71,8 @@ class FrameClock : public QAbstractNativeEventFilter {
     std::uint8_t PresentOpcode = 0;
     std::uint32_t Serial = 0;
     std::uint32_t WhereSerial = 0; // of the last question for the current count
+    bool Asking = false;           // a question is on its way
+    pruvex::FrameTime LastAwait;   // the chain of questions runs for a while after
 
     std::unique_ptr<Wayland> Way;
     QTimer WaylandPoll;

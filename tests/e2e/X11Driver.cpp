@@ -22,6 +22,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/scrnsaver.h>
+#include <xcb/present.h>
+#include <xcb/xcb.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,6 +35,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sstream>
@@ -1598,6 +1601,9 @@ struct Reply {
     int Step = -1;
     int Line = -1;
     double Ms = -1;
+    double ShownMs = -1;
+    double RefreshHz = -1;
+    int SettleMs = -1;
     bool FullScreen = false;
     std::string Caption;
 };
@@ -1627,6 +1633,9 @@ Reply ReadReplyFields(const std::string& line) {
     r.Step = static_cast<int>(number("step"));
     r.Line = static_cast<int>(number("line"));
     r.Ms = number("ms");
+    r.ShownMs = number("shown_ms");
+    r.RefreshHz = number("refresh_hz");
+    r.SettleMs = static_cast<int>(number("settle_ms"));
     r.FullScreen = line.find("\"fullscreen\":true") != std::string::npos;
     return r;
 }
@@ -1809,6 +1818,174 @@ void Control(Session& s) {
 // Timing only, not a test: command to reply and key to pixels with the
 // window full screen on the whole (large) screen. Run by hand, e.g. with
 // PRUVEX_XVFB_SCREEN=3840x2160x24.
+// The X server's vertical blanks as the Present extension times them, on a
+// connection and a thread of the driver's own: each blank's event asks for
+// the next.
+class PresentTicks {
+  public:
+    PresentTicks() : Connection(xcb_connect(nullptr, nullptr)) {
+        const xcb_query_extension_reply_t* present =
+            xcb_connection_has_error(Connection) == 0
+                ? xcb_get_extension_data(Connection, &xcb_present_id)
+                : nullptr;
+        if (present == nullptr || present->present == 0) {
+            return;
+        }
+        std::free(xcb_present_query_version_reply(
+            Connection, xcb_present_query_version(Connection, 1, 0), nullptr));
+        Root = xcb_setup_roots_iterator(xcb_get_setup(Connection)).data->root;
+        const std::uint32_t events = xcb_generate_id(Connection);
+        xcb_present_select_input(Connection, events, Root, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
+        xcb_present_notify_msc(Connection, Root, 0, 0, 0, 0); // where the count is now
+        xcb_flush(Connection);
+        Reader = std::thread([this] { Read(); });
+    }
+    ~PresentTicks() {
+        Stop = true;
+        if (Reader.joinable()) {
+            Reader.join();
+        }
+        xcb_disconnect(Connection);
+    }
+    PresentTicks(const PresentTicks&) = delete;
+    PresentTicks& operator=(const PresentTicks&) = delete;
+
+    bool Running() const { return Reader.joinable(); }
+    // The first blank after the moment, and the median period.
+    std::optional<Clock::time_point> FirstAfter(Clock::time_point moment) {
+        const std::lock_guard<std::mutex> lock(Guard);
+        for (const Clock::time_point when : Blanks) {
+            if (when > moment) {
+                return when;
+            }
+        }
+        return std::nullopt;
+    }
+    double PeriodMs() {
+        const std::lock_guard<std::mutex> lock(Guard);
+        std::vector<double> periods;
+        for (std::size_t i = 1; i < Blanks.size(); ++i) {
+            periods.push_back(
+                std::chrono::duration<double, std::milli>(Blanks[i] - Blanks[i - 1]).count());
+        }
+        std::sort(periods.begin(), periods.end());
+        return periods.empty() ? 0 : periods[periods.size() / 2];
+    }
+
+  private:
+    void Read() {
+        while (!Stop) {
+            xcb_generic_event_t* event = xcb_wait_for_event(Connection);
+            if (event == nullptr) {
+                return;
+            }
+            const auto* complete = reinterpret_cast<xcb_present_complete_notify_event_t*>(event);
+            if ((event->response_type & 0x7F) == XCB_GE_GENERIC &&
+                complete->event_type == XCB_PRESENT_EVENT_COMPLETE_NOTIFY) {
+                if (complete->serial != 0) { // the first answer is the time of asking
+                    const std::lock_guard<std::mutex> lock(Guard);
+                    Blanks.emplace_back(std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::microseconds(complete->ust)));
+                }
+                xcb_present_notify_msc(Connection, Root, 1, complete->msc + 1, 0, 0);
+                xcb_flush(Connection);
+            }
+            std::free(event);
+        }
+    }
+
+    xcb_connection_t* Connection;
+    xcb_window_t Root = 0;
+    std::thread Reader;
+    std::atomic<bool> Stop{false};
+    std::mutex Guard;
+    std::vector<Clock::time_point> Blanks;
+};
+
+// Each reply comes once the monitor shows the picture: no earlier than the
+// first blank after the command was sent, one refresh to scan it out and the
+// settle time. How much later is measured, not asserted.
+void FrameTiming(Session& s) {
+    PresentTicks ticks;
+    if (!ticks.Running()) {
+        Skip("frame-timed replies", "this X server has no Present extension to compare with");
+        return;
+    }
+    s.LaunchControlled({"--control", "--settle=25"});
+    Check(s.WaitForCaption(FlatCaption(212)), "window shown");
+    // The driver's and the program's times of a blank can differ by a few
+    // milliseconds on a loaded virtual server.
+    constexpr double Tolerance = 6.0;
+    struct Sent {
+        Clock::time_point At;
+        Clock::time_point Replied;
+        Reply Fields;
+        int Settle;
+    };
+    std::vector<Sent> sent;
+    unsigned phase = 7;
+    for (int i = 0; i < 80; ++i) {
+        const int settle = i < 40 ? 25 : 0;
+        if (i == 40) {
+            s.SendLine("settle 0");
+            Check(ReadReplyFields(s.ReadReply().value_or("")).Ok, "settle 0 is taken");
+        }
+        phase = phase * 1103515245U + 12345U;
+        std::this_thread::sleep_for(std::chrono::microseconds((phase >> 8) % 17000));
+        const auto at = Clock::now();
+        s.SendLine(i % 2 == 0 ? "level 100" : "keys +");
+        const std::string line = s.ReadReply().value_or("");
+        sent.push_back({at, Clock::now(), ReadReplyFields(line), settle});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the last blanks in
+    const double period = ticks.PeriodMs();
+    std::vector<double> lateness;
+    int early = 0;
+    int fieldsWrong = 0;
+    for (const Sent& one : sent) {
+        const std::optional<Clock::time_point> blank = ticks.FirstAfter(one.At);
+        if (!one.Fields.Ok || !blank) {
+            ++fieldsWrong;
+            continue;
+        }
+        const double late =
+            std::chrono::duration<double, std::milli>(one.Replied - *blank).count() - period -
+            one.Settle;
+        lateness.push_back(late);
+        early += late < -Tolerance ? 1 : 0;
+        // What the reply says of itself: scanned out, then settled.
+        const bool consistent = one.Fields.SettleMs == one.Settle && one.Fields.RefreshHz > 40 &&
+                                one.Fields.RefreshHz < 90 && one.Fields.ShownMs > 0 &&
+                                one.Fields.Ms >= one.Fields.ShownMs + one.Settle - 0.5;
+        fieldsWrong += consistent ? 0 : 1;
+    }
+    Check(lateness.size() == sent.size() && fieldsWrong == 0,
+          "80 replies with refresh_hz, shown_ms and settle_ms consistent (" +
+              std::to_string(fieldsWrong) + " not)");
+    Check(early == 0, "no reply before the frame was scanned out and settled (" +
+                          std::to_string(early) + " early by more than 6 ms)");
+    std::vector<double> sorted = lateness;
+    std::sort(sorted.begin(), sorted.end());
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "reply after the earliest it may come: median %.2f ms, worst %.2f ms, least "
+                  "%.2f ms (blank period %.2f ms)",
+                  sorted.empty() ? 0 : sorted[sorted.size() / 2],
+                  sorted.empty() ? 0 : sorted.back(), sorted.empty() ? 0 : sorted.front(), period);
+    Info(text);
+
+    s.SendLine("settle 10001");
+    const Reply refused = ReadReplyFields(s.ReadReply().value_or(""));
+    s.SendLine("settle 300");
+    s.ReadReply();
+    const auto slow = Clock::now();
+    s.SendLine("state");
+    const Reply settled = ReadReplyFields(s.ReadReply().value_or(""));
+    const double waited = std::chrono::duration<double, std::milli>(Clock::now() - slow).count();
+    Check(!refused.Ok && settled.Ok && settled.SettleMs == 300 && waited >= 300,
+          "settle 10001 is refused; after settle 300 a reply waits at least 300 ms");
+}
+
 void FullScreenTiming(Session& s) {
     s.LaunchControlled({"--control", "--fullscreen"});
     s.SetBorder(0);
@@ -2032,6 +2209,7 @@ int main(int argc, char** argv) {
         {"screensaver", ScreenSaver},
         {"control", Control},
         {"control_flood", ControlFlood},
+        {"frame_timing", FrameTiming},
         {"check", CheckReport},
         {"timing_fullscreen", FullScreenTiming},
         {"check_depth16", [](Session& s) { CheckDepth(s, 16); }},
