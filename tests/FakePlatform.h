@@ -22,9 +22,11 @@ class FakePlatform : public Platform {
     int HoldingMonitor = 1;
     bool GeometryChanging = false; // Settling() while a full-screen change runs
     PixelSize Client{776, 520};
-    // The vertical blank AwaitBlank answers with; none: answered later, by
-    // the test. By default a blank so long ago that the reply is due at once.
-    std::optional<VerticalBlank> NextBlank = VerticalBlank{FrameTime::min(), Milliseconds(20), 1};
+    // AwaitBlank answers at once with a blank this long after the picture
+    // was held (by default so long before that the reply is due at once),
+    // or, when false, leaves the answer to the test.
+    bool BlankAtOnce = true;
+    Milliseconds BlankAfterHeld{-1000.0};
     std::vector<FrameTime> BlanksAwaited;  // the moments the picture was held
     std::vector<Milliseconds> ReplyTimers; // each wait asked for
 
@@ -53,7 +55,11 @@ class FakePlatform : public Platform {
     }
     std::optional<VerticalBlank> AwaitBlank(FrameTime held) override {
         BlanksAwaited.push_back(held);
-        return NextBlank;
+        if (!BlankAtOnce) {
+            return std::nullopt;
+        }
+        return VerticalBlank{held + std::chrono::duration_cast<FrameTime::duration>(BlankAfterHeld),
+                             Milliseconds(20), 1};
     }
     void StartReplyTimer(Milliseconds wait) override { ReplyTimers.push_back(wait); }
     void WriteReply(const std::string& line) override {

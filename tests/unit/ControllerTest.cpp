@@ -216,7 +216,7 @@ TEST(Controller, RepliesOnceTheFrameIsShownAndSettled) {
     pruvex::ControlChannel channel(controller);
     controller.Show();
     platform.Take();
-    platform.NextBlank.reset(); // the clock answers later
+    platform.BlankAtOnce = false; // the clock answers later
     channel.Feed("level 5\nlevel 9\n");
     channel.Pump();
     ASSERT_EQ(platform.BlanksAwaited.size(), 1U);
@@ -248,7 +248,7 @@ TEST(Controller, RepliesOnceTheFrameIsShownAndSettled) {
     ASSERT_EQ(platform.BlanksAwaited.size(), 2U);
     controller.Blanked({platform.BlanksAwaited[1] - 1s, Milliseconds(16), 1});
     EXPECT_EQ(platform.Replies.size(), 2U);
-    platform.NextBlank = pruvex::VerticalBlank{pruvex::FrameTime::min(), Milliseconds(16), 1};
+    platform.BlankAtOnce = true;
     channel.Feed("settle 0\nsettle 10001\nstate\n");
     channel.Pump();
     ASSERT_EQ(platform.Replies.size(), 5U);
