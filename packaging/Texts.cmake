@@ -33,7 +33,8 @@ set(PRUVEX_OPTIONS
   "--fullscreen|Start full screen on the monitor the window would open on."
   "--fullscreen=N|Start full screen on monitor N, counted from 1 in the order --list-monitors prints. A monitor that does not exist is an error."
   "--list-monitors|Print one line per monitor (number, name, position and size in device pixels, and which one is primary) and exit."
-  "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the new picture is on the display. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, state, check (the --check report as one reply) and quit."
+  "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the monitor shows the new picture: the first vertical blank after the display server holds it, one refresh to scan it out (one more behind a compositing manager) and the settle time. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, settle N, state, check (the --check report as one reply) and quit. A reply gives the state, ms (from reading the line to the reply), shown_ms (to the frame scanned out), refresh_hz and settle_ms."
+  "--settle=MS|The panel's settle time that each reply waits after the frame is scanned out, 0 to 10000 milliseconds (default 20). Give a slow panel or a projector more."
   "--check|Show the patterns, report on standard output, one line per check, whether the display shows exactly the pixels painted (colour depth, gamma ramps, output properties and the pixels read back), and exit."
   "--help|Print a short usage text and exit."
   "--version|Print the program's name and version and exit.")
@@ -49,4 +50,5 @@ set(PRUVEX_EXIT_STATUSES
 set(PRUVEX_EXAMPLES
   "pruvex|The flat field at level 212, keys moving it by 1."
   "pruvex 5 100|The flat field at level 100, keys moving it by 5."
-  "pruvex --grid --fullscreen=2|The grid mosaic full screen on the second monitor.")
+  "pruvex --grid --fullscreen=2|The grid mosaic full screen on the second monitor."
+  "pruvex --control --settle=40|Commands on standard input, each reply 40 ms after the frame is out.")

@@ -203,15 +203,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pruvex::testing::FakePlatform platform;
     pruvex::Controller controller(platform, pruvex::ReadOptions(""));
     pruvex::ControlChannel channel(controller);
+    // A reply waiting for the panel to settle is let out as its timer would.
+    const auto pump = [&] {
+        channel.Pump();
+        for (int timers = 0; controller.ReplyPending(); ++timers) {
+            Require(timers < 100000 && !platform.ReplyTimers.empty());
+            controller.ReplyDue();
+            channel.Pump();
+        }
+    };
     for (std::size_t at = 0; at < input.size(); at += readSize) {
         channel.Feed(input.substr(at, readSize));
-        channel.Pump();
+        pump();
         const pruvex::PatternState& s = controller.State();
         Require(s.FlatLevel >= 0 && s.FlatLevel <= 255 && s.LevelStep >= 1 && s.LevelStep <= 255 &&
                 s.GridLevel >= 0 && s.GridLevel <= 178 && (s.Mode == "F" || s.Mode == "G"));
     }
     channel.EndOfInput();
-    channel.Pump();
+    pump();
     Require(channel.Idle());
 
     // The model's lines: split at line ends, a last line without its end
