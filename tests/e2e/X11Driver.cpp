@@ -1911,6 +1911,11 @@ void FrameTiming(Session& s) {
         Skip("frame-timed replies", "this X server has no Present extension to compare with");
         return;
     }
+    if (UnderWine()) {
+        Skip("replies timed by the monitor's vertical blank",
+             "Wine's gdi32 has no D3DKMTWaitForVerticalBlankEvent and DXGI's WaitForVBlank is "
+             "not implemented: Pruvex.exe waits by the nominal rate, checked here not to be early");
+    }
     s.LaunchControlled({"--control", "--settle=25"});
     Check(s.WaitForCaption(FlatCaption(212)), "window shown");
     // The driver's and the program's times of a blank can differ by a few
@@ -1924,11 +1929,17 @@ void FrameTiming(Session& s) {
     };
     std::vector<Sent> sent;
     unsigned phase = 7;
+    // 40 replies with a settle time, 30 without, then 10 with a compositing
+    // manager, which shows the window one frame later (X11 only).
+    const bool composited = !UnderWine();
     for (int i = 0; i < 80; ++i) {
         const int settle = i < 40 ? 25 : 0;
         if (i == 40) {
             s.SendLine("settle 0");
             Check(ReadReplyFields(s.ReadReply().value_or("")).Ok, "settle 0 is taken");
+        }
+        if (i == 70 && composited) {
+            s.OwnSelection("_NET_WM_CM_S0", true);
         }
         phase = phase * 1103515245U + 12345U;
         std::this_thread::sleep_for(std::chrono::microseconds((phase >> 8) % 17000));
@@ -1937,20 +1948,25 @@ void FrameTiming(Session& s) {
         const std::string line = s.ReadReply().value_or("");
         sent.push_back({at, Clock::now(), ReadReplyFields(line), settle});
     }
+    if (composited) {
+        s.OwnSelection("_NET_WM_CM_S0", false);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the last blanks in
     const double period = ticks.PeriodMs();
     std::vector<double> lateness;
     int early = 0;
     int fieldsWrong = 0;
-    for (const Sent& one : sent) {
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const Sent& one = sent[i];
         const std::optional<Clock::time_point> blank = ticks.FirstAfter(one.At);
         if (!one.Fields.Ok || !blank) {
             ++fieldsWrong;
             continue;
         }
+        const int refreshes = composited && i >= 70 ? 2 : 1;
         const double late =
-            std::chrono::duration<double, std::milli>(one.Replied - *blank).count() - period -
-            one.Settle;
+            std::chrono::duration<double, std::milli>(one.Replied - *blank).count() -
+            refreshes * period - one.Settle;
         lateness.push_back(late);
         early += late < -Tolerance ? 1 : 0;
         // What the reply says of itself: scanned out, then settled.
@@ -2117,6 +2133,13 @@ void CheckReport(Session& s) {
               "Wine cannot read the advanced colour state: UNVERIFIED");
         Check(Says(ReportLine(run.Out, "colour depth"), "PASS"),
               "colour depth: " + ReportLine(run.Out, "colour depth"));
+        Check(Says(ReportLine(run.Out, "frame timing"), "UNVERIFIED") &&
+                  ReportLine(run.Out, "frame timing").find("nominal 60.0 Hz") != std::string::npos,
+              "Wine has no vertical-blank wait: " + ReportLine(run.Out, "frame timing"));
+    } else {
+        Check(Says(ReportLine(run.Out, "frame timing"), "PASS") &&
+                  ReportLine(run.Out, "frame timing").find("Present") != std::string::npos,
+              "frame timing: " + ReportLine(run.Out, "frame timing"));
     }
 
     SetGamma("1.1:1.1:1.1");
@@ -2150,6 +2173,8 @@ void CheckReport(Session& s) {
     } else {
         Check(run.ExitCode == 0 && Says(ReportLine(run.Out, "compositor"), "WARN"),
               "_NET_WM_CM_S0 owned: " + ReportLine(run.Out, "compositor"));
+        Check(ReportLine(run.Out, "frame timing").find("one frame more") != std::string::npos,
+              "and replies count a frame more: " + ReportLine(run.Out, "frame timing"));
     }
     s.OwnSelection("_NET_WM_CM_S0", false);
 
