@@ -42,11 +42,15 @@ check(reply["ok"] and reply["fullscreen"] and reply["pitch"] == 156,
 reply = command("window")
 check(reply["ok"] and not reply["fullscreen"] and reply["pitch"] == 126,
       "back in the window, pitch 126: %s" % reply)
+reply = command("level 100")
+check(reply["ok"] and abs(reply["refresh_hz"] - 60) < 0.5 and reply["settle_ms"] == 20
+      and 0 < reply["shown_ms"] <= reply["ms"] - 19.5,
+      "the reply waits for the compositor's frame and the settle time: %s" % reply)
 reply = command("check")
 results = {c["name"]: c["result"] for c in reply["checks"]}
 check(reply["verdict"] == "UNVERIFIED" and results.get("platform") == "UNVERIFIED"
-      and results.get("output scale") == "PASS",
-      "check on Wayland: %s" % results)
+      and results.get("output scale") == "PASS" and results.get("frame timing") == "PASS",
+      "check on Wayland, frame timing from the presentation feedback: %s" % results)
 reply = command("quit")
 check(reply["ok"] and pruvex.wait(timeout=10) == 0, "quit ends with status 0")
 
