@@ -909,8 +909,10 @@ class Session {
         return text;
     }
 
-    Window FindNamed(Window window, const std::string& name) {
-        if (Caption(window) == name) {
+    // The first window below `window` (itself included) whose caption the
+    // test accepts.
+    Window FindCaptioned(Window window, const std::function<bool(const std::string&)>& wanted) {
+        if (wanted(Caption(window))) {
             return window;
         }
         Window rootReturn = None, parent = None;
@@ -919,7 +921,7 @@ class Session {
         Window found = None;
         if (XQueryTree(Dpy, window, &rootReturn, &parent, &children, &count)) {
             for (unsigned int i = 0; i < count && found == None; ++i) {
-                found = FindNamed(children[i], name);
+                found = FindCaptioned(children[i], wanted);
             }
             if (children != nullptr) {
                 XFree(children);
@@ -928,24 +930,14 @@ class Session {
         return found;
     }
 
+    Window FindNamed(Window window, const std::string& name) {
+        return FindCaptioned(window, [&](const std::string& caption) { return caption == name; });
+    }
+
     Window FindClient(Window window) {
-        const std::string caption = Caption(window);
-        if (caption.rfind("Flat @", 0) == 0 || caption.rfind("Grid @", 0) == 0) {
-            return window;
-        }
-        Window rootReturn = None, parent = None;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        Window found = None;
-        if (XQueryTree(Dpy, window, &rootReturn, &parent, &children, &count)) {
-            for (unsigned int i = 0; i < count && found == None; ++i) {
-                found = FindClient(children[i]);
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-        }
-        return found;
+        return FindCaptioned(window, [](const std::string& caption) {
+            return caption.rfind("Flat @", 0) == 0 || caption.rfind("Grid @", 0) == 0;
+        });
     }
 
   public:
