@@ -12,6 +12,9 @@ namespace {
 const wchar_t* const FrmMainClass = L"frmMain";
 const wchar_t* const PicMainClass = L"picMain";
 constexpr UINT_PTR PointerTimer = 1;
+// The longest a reply waits for the vertical blank before going by the
+// nominal rate.
+constexpr pruvex::Milliseconds BlankPatience{250.0};
 constexpr int SurrogateShift = 10;
 
 // Every window operation reports success or failure; a failure ends the run.
@@ -214,7 +217,8 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case BlankMessage:
-        OnBlank(lParam);
+    case BlankLateMessage:
+        OnBlank(message == BlankMessage ? lParam : 0);
         return 0;
     case ReplyDueMessage:
         Logic.ReplyDue();
@@ -349,7 +353,8 @@ void FrmMain::PaintNow() {
 // period from now by the mode's rate, the latest it can come.
 std::optional<pruvex::VerticalBlank> FrmMain::AwaitBlank(pruvex::FrameTime held) {
     HeldAt = held;
-    if (frameclock::PostNextBlank(frmMain, BlankMessage)) {
+    if (frameclock::PostNextBlank(frmMain, BlankMessage) &&
+        frameclock::PostAfter(frmMain, BlankLateMessage, BlankPatience)) {
         return std::nullopt;
     }
     const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
@@ -357,12 +362,17 @@ std::optional<pruvex::VerticalBlank> FrmMain::AwaitBlank(pruvex::FrameTime held)
         held + std::chrono::duration_cast<pruvex::FrameTime::duration>(period), period, 1};
 }
 
+// A blank from before the picture was held belongs to an earlier reply's
+// wait (it came after that reply gave up on it).
 void FrmMain::OnBlank(LPARAM counter) {
     const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
     const pruvex::FrameTime when =
         counter != 0 ? frameclock::FromPerformanceCounter(static_cast<LONGLONG>(counter))
                      : std::chrono::steady_clock::now() +
                            std::chrono::duration_cast<pruvex::FrameTime::duration>(period);
+    if (when <= HeldAt) {
+        return;
+    }
     Logic.Blanked({when, period, 1});
     ReplyMayBeOut();
 }

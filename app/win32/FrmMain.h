@@ -23,6 +23,9 @@ inline constexpr UINT ControlInputMessage = WM_APP + 1;
 // over.
 inline constexpr UINT BlankMessage = WM_APP + 2;
 inline constexpr UINT ReplyDueMessage = WM_APP + 3;
+// A blank that did not come in time (a monitor asleep): the reply goes by the
+// nominal rate.
+inline constexpr UINT BlankLateMessage = WM_APP + 4;
 
 class FrmMain : public pruvex::Platform {
   public:
