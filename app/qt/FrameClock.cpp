@@ -42,9 +42,9 @@ std::string Hertz(Milliseconds period) {
     return text;
 }
 
-// A Wayland compositor's presentation feedback lasts at most this long
+// A blank or a presentation feedback is waited for at most this long
 // before the reply goes by the nominal rate.
-constexpr Milliseconds WaylandPatience{250.0};
+constexpr Milliseconds BlankPatience{250.0};
 
 // The blanks are followed this long after a reply waited for one.
 constexpr std::chrono::seconds ChainTime{10};
@@ -105,6 +105,9 @@ const wp_presentation_listener PresentationListener = {
 FrameClock::FrameClock(QWindow& window, Listener blanked)
     : Window(window), Blanked(std::move(blanked)) {
     WaylandPoll.setInterval(1);
+    Patience.setSingleShot(true);
+    Patience.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(BlankPatience));
+    QObject::connect(&Patience, &QTimer::timeout, [this] { GiveUp(); });
     QObject::connect(&WaylandPoll, &QTimer::timeout, [this] { PollWayland(); });
     if (QGuiApplication::platformName() != "wayland") {
         return;
@@ -237,6 +240,7 @@ std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
         if (!Asking) {
             AskX11(0);
         }
+        Patience.start();
         return std::nullopt;
     }
     if (Way && Way->Pending > 0) {
@@ -273,6 +277,7 @@ void FrameClock::Ticked(const Tick& tick, std::optional<Milliseconds> period) {
     if (Waiting && tick.When > HeldAt) {
         Waiting = false;
         WaylandPoll.stop();
+        Patience.stop();
         Blanked({tick.When, Period(), Refreshes()});
     }
 }
@@ -328,15 +333,23 @@ void FrameClock::PollWayland() {
     }
     wl_display_dispatch_queue_pending(Way->Display, Way->Queue);
     if (Waiting && (Way->Pending == 0 ||
-                    std::chrono::steady_clock::now() - Way->WaitingSince > WaylandPatience)) {
-        // No feedback to come: the next blank by the nominal rate.
-        Waiting = false;
-        WaylandPoll.stop();
-        const Milliseconds period = NominalPeriod();
-        Blanked({std::chrono::steady_clock::now() +
-                     std::chrono::duration_cast<FrameTime::duration>(period),
-                 period, 1});
+                    std::chrono::steady_clock::now() - Way->WaitingSince > BlankPatience)) {
+        GiveUp(); // no feedback to come
     }
+}
+
+// The next blank by the nominal rate: the latest it can come.
+void FrameClock::GiveUp() {
+    if (!Waiting) {
+        return;
+    }
+    Waiting = false;
+    WaylandPoll.stop();
+    Patience.stop();
+    const Milliseconds period = NominalPeriod();
+    Blanked(
+        {std::chrono::steady_clock::now() + std::chrono::duration_cast<FrameTime::duration>(period),
+         period, 1});
 }
 
 pruvex::CheckLine FrameClock::Check() {
@@ -345,7 +358,7 @@ pruvex::CheckLine FrameClock::Check() {
                                "rate: leave a frame or two before the exposure";
     if (Way && Way->Presentation != nullptr) {
         // The feedback of the pictures just painted, read here.
-        const auto end = std::chrono::steady_clock::now() + WaylandPatience;
+        const auto end = std::chrono::steady_clock::now() + BlankPatience;
         while (Ticks.empty() && Way->Pending > 0 && std::chrono::steady_clock::now() < end) {
             PollWayland();
             poll(nullptr, 0, 1);

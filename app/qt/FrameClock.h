@@ -76,4 +76,6 @@ class FrameClock : public QAbstractNativeEventFilter {
 
     std::unique_ptr<Wayland> Way;
     QTimer WaylandPoll;
+    QTimer Patience; // a blank that does not come gives way to the nominal rate
+    void GiveUp();
 };
