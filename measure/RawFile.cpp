@@ -50,12 +50,13 @@ RawResult ReadRaw(const std::string& path) {
         result.Error = Describe(code);
         return result;
     }
-    if (const int code = raw->unpack(); code != LIBRAW_SUCCESS) {
-        result.Error = Describe(code);
+    const int unpacked = raw->unpack();
+    if (unpacked == LIBRAW_IO_ERROR || (unpacked == LIBRAW_SUCCESS && raw->error_count() > 0)) {
+        result.Error = "truncated or damaged: the raw data ends early or cannot be decoded";
         return result;
     }
-    if (raw->error_count() > 0) {
-        result.Error = "truncated or damaged: the raw data ends early or cannot be decoded";
+    if (unpacked != LIBRAW_SUCCESS) {
+        result.Error = Describe(unpacked);
         return result;
     }
     const libraw_data_t& data = raw->imgdata;

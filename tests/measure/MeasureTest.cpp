@@ -117,6 +117,7 @@ struct Camera {
     Scene TheScene;
     std::vector<Setting> Settings;
     std::uint64_t Seed = 1;
+    const char* Plot = nullptr; // the README's plot, in docs/, made from this series
 };
 
 Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, bool dark) {
@@ -181,8 +182,9 @@ const Camera Cameras[] = {
     {"Rggb12BitOnMargin",
      MakeSensor(12, "RGGB", {256, 258, 255, 256}, 11),
      MakeScene(0.84, 0.5, 0.5, 1.5),
-     {{100, 4.0, 2.2, 1.3}, {400, 1.0, 3.0, 1.25}},
-     1},
+     {{100, 4.0, 2.2, 1.3}, {400, 1.0, 3.0, 1.25}, {1600, 0.25, 6.5, 1.25}},
+     1,
+     "photon-transfer.svg"},
     {"Bggr14BitFilled",
      MakeSensor(14, "BGGR", {1024, 1024, 1024, 1024}, 12),
      MakeScene(1.12, 0.5, 0.5, -2.0),
@@ -208,8 +210,22 @@ TEST_P(Recovery, GivesBackTheSensor) {
     std::vector<std::string> args = ShootSeries(camera, folder);
     args.insert(args.begin(),
                 {"--csv", folder / "figures.csv", "--squares", folder / "squares.csv"});
+    if (camera.Plot != nullptr) {
+        args.insert(args.begin(), {"--plot", folder / "plot.svg"});
+    }
     const Result run = Measure(folder, args);
     ASSERT_EQ(run.Status, 0) << run.Err;
+    if (camera.Plot != nullptr) {
+        // The plot in the README is this one. To renew it after a change,
+        // run this test with PRUVEX_PICTURE_DIR=$PWD/docs.
+        const std::string plot = ReadText(folder / "plot.svg");
+        if (const char* renew = std::getenv("PRUVEX_PICTURE_DIR")) {
+            std::ofstream(std::string(renew) + "/" + camera.Plot, std::ios::binary) << plot;
+        } else {
+            EXPECT_EQ(plot, ReadText(PRUVEX_SOURCE_DIR "/docs/" + std::string(camera.Plot)))
+                << "docs/" << camera.Plot << " is not the plot the tests make";
+        }
+    }
 
     const std::vector<Row> figures = ReadCsv(folder / "figures.csv");
     ASSERT_EQ(figures.size(), 3 * camera.Settings.size()) << run.Out;
@@ -264,6 +280,141 @@ TEST_P(Recovery, GivesBackTheSensor) {
 
 INSTANTIATE_TEST_SUITE_P(SimulatedCamera, Recovery, ::testing::ValuesIn(Cameras),
                          [](const ::testing::TestParamInfo<Camera>& param) {
+                             return std::string(param.param.Name);
+                         });
+
+// One series of good files (two frames of the mosaic and two dark frames at
+// ISO 400) and bad ones beside it, shot once for the table below.
+class Files : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        folder_ = new Folder;
+        Camera camera{"Files",
+                      MakeSensor(12, "RGGB", {256, 256, 256, 256}, 21),
+                      MakeScene(0.86, 0.5, 0.5, 0.5),
+                      {{400, 1.0, 3.0, 1.2}},
+                      21};
+        camera.TheSensor.Width = 1200;
+        camera.TheSensor.Height = 800;
+        std::uint64_t shot = 0;
+        for (const char* name : {"grid0", "grid1", "dark0", "dark1"}) {
+            const Exposure e = ExposureOf(camera, camera.Settings[0], ++shot, name[0] == 'd');
+            WriteDng(Path(name), camera.TheSensor, Shoot(camera.TheSensor, camera.TheScene, e), e);
+        }
+        // An even grey scene, a DNG cut short and a PNG.
+        std::vector<std::uint16_t> grey(1200 * 800);
+        for (std::size_t i = 0; i < grey.size(); ++i) {
+            grey[i] = static_cast<std::uint16_t>(1200 + (i * 7919) % 41);
+        }
+        const Exposure e = ExposureOf(camera, camera.Settings[0], 0, false);
+        WriteDng(Path("grey"), camera.TheSensor, grey, e);
+        const std::string whole = ReadText(Path("grid0"));
+        std::ofstream(Path("cut"), std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
+        const unsigned char png[] = {
+            0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+            0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00, 0x00, 0x00,
+            0x00, 0x3a, 0x7e, 0x9b, 0x55, 0x00, 0x00, 0x00, 0x0a, 0x49, 0x44, 0x41, 0x54, 0x78,
+            0x9c, 0x63, 0x68, 0x00, 0x00, 0x00, 0x82, 0x00, 0x81, 0x77, 0xcd, 0x72, 0xb6, 0x00,
+            0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+        std::ofstream(Path("png"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(png), sizeof png);
+    }
+    static void TearDownTestSuite() {
+        delete folder_;
+        folder_ = nullptr;
+    }
+    static std::string Path(const std::string& name) {
+        return *folder_ / (name == "png" ? "picture.png" : name + ".dng");
+    }
+    // The arguments with every @NAME made the path of that file.
+    static std::vector<std::string> Arguments(const std::vector<std::string>& args) {
+        std::vector<std::string> out;
+        for (const std::string& arg : args) {
+            out.push_back(arg.starts_with('@') ? Path(arg.substr(1)) : arg);
+        }
+        return out;
+    }
+    static Folder* folder_;
+};
+Folder* Files::folder_ = nullptr;
+
+struct FilesCase {
+    const char* Name;
+    std::vector<std::string> Args;
+    int Status;
+    std::vector<std::string> Err; // each named on the error output
+    std::vector<std::string> Out; // each in the report
+    // The figures as the good files alone give them (or none at all).
+    bool SameFigures;
+};
+
+const FilesCase FilesCases[] = {
+    {"NoArguments", {}, 2, {"no raw files given", "Usage:"}, {}, false},
+    {"UnknownOption", {"--frobnicate", "@grid0"}, 2, {"unknown option --frobnicate"}, {}, false},
+    {"OptionWithoutFile", {"@grid0", "--csv"}, 2, {"--csv needs a file name"}, {}, false},
+    {"BadFilesAmongGood",
+     {"@png", "@grid0", "@cut", "@grid1", "@grey", "--dark", "@dark0", "--dark", "@dark1"},
+     1,
+     {"picture.png: not a raw file", "cut.dng: truncated", "grey.dng: no mosaic found"},
+     {"dark0.dng (ISO 400, given with --dark)"},
+     true},
+    {"MissingFile",
+     {"@gone", "@grid0", "@grid1", "--dark", "@dark0", "--dark", "@dark1"},
+     1,
+     {"gone.dng: No such file or directory"},
+     {},
+     true},
+    {"DarkFramesFoundWithoutTheOption",
+     {"@grid0", "@dark0", "@grid1", "@dark1"},
+     0,
+     {},
+     {"dark1.dng (ISO 400, no mosaic and at the black level)"},
+     true},
+    {"NothingMeasurable", {"@png", "@grey"}, 2, {"nothing to measure", "picture.png"}, {}, false},
+    {"OneFrameNoDark", {"@grid0"}, 0, {}, {"single frame", "400     G       1"}, false},
+};
+
+class FilesTable : public Files, public ::testing::WithParamInterface<FilesCase> {};
+
+TEST_P(FilesTable, SaysWhatBecameOfEachFile) {
+    const FilesCase& c = GetParam();
+    const Folder out;
+    std::vector<std::string> args = Arguments(c.Args);
+    if (c.Status != 2) {
+        args.insert(args.begin(), {"--csv", out / "figures.csv"});
+    }
+    const Result run = Measure(out, args);
+    EXPECT_EQ(run.Status, c.Status) << run.Err;
+    for (const std::string& text : c.Err) {
+        EXPECT_NE(run.Err.find(text), std::string::npos) << text << " not in:\n" << run.Err;
+    }
+    for (const std::string& text : c.Out) {
+        EXPECT_NE(run.Out.find(text), std::string::npos) << text << " not in:\n" << run.Out;
+    }
+    // The good files are never named as bad.
+    for (const char* good : {"grid0.dng", "grid1.dng", "dark0.dng", "dark1.dng"}) {
+        EXPECT_EQ(run.Err.find(good), std::string::npos) << run.Err;
+    }
+    if (c.SameFigures) {
+        const Folder alone;
+        const Result good =
+            Measure(alone, Arguments({"--csv", alone / "figures.csv", "@grid0", "@grid1", "--dark",
+                                      "@dark0", "--dark", "@dark1"}));
+        ASSERT_EQ(good.Status, 0) << good.Err;
+        EXPECT_EQ(ReadText(out / "figures.csv"), ReadText(alone / "figures.csv"));
+        EXPECT_EQ(ReadCsv(out / "figures.csv").size(), 3U);
+    } else if (c.Status == 0) {
+        const std::vector<Row> rows = ReadCsv(out / "figures.csv");
+        ASSERT_EQ(rows.size(), 3U);
+        EXPECT_EQ(rows[1].at("frames"), "1");
+        EXPECT_EQ(rows[1].at("read_noise_from"), "fit");
+    } else {
+        EXPECT_FALSE(fs::exists(out / "figures.csv"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Measure, FilesTable, ::testing::ValuesIn(FilesCases),
+                         [](const ::testing::TestParamInfo<FilesCase>& param) {
                              return std::string(param.param.Name);
                          });
 
