@@ -515,8 +515,8 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
     const auto axesAt = [](double angle) { return Axes{std::cos(angle), std::sin(angle)}; };
     double bestAngle = 0;
     double bestSharpness = -1;
-    for (int step = -30; step <= 30; ++step) {
-        const double angle = step * 0.1 * degree;
+    for (int step = -12; step <= 12; ++step) {
+        const double angle = step * 0.25 * degree;
         const double s = Sharpness(Project(logSignal, cells.Width, cells.Height, axesAt(angle)));
         if (s > bestSharpness) {
             bestSharpness = s;
@@ -524,8 +524,8 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
         }
     }
     const double coarse = bestAngle;
-    for (int step = -4; step <= 4; ++step) {
-        const double angle = coarse + step * 0.025 * degree;
+    for (int step = -5; step <= 5; ++step) {
+        const double angle = coarse + step * 0.05 * degree;
         const double s = Sharpness(Project(logSignal, cells.Width, cells.Height, axesAt(angle)));
         if (s > bestSharpness) {
             bestSharpness = s;
