@@ -112,3 +112,19 @@ set(PRUVEX_COPYRIGHT "${CMAKE_MATCH_1}")
 if(NOT PRUVEX_COPYRIGHT MATCHES " ${PRUVEX_DEVELOPERS}$")
   message(FATAL_ERROR "LICENSE must name the copyright holder \"${PRUVEX_DEVELOPERS}\"")
 endif()
+
+# pruvex-measure's man page, and its paragraph of the .deb's description.
+set(PRUVEX_MEASURE_DOC_DESCRIPTION_MAN "")
+foreach(paragraph IN LISTS PRUVEX_MEASURE_DESCRIPTION)
+  pruvex_troff(man "${paragraph}")
+  string(APPEND PRUVEX_MEASURE_DOC_DESCRIPTION_MAN ".PP\n${man}\n")
+endforeach()
+string(STRIP "${PRUVEX_MEASURE_DOC_DESCRIPTION_MAN}" PRUVEX_MEASURE_DOC_DESCRIPTION_MAN)
+string(REGEX REPLACE "^\\.PP\n" "" PRUVEX_MEASURE_DOC_DESCRIPTION_MAN
+       "${PRUVEX_MEASURE_DOC_DESCRIPTION_MAN}")
+foreach(list OPTIONS EXIT_STATUSES EXAMPLES)
+  pruvex_items(PRUVEX_MEASURE_DOC_${list}_MAN MAN ${PRUVEX_MEASURE_${list}})
+endforeach()
+pruvex_troff(PRUVEX_MEASURE_DOC_SUMMARY_MAN "${PRUVEX_MEASURE_SUMMARY}")
+pruvex_wrap(PRUVEX_MEASURE_DOC_SUMMARY_TEXT
+            "The package also carries pruvex-measure, to ${PRUVEX_MEASURE_SUMMARY}." 72 "")

@@ -27,7 +27,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, qt6-base-abi (= ${Qt6Core_VERSION
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # CPack puts the summary on the first line.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PRUVEX_DOC_DESCRIPTION_TEXT}")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "${PRUVEX_DOC_DESCRIPTION_TEXT}\n\n${PRUVEX_MEASURE_DOC_SUMMARY_TEXT}")
 # What Debian wants beyond the installed tree: the program stripped, the man
 # page compressed, the Debian changelog and lintian's overrides.
 # The changelog's date in RFC 5322 form, for the release date (the weekday

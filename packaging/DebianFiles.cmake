@@ -1,7 +1,7 @@
 # Run by CPack between installing into its staging folder and packing the
-# .deb: what Debian wants beyond the installed tree. The program stripped of
-# its symbols and of the compiler's notes, as Debian's own tools strip, the
-# man page compressed, the Debian changelog compressed beside the copyright
+# .deb: what Debian wants beyond the installed tree. The programs stripped of
+# their symbols and of the compiler's notes, as Debian's own tools strip, the
+# man pages compressed, the Debian changelog compressed beside the copyright
 # file (both without a time stamp, so that the same inputs give the same
 # package), and lintian's overrides with their reasons.
 set(root ${CPACK_TEMPORARY_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX})
@@ -13,9 +13,10 @@ function(run)
   endif()
 endfunction()
 
-run(strip --remove-section=.comment --remove-section=.note ${root}/bin/pruvex)
-set(man ${root}/share/man/man1/pruvex.1)
-run(gzip -9 -n ${man})
+foreach(program pruvex pruvex-measure)
+  run(strip --remove-section=.comment --remove-section=.note ${root}/bin/${program})
+  run(gzip -9 -n ${root}/share/man/man1/${program}.1)
+endforeach()
 execute_process(COMMAND gzip -9 -n -c ${CPACK_PRUVEX_DEBIAN_CHANGELOG}
                 OUTPUT_FILE ${root}/share/doc/pruvex/changelog.gz RESULT_VARIABLE result)
 if(NOT result EQUAL 0)

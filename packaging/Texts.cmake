@@ -52,3 +52,26 @@ set(PRUVEX_EXAMPLES
   "pruvex 5 100|The flat field at level 100, keys moving it by 5."
   "pruvex --grid --fullscreen=2|The grid mosaic full screen on the second monitor."
   "pruvex --control --settle=40|Commands on standard input, each reply 40 ms after the frame is out.")
+
+# pruvex-measure, the .deb's second program: its man page and its paragraph
+# of the .deb's description.
+set(PRUVEX_MEASURE_SUMMARY
+  "measure a camera sensor's gain, read noise, full well and dynamic range from raw photographs of the grid mosaic")
+set(PRUVEX_MEASURE_DESCRIPTION
+  "pruvex-measure turns raw photographs of the grid mosaic into the figures of the camera's sensor by the photon transfer method: the conversion gain in electrons per DN, the read noise in DN and in electrons, the full-well capacity and the engineering dynamic range, for each ISO and each colour channel of the sensor (R, G with both green sites pooled, and B)."
+  "It reads every raw format that LibRaw reads, DNG included, and takes the black and white levels, the colour pattern, the ISO and the exposure time from each file. It groups the files by ISO, finds the 11 x 7 mosaic in each frame (on a white margin, or filling the frame with its outer squares cut, turned by up to 2 degrees, out of focus) and measures the central part of every square, leaving out squares with a pixel at or near the white level. Two frames at the same ISO give the temporal noise from their difference. One frame alone gives a variance that includes the sensor's fixed pattern, and the report says so. Dark frames, taken with the lens capped, give the read noise. Without them the read noise is the fit's intercept."
+  "Shoot the series with the monitor's brightness set on the flat field, the mosaic filling the frame without white, slightly out of focus, at 1/250 s: two frames of the mosaic and two dark frames at each ISO.")
+set(PRUVEX_MEASURE_OPTIONS
+  "--csv FILE|Write one row per ISO and channel, with the columns iso, channel, frames, squares, gain_e_per_dn, read_noise_dn, read_noise_e, full_well_e, dr_ev and read_noise_from (dark or fit)."
+  "--squares FILE|Write one row per ISO, square (0 to 76) and channel, with the columns iso, square, channel, mean_dn, variance_dn2, pixels and clipped."
+  "--plot FILE|Write the photon transfer curves (noise against signal, log-log, with the fitted lines) and the dynamic range against ISO as an SVG picture."
+  "--dark FILE|Take FILE as a dark frame. The option may be repeated. A file in which no mosaic is found and whose whole frame lies at the black level is taken as dark without it."
+  "--help|Print a short usage text and exit."
+  "--version|Print the program's name and version and exit.")
+set(PRUVEX_MEASURE_EXIT_STATUSES
+  "0|Every file was measured."
+  "1|A file could not be read, was not a raw file, was cut short, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."
+  "2|A usage error, or nothing to measure at all.")
+set(PRUVEX_MEASURE_EXAMPLES
+  "pruvex-measure --csv sensor.csv --plot sensor.svg *.dng|Measure every DNG file of the folder, the dark frames found by their level."
+  "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such.")

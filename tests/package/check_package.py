@@ -9,10 +9,10 @@
     check_package.py lintian DEB                  lintian: no error and no warning
     check_package.py desktop TREE ID              desktop-file-validate, no message
     check_package.py appstream TREE ID            appstreamcli validate, no error or warning
-    check_package.py man TREE                     man --warnings, no warning, every option
+    check_package.py man TREE [PROGRAM]           man --warnings, no warning, every option
     check_package.py icons TREE ID COLOURS        each icon size drawn at its size
     check_package.py zip ZIP EXE LICENSE VERSION  the zip's files, its exe the tested one
-    check_package.py versions VERSION_FILE DEB TREE EXE   the version in all five places
+    check_package.py versions VERSION_FILE DEB TREE EXE   the version in all six places
     check_package.py pictures RUN_UNDER_X DRIVER PROGRAM DOCS OUT
 
 Prints one line per check and exits 1 when any failed.
@@ -29,6 +29,8 @@ import zlib
 from xml.etree import ElementTree
 
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
+# The programs in bin/, each with its man page.
+PROGRAMS = ["pruvex", "pruvex-measure"]
 
 passes = 0
 failures = 0
@@ -63,9 +65,11 @@ def tree_files(tree):
 
 def expected_files(app_id, kind):
     prefix = "usr/" if kind == "deb" else ""
-    man = "share/man/man1/pruvex.1.gz" if kind == "deb" else "share/man/man1/pruvex.1"
-    files = ["bin/pruvex", f"share/applications/{app_id}.desktop",
-             f"share/metainfo/{app_id}.metainfo.xml", man, "share/doc/pruvex/copyright"]
+    pages = [f"share/man/man1/{program}.1" + (".gz" if kind == "deb" else "")
+             for program in PROGRAMS]
+    files = [f"bin/{program}" for program in PROGRAMS]
+    files += [f"share/applications/{app_id}.desktop", f"share/metainfo/{app_id}.metainfo.xml",
+              "share/doc/pruvex/copyright"] + pages
     files += [f"share/icons/hicolor/{n}x{n}/apps/{app_id}.png" for n in ICON_SIZES]
     if kind == "deb":
         files += ["share/doc/pruvex/changelog.gz", "share/lintian/overrides/pruvex"]
@@ -172,10 +176,10 @@ def files(tree, app_id, kind):
         print("  " + name)
     check(got == want, f"exactly the {len(want)} expected files; missing "
           f"{sorted(set(want) - set(got))}, extra {sorted(set(got) - set(want))}")
-    program = installed(tree, "bin/pruvex")
-    check(os.access(program, os.X_OK), "bin/pruvex is executable")
+    for program in PROGRAMS:
+        check(os.access(installed(tree, f"bin/{program}"), os.X_OK), f"bin/{program} is executable")
     for name in got:
-        if name.endswith("bin/pruvex") or name.endswith(".png"):
+        if "bin/" in name or name.endswith(".png"):
             continue
         data = open(os.path.join(tree, name), "rb").read()
         if name.endswith(".gz"):
@@ -203,8 +207,9 @@ def deb(path):
     # dpkg-shlibdeps writes each library's package with the version its symbols need.
     check(re.search(r"libqt6widgets6 \(>= [^)]+\)", depends) is not None and
           re.search(r"libc6 \(>= [^)]+\)", depends) is not None and
+          re.search(r"libraw20 \(>= [^)]+\)", depends) is not None and
           re.search(r"(^|, )qt6-wayland(,|$)", depends) is not None,
-          f"Depends from dpkg-shlibdeps, and qt6-wayland: {depends}")
+          f"Depends from dpkg-shlibdeps (Qt, LibRaw, libc), and qt6-wayland: {depends}")
     long_lines = fields.get("Description", "").split("\n")[1:]
     check(len(long_lines) >= 4 and all(len(line) <= 80 for line in long_lines),
           f"a long description of {len(long_lines)} lines within 80 columns")
@@ -258,8 +263,17 @@ def appstream(tree, app_id):
           "its launchable is the installed desktop entry")
 
 
-def man(tree):
-    path = installed(tree, "share/man/man1/pruvex.1")
+# The sections of each program's man page.
+MAN_SECTIONS = {
+    "pruvex": ("NAME", "SYNOPSIS", "DESCRIPTION", "ARGUMENTS", "OPTIONS", "KEYS", "EXIT STATUS",
+               "EXAMPLES"),
+    "pruvex-measure": ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "OUTPUT", "EXIT STATUS",
+                       "EXAMPLES"),
+}
+
+
+def man(tree, program="pruvex"):
+    path = installed(tree, f"share/man/man1/{program}.1")
     if not os.path.exists(path):
         path += ".gz"
     result = run(["man", "--warnings", "-E", "UTF-8", "-l", path],
@@ -267,11 +281,10 @@ def man(tree):
     print(result.stderr)
     check(result.returncode == 0 and not result.stderr.strip(), "man --warnings: no warning")
     text = result.stdout
-    for section in ("NAME", "SYNOPSIS", "DESCRIPTION", "ARGUMENTS", "OPTIONS", "KEYS",
-                    "EXIT STATUS", "EXAMPLES"):
+    for section in MAN_SECTIONS[program]:
         check(re.search(rf"^{section}$", text, re.M) is not None, f"section {section}")
     # Every option the program's own usage text names is described.
-    usage = run([installed(tree, "bin/pruvex"), "--help"]).stdout
+    usage = run([installed(tree, f"bin/{program}"), "--help"]).stdout
     options = sorted(set(re.findall(r"--[a-z][a-z-]*", usage)))
     described = re.search(r"^OPTIONS$(.*?)^\S", text, re.M | re.S)
     missing = [option for option in options
@@ -335,8 +348,9 @@ def versions(version_file, deb_path, tree, exe):
     expected = dict(re.findall(r'set\((\w+)\s+"([^"]*)"\)', open(version_file).read()))
     version, date = expected["PRUVEX_VERSION"], expected["PRUVEX_RELEASE_DATE"]
     found = {}
-    output = run([installed(tree, "bin/pruvex"), "--version"]).stdout.split()
-    found["pruvex --version"] = output[-1] if output else None
+    for program in PROGRAMS:
+        output = run([installed(tree, f"bin/{program}"), "--version"]).stdout.split()
+        found[f"{program} --version"] = output[-1] if output else None
     found[".deb"] = run(["dpkg-deb", "-f", deb_path, "Version"]).stdout.strip()
     metainfo = ElementTree.parse(installed(tree, f"share/metainfo/{expected['PRUVEX_APP_ID']}"
                                                  ".metainfo.xml")).getroot()

@@ -1,0 +1,127 @@
+// Time per 24-megapixel frame in pruvex-measure: decoding the raw file
+// through LibRaw, and measuring (finding the mosaic, the squares of one
+// frame, the squares of a pair). The frames come from the tests' simulated
+// camera, written once as DNG files.
+
+#include "SimulatedCamera.h"
+#include "measure/Mosaic.h"
+#include "measure/RawFile.h"
+#include "measure/Statistics.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using namespace pruvex::measure;
+
+// Two 6000 x 4000 frames of the mosaic, made on first use and removed at exit.
+struct Frames {
+    std::string First;
+    std::string Second;
+    CfaFrame FirstFrame;
+    CfaFrame SecondFrame;
+    Placement Where;
+
+    Frames() {
+        const std::filesystem::path folder = std::filesystem::temp_directory_path();
+        First = (folder / "pruvex-measure-bench-1.dng").string();
+        Second = (folder / "pruvex-measure-bench-2.dng").string();
+        pruvex::testing::Sensor sensor;
+        sensor.Width = 6000;
+        sensor.Height = 4000;
+        sensor.Bits = 14;
+        sensor.Black = {512, 512, 512, 512};
+        pruvex::testing::Scene scene;
+        scene.MosaicWidth = 1.08;
+        scene.RotationDegrees = 1;
+        scene.BlurRadius = 8;
+        pruvex::testing::Exposure exposure;
+        exposure.Gain = 2;
+        exposure.WhiteElectrons = 1.2 * (sensor.White() - 512) * exposure.Gain;
+        for (const std::string& path : {First, Second}) {
+            ++exposure.Seed;
+            WriteDng(path, sensor, Shoot(sensor, scene, exposure), exposure);
+        }
+        FirstFrame = Read(First);
+        SecondFrame = Read(Second);
+        const auto found = FindMosaic(FirstFrame, TheMosaic());
+        if (!found) {
+            throw std::runtime_error("no mosaic in the benchmark's frame");
+        }
+        Where = *found;
+    }
+    ~Frames() {
+        std::remove(First.c_str());
+        std::remove(Second.c_str());
+    }
+    Frames(const Frames&) = delete;
+    Frames& operator=(const Frames&) = delete;
+
+    static CfaFrame Read(const std::string& path) {
+        RawResult raw = ReadRaw(path);
+        if (!raw.Ok) {
+            throw std::runtime_error(path + ": " + raw.Error);
+        }
+        return std::move(raw.Frame);
+    }
+};
+
+const Frames& TheFrames() {
+    static const Frames frames;
+    return frames;
+}
+
+void BM_Decode(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(Frames::Read(frames.First));
+    }
+}
+BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond);
+
+void BM_FindMosaic(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(FindMosaic(frames.FirstFrame, TheMosaic()));
+    }
+}
+BENCHMARK(BM_FindMosaic)->Unit(benchmark::kMillisecond);
+
+void BM_MeasureSquares(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(MeasureSquares(frames.FirstFrame, frames.Where, TheMosaic()));
+    }
+}
+BENCHMARK(BM_MeasureSquares)->Unit(benchmark::kMillisecond);
+
+void BM_MeasureSquarePair(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(
+            MeasureSquarePair(frames.FirstFrame, frames.SecondFrame, frames.Where, TheMosaic()));
+    }
+}
+BENCHMARK(BM_MeasureSquarePair)->Unit(benchmark::kMillisecond);
+
+// Everything a frame costs once decoded: found, measured alone and as the
+// second of a pair.
+void BM_MeasureFrame(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        const auto where = FindMosaic(frames.SecondFrame, TheMosaic());
+        benchmark::DoNotOptimize(MeasureSquares(frames.SecondFrame, *where, TheMosaic()));
+        benchmark::DoNotOptimize(
+            MeasureSquarePair(frames.FirstFrame, frames.SecondFrame, frames.Where, TheMosaic()));
+    }
+}
+BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
