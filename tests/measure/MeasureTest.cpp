@@ -302,7 +302,7 @@ class Files : public ::testing::Test {
             WriteDng(Path(name), camera.TheSensor, Shoot(camera.TheSensor, camera.TheScene, e), e);
         }
         // An even grey scene, a DNG cut short and a PNG.
-        std::vector<std::uint16_t> grey(1200 * 800);
+        std::vector<std::uint16_t> grey(std::size_t{1200} * 800);
         for (std::size_t i = 0; i < grey.size(); ++i) {
             grey[i] = static_cast<std::uint16_t>(1200 + (i * 7919) % 41);
         }
@@ -329,6 +329,7 @@ class Files : public ::testing::Test {
     // The arguments with every @NAME made the path of that file.
     static std::vector<std::string> Arguments(const std::vector<std::string>& args) {
         std::vector<std::string> out;
+        out.reserve(args.size());
         for (const std::string& arg : args) {
             out.push_back(arg.starts_with('@') ? Path(arg.substr(1)) : arg);
         }
