@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace pruvex::measure {
 
@@ -123,6 +124,28 @@ std::size_t ChannelOf(const CfaFrame& frame, int x, int y) {
     return static_cast<std::size_t>(frame.Sites[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))]);
 }
 
+// One pixel of a frame: its signal above the black level of its site.
+void AddPixel(ChannelSums& sums, const CfaFrame& frame, int x, int y, double clip) {
+    const std::size_t ch = ChannelOf(frame, x, y);
+    const double raw = frame.At(x, y);
+    const double value = raw - frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))];
+    sums[ch].Add(value);
+    sums[ch].MeanSum += value;
+    sums[ch].Clipped += raw >= clip ? 1 : 0;
+}
+
+// One pixel of a pair: the difference for the noise, the mean signal of both.
+void AddPairPixel(ChannelSums& sums, const CfaFrame& first, const CfaFrame& second, int x, int y,
+                  double clipFirst, double clipSecond) {
+    const std::size_t ch = ChannelOf(first, x, y);
+    const auto site = static_cast<std::size_t>(CfaFrame::SiteOf(x, y));
+    const double a = first.At(x, y);
+    const double b = second.At(x, y);
+    sums[ch].Add(a - b);
+    sums[ch].MeanSum += 0.5 * ((a - first.Black[site]) + (b - second.Black[site]));
+    sums[ch].Clipped += (a >= clipFirst ? 1 : 0) + (b >= clipSecond ? 1 : 0);
+}
+
 bool SitesValid(const CfaFrame& frame) {
     return std::all_of(frame.Sites.begin(), frame.Sites.end(),
                        [](int ch) { return ch >= 0 && ch < ChannelCount; }) &&
@@ -151,15 +174,8 @@ std::vector<Stats> MeasureSquares(const CfaFrame& frame, const Placement& placem
     for (std::size_t k = 0; k < layout.Squares.size(); ++k) {
         ChannelSums sums;
         ForEachPixel(frame.Width, frame.Height, placement, layout.Squares[k].Column,
-                     layout.Squares[k].Row, [&](int x, int y) {
-                         const std::size_t ch = ChannelOf(frame, x, y);
-                         const double raw = frame.At(x, y);
-                         const double value =
-                             raw - frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))];
-                         sums[ch].Add(value);
-                         sums[ch].MeanSum += value;
-                         sums[ch].Clipped += raw >= clip ? 1 : 0;
-                     });
+                     layout.Squares[k].Row,
+                     [&](int x, int y) { AddPixel(sums, frame, x, y, clip); });
         result[k] = Finish(sums, 1.0);
     }
     return result;
@@ -176,17 +192,9 @@ std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& seco
     const double clipSecond = ClipLevel(second);
     for (std::size_t k = 0; k < layout.Squares.size(); ++k) {
         ChannelSums sums;
-        ForEachPixel(first.Width, first.Height, placement, layout.Squares[k].Column,
-                     layout.Squares[k].Row, [&](int x, int y) {
-                         const std::size_t ch = ChannelOf(first, x, y);
-                         const auto site = static_cast<std::size_t>(CfaFrame::SiteOf(x, y));
-                         const double a = first.At(x, y);
-                         const double b = second.At(x, y);
-                         sums[ch].Add(a - b);
-                         sums[ch].MeanSum +=
-                             0.5 * ((a - first.Black[site]) + (b - second.Black[site]));
-                         sums[ch].Clipped += (a >= clipFirst ? 1 : 0) + (b >= clipSecond ? 1 : 0);
-                     });
+        ForEachPixel(
+            first.Width, first.Height, placement, layout.Squares[k].Column, layout.Squares[k].Row,
+            [&](int x, int y) { AddPairPixel(sums, first, second, x, y, clipFirst, clipSecond); });
         result[k] = Finish(sums, 0.5);
     }
     return result;
@@ -200,13 +208,7 @@ Stats MeasureFrame(const CfaFrame& frame) {
     const double clip = ClipLevel(frame);
     for (int y = 0; y < frame.Height; ++y) {
         for (int x = 0; x < frame.Width; ++x) {
-            const std::size_t ch = ChannelOf(frame, x, y);
-            const double raw = frame.At(x, y);
-            const double value =
-                raw - frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))];
-            sums[ch].Add(value);
-            sums[ch].MeanSum += value;
-            sums[ch].Clipped += raw >= clip ? 1 : 0;
+            AddPixel(sums, frame, x, y, clip);
         }
     }
     return Finish(sums, 1.0);
@@ -218,14 +220,11 @@ Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second) {
         first.Height != second.Height) {
         return Finish(sums, 0.5);
     }
+    // The whole frames' clipped pixels are not counted.
+    constexpr double Unclipped = std::numeric_limits<double>::infinity();
     for (int y = 0; y < first.Height; ++y) {
         for (int x = 0; x < first.Width; ++x) {
-            const std::size_t ch = ChannelOf(first, x, y);
-            const auto site = static_cast<std::size_t>(CfaFrame::SiteOf(x, y));
-            const double a = first.At(x, y);
-            const double b = second.At(x, y);
-            sums[ch].Add(a - b);
-            sums[ch].MeanSum += 0.5 * ((a - first.Black[site]) + (b - second.Black[site]));
+            AddPairPixel(sums, first, second, x, y, Unclipped, Unclipped);
         }
     }
     return Finish(sums, 0.5);
