@@ -140,13 +140,13 @@ void Controller::Blanked(const VerticalBlank& blank) {
     const auto refresh = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         blank.Period * blank.Refreshes);
     ShownAt = blank.When + refresh;
-    DueAt = ShownAt + std::chrono::milliseconds(Settle);
+    const FrameTime due = ShownAt + std::chrono::milliseconds(Settle);
     RefreshHz = blank.Period.count() > 0 ? 1000.0 / blank.Period.count() : 0;
     const auto now = std::chrono::steady_clock::now();
-    if (DueAt <= now) {
+    if (due <= now) {
         WriteReply();
     } else {
-        Shell.StartReplyTimer(DueAt - now);
+        Shell.StartReplyTimer(due - now);
     }
 }
 

@@ -97,7 +97,6 @@ class Controller {
     ReplyPhase Phase = ReplyPhase::None;
     int Settle = DefaultSettleMilliseconds;
     FrameTime ShownAt; // the frame scanned out to its last line
-    FrameTime DueAt;   // and the panel settled
     double RefreshHz = 0;
     bool QuitPending = false;
     std::string PendingReply;

@@ -32,6 +32,12 @@ struct VerticalBlank {
     int Refreshes = 1;
 };
 
+// Where no clock tells: the first blank after `after` comes one period
+// later at the latest.
+inline VerticalBlank LatestBlank(FrameTime after, Milliseconds period) {
+    return {after + std::chrono::duration_cast<FrameTime::duration>(period), period, 1};
+}
+
 class Platform {
   public:
     virtual ~Platform() = default;

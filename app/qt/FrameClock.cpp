@@ -61,7 +61,6 @@ struct FrameClock::Wayland {
     clockid_t Clock = CLOCK_MONOTONIC;
     int Pending = 0;          // feedbacks asked for and not yet answered
     std::uint64_t Latest = 0; // the number of the last one asked for
-    FrameTime WaitingSince;   // when the current wait began
 
     ~Wayland() {
         if (Presentation != nullptr) {
@@ -226,10 +225,11 @@ void FrameClock::Presented(std::uint64_t feedback, const Tick& tick,
                      (std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec) -
                       tick.When.time_since_epoch());
     }
-    if (feedback == Way->Latest) {
-        HeldAt = shown.When - std::chrono::nanoseconds(1);
+    Record(shown, period);
+    // Only the feedback of the last commit tells when the picture came.
+    if (Waiting && feedback == Way->Latest) {
+        Answer({shown.When, Period(), 1});
     }
-    Ticked(shown, period);
 }
 
 std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
@@ -245,16 +245,14 @@ std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
     }
     if (Way && Way->Pending > 0) {
         Waiting = true;
-        Way->WaitingSince = std::chrono::steady_clock::now();
         WaylandPoll.start();
+        Patience.start();
         return std::nullopt;
     }
-    // No clock: the next blank comes at the latest one period from now.
-    const Milliseconds period = NominalPeriod();
-    return VerticalBlank{held + std::chrono::duration_cast<FrameTime::duration>(period), period, 1};
+    return pruvex::LatestBlank(held, NominalPeriod());
 }
 
-void FrameClock::Ticked(const Tick& tick, std::optional<Milliseconds> period) {
+void FrameClock::Record(const Tick& tick, std::optional<Milliseconds> period) {
     if (period && Plausible(*period)) {
         Reported = period;
     }
@@ -265,21 +263,27 @@ void FrameClock::Ticked(const Tick& tick, std::optional<Milliseconds> period) {
     if (Ticks.size() > 64) {
         Ticks.pop_front();
     }
-    if (X11 != nullptr) {
-        // One question for each blank while replies may wait, so that the
-        // blank after a paint is the one already asked for: a question asked
-        // after the paint can miss the blank that comes first.
-        Asking = false;
-        if (Waiting || Ticks.size() < 8 || tick.When - LastAwait < ChainTime) {
-            AskX11(tick.Counter + 1);
-        }
+}
+
+void FrameClock::Ticked(const Tick& tick) {
+    Record(tick, std::nullopt);
+    // One question for each blank while replies may wait, so that the blank
+    // after a paint is the one already asked for: a question asked after the
+    // paint can miss the blank that comes first.
+    Asking = false;
+    if (Waiting || Ticks.size() < 8 || tick.When - LastAwait < ChainTime) {
+        AskX11(tick.Counter + 1);
     }
     if (Waiting && tick.When > HeldAt) {
-        Waiting = false;
-        WaylandPoll.stop();
-        Patience.stop();
-        Blanked({tick.When, Period(), Refreshes()});
+        Answer({tick.When, Period(), Refreshes()});
     }
+}
+
+void FrameClock::Answer(const VerticalBlank& blank) {
+    Waiting = false;
+    WaylandPoll.stop();
+    Patience.stop();
+    Blanked(blank);
 }
 
 Milliseconds FrameClock::Period() const {
@@ -332,24 +336,16 @@ void FrameClock::PollWayland() {
         wl_display_cancel_read(Way->Display);
     }
     wl_display_dispatch_queue_pending(Way->Display, Way->Queue);
-    if (Waiting && (Way->Pending == 0 ||
-                    std::chrono::steady_clock::now() - Way->WaitingSince > BlankPatience)) {
+    if (Waiting && Way->Pending == 0) {
         GiveUp(); // no feedback to come
     }
 }
 
 // The next blank by the nominal rate: the latest it can come.
 void FrameClock::GiveUp() {
-    if (!Waiting) {
-        return;
+    if (Waiting) {
+        Answer(pruvex::LatestBlank(std::chrono::steady_clock::now(), NominalPeriod()));
     }
-    Waiting = false;
-    WaylandPoll.stop();
-    Patience.stop();
-    const Milliseconds period = NominalPeriod();
-    Blanked(
-        {std::chrono::steady_clock::now() + std::chrono::duration_cast<FrameTime::duration>(period),
-         period, 1});
 }
 
 pruvex::CheckLine FrameClock::Check() {
@@ -408,8 +404,7 @@ bool FrameClock::nativeEventFilter(const QByteArray& eventType, void* message,
         Asking = false;
         AskX11(complete->msc + 1);
     } else {
-        Ticked({complete->msc, FromMonotonic(std::chrono::microseconds(complete->ust))},
-               std::nullopt);
+        Ticked({complete->msc, FromMonotonic(std::chrono::microseconds(complete->ust))});
     }
     return true;
 }

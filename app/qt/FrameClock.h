@@ -50,7 +50,11 @@ class FrameClock : public QAbstractNativeEventFilter {
         pruvex::FrameTime When;
     };
     void AskX11(std::uint64_t counter);
-    void Ticked(const Tick& tick, std::optional<pruvex::Milliseconds> period);
+    // A blank seen, with the period the server reports if it does.
+    void Record(const Tick& tick, std::optional<pruvex::Milliseconds> period);
+    // An X11 blank.
+    void Ticked(const Tick& tick);
+    void Answer(const pruvex::VerticalBlank& blank);
     pruvex::Milliseconds Period() const;
     pruvex::Milliseconds NominalPeriod() const;
     int Refreshes() const;

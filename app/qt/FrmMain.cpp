@@ -235,9 +235,7 @@ std::optional<pruvex::VerticalBlank> FrmMain::AwaitBlank(pruvex::FrameTime held)
     if (Clock) {
         return Clock->Await(held);
     }
-    const pruvex::Milliseconds period(1000.0 / 60.0);
-    return pruvex::VerticalBlank{
-        held + std::chrono::duration_cast<pruvex::FrameTime::duration>(period), period, 1};
+    return pruvex::LatestBlank(held, pruvex::Milliseconds(1000.0 / 60.0));
 }
 
 void FrmMain::StartReplyTimer(pruvex::Milliseconds wait) {
@@ -292,13 +290,8 @@ void FrmMain::showEvent(QShowEvent* /*event*/) {
                                                  Logic.Blanked(blank);
                                                  ReplyMayBeOut();
                                              });
-        Surface = ServerSurface::Create(static_cast<std::uint32_t>(winId()), [this] {
-            const QSize client = picMain->ClientPixels();
-            const QRect area = picMain->DeviceArea();
-            return pruvex::PaintPlan(pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
-                                                  static_cast<float>(client.height())),
-                                     area.width(), area.height());
-        });
+        Surface = ServerSurface::Create(static_cast<std::uint32_t>(winId()),
+                                        [this] { return picMain->DevicePlan(); });
         if (Surface) {
             Clock->FollowX11Window(Surface->Window());
             picMain->SetServerFilled(true);

@@ -50,25 +50,18 @@ PicMain::PicMain(pruvex::Controller& controller, QWidget* parent)
 void PicMain::paintEvent(QPaintEvent* event) {
     const qreal ratio = devicePixelRatioF();
     WarnOfFractionalScale(ratio);
-    if (ServerFilled && pruvex::WholeScale(ratio) > 0) {
-        if (pruvex::WholeScale(ratio) > 1) {
-            PaintDevicePixels(pruvex::WholeScale(ratio));
-        } else {
-            QFrame::paintEvent(event);
-        }
-        return;
-    }
+    // Where the server fills the drawing area, only the frame is painted here.
+    const bool serverFilled = ServerFilled && pruvex::WholeScale(ratio) > 0;
     if (pruvex::WholeScale(ratio) > 1) {
         PaintDevicePixels(pruvex::WholeScale(ratio));
     } else {
         QFrame::paintEvent(event);
-        QPainter painter(this);
-        const QSize client = ClientPixels();
-        PaintPicture(painter, contentsRect(),
-                     pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
-                                  static_cast<float>(client.height())));
+        if (!serverFilled) {
+            QPainter painter(this);
+            PaintPicture(painter, contentsRect(), DrawnPicture());
+        }
     }
-    if (PaintListener) {
+    if (!serverFilled && PaintListener) {
         PaintListener();
     }
 }
@@ -84,13 +77,20 @@ void PicMain::PaintDevicePixels(int scale) {
     if (frame > 0) {
         qDrawWinPanel(&painter, whole, palette(), true);
     }
-    if (ServerFilled) {
-        return;
+    if (!ServerFilled) {
+        PaintPicture(painter, whole.adjusted(frame, frame, -frame, -frame), DrawnPicture());
     }
+}
+
+pruvex::Picture PicMain::DrawnPicture() const {
     const QSize client = ClientPixels();
-    PaintPicture(painter, whole.adjusted(frame, frame, -frame, -frame),
-                 pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
-                              static_cast<float>(client.height())));
+    return pruvex::Draw(Logic.State(), static_cast<float>(client.width()),
+                        static_cast<float>(client.height()));
+}
+
+std::vector<pruvex::PaintRect> PicMain::DevicePlan() const {
+    const QRect area = DeviceArea();
+    return pruvex::PaintPlan(DrawnPicture(), area.width(), area.height());
 }
 
 QSize PicMain::ClientPixels() const {

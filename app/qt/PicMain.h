@@ -5,6 +5,7 @@
 #include <QFrame>
 
 #include <functional>
+#include <vector>
 
 class QPainter;
 
@@ -35,8 +36,10 @@ class PicMain : public QFrame {
     // The display server fills the drawing area itself: only the frame is
     // painted here.
     void SetServerFilled(bool filled) { ServerFilled = filled; }
-    // The drawing area in device pixels of the window, at a whole scale.
+    // The drawing area in device pixels of the window, at a whole scale, and
+    // the rectangles that fill it.
     QRect DeviceArea() const;
+    std::vector<pruvex::PaintRect> DevicePlan() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -45,6 +48,8 @@ class PicMain : public QFrame {
 
   private:
     void PaintDevicePixels(int scale);
+    // The picture of the controller's state for the window's client area.
+    pruvex::Picture DrawnPicture() const;
 
     pruvex::Controller& Logic;
     std::function<void()> PaintListener;

@@ -357,23 +357,22 @@ std::optional<pruvex::VerticalBlank> FrmMain::AwaitBlank(pruvex::FrameTime held)
         frameclock::PostAfter(frmMain, BlankLateMessage, BlankPatience)) {
         return std::nullopt;
     }
-    const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
-    return pruvex::VerticalBlank{
-        held + std::chrono::duration_cast<pruvex::FrameTime::duration>(period), period, 1};
+    return pruvex::LatestBlank(held, frameclock::NominalPeriod(frmMain));
 }
 
 // A blank from before the picture was held belongs to an earlier reply's
 // wait (it came after that reply gave up on it).
 void FrmMain::OnBlank(LPARAM counter) {
     const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
-    const pruvex::FrameTime when =
-        counter != 0 ? frameclock::FromPerformanceCounter(static_cast<LONGLONG>(counter))
-                     : std::chrono::steady_clock::now() +
-                           std::chrono::duration_cast<pruvex::FrameTime::duration>(period);
-    if (when <= HeldAt) {
+    const pruvex::VerticalBlank blank =
+        counter != 0 ? pruvex::VerticalBlank{frameclock::FromPerformanceCounter(
+                                                 static_cast<LONGLONG>(counter)),
+                                             period, 1}
+                     : pruvex::LatestBlank(std::chrono::steady_clock::now(), period);
+    if (blank.When <= HeldAt) {
         return;
     }
-    Logic.Blanked({when, period, 1});
+    Logic.Blanked(blank);
     ReplyMayBeOut();
 }
 
