@@ -8,6 +8,7 @@
 #include "Monitors.h"
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,13 @@ struct VerticalBlank {
 // later at the latest.
 inline VerticalBlank LatestBlank(FrameTime after, Milliseconds period) {
     return {after + std::chrono::duration_cast<FrameTime::duration>(period), period, 1};
+}
+
+// A period as the rate a report names, e.g. "60.0 Hz".
+inline std::string RateText(Milliseconds period) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f Hz", 1000.0 / period.count());
+    return text;
 }
 
 class Platform {

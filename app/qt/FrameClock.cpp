@@ -15,7 +15,6 @@
 
 #include <poll.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -34,12 +33,6 @@ FrameTime FromMonotonic(std::chrono::nanoseconds since) {
 // A rate read back as a period is believed within these bounds.
 bool Plausible(Milliseconds period) {
     return period.count() >= 2.0 && period.count() <= 200.0;
-}
-
-std::string Hertz(Milliseconds period) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f Hz", 1000.0 / period.count());
-    return text;
 }
 
 // A blank or a presentation feedback is waited for at most this long
@@ -361,15 +354,15 @@ pruvex::CheckLine FrameClock::Check() {
         }
         if (!Ticks.empty()) {
             return {Verdict::Pass, "frame timing",
-                    "the compositor's presentation feedback, " + Hertz(Period()), ""};
+                    "the compositor's presentation feedback, " + pruvex::RateText(Period()), ""};
         }
         return {Verdict::Unverified, "frame timing",
                 "the compositor gave no presentation feedback; by the nominal " +
-                    Hertz(NominalPeriod()),
+                    pruvex::RateText(NominalPeriod()),
                 advice};
     }
     if (X11 != nullptr && Ticks.size() >= 2) {
-        std::string measured = "X11 Present on the window's monitor, " + Hertz(Period());
+        std::string measured = "X11 Present on the window's monitor, " + pruvex::RateText(Period());
         if (Refreshes() > 1) {
             measured += ", one frame more for the compositing manager";
         }
@@ -379,7 +372,7 @@ pruvex::CheckLine FrameClock::Check() {
             std::string(X11 != nullptr ? "the X server's Present clock has not ticked"
                         : Way          ? "the compositor has no presentation-time interface"
                                        : "no frame clock") +
-                "; by the nominal " + Hertz(NominalPeriod()),
+                "; by the nominal " + pruvex::RateText(NominalPeriod()),
             advice};
 }
 

@@ -1,7 +1,6 @@
 #include "FrameClock.h"
 
 #include <cmath>
-#include <cstdio>
 
 namespace frameclock {
 
@@ -191,12 +190,6 @@ pruvex::Milliseconds NominalPeriod(HWND window) {
 
 bool ModeHasRate(HWND window) {
     return ModeRate(window) > 0;
-}
-
-std::string Hertz(pruvex::Milliseconds period) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f Hz", 1000.0 / period.count());
-    return text;
 }
 
 } // namespace frameclock

@@ -9,8 +9,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 namespace frameclock {
 
 // Whether this system can wait for a vertical blank.
@@ -32,8 +30,7 @@ pruvex::FrameTime FromPerformanceCounter(LONGLONG counter);
 // where the mode reports none).
 pruvex::Milliseconds NominalPeriod(HWND window);
 
-// Whether the mode reported a rate, and the rate as text ("60 Hz").
+// Whether the mode reported a rate.
 bool ModeHasRate(HWND window);
-std::string Hertz(pruvex::Milliseconds period);
 
 } // namespace frameclock

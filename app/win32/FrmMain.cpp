@@ -384,7 +384,7 @@ void FrmMain::StartReplyTimer(pruvex::Milliseconds wait) {
 
 pruvex::CheckLine FrmMain::FrameTiming() {
     const pruvex::Milliseconds period = frameclock::NominalPeriod(frmMain);
-    const std::string rate = frameclock::Hertz(period) +
+    const std::string rate = pruvex::RateText(period) +
                              (frameclock::ModeHasRate(frmMain) ? "" : " (the mode reports none)");
     if (frameclock::CanWaitForBlank()) {
         return {pruvex::Verdict::Pass, "frame timing",
