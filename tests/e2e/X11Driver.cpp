@@ -2289,6 +2289,18 @@ void RefreshRate(Session& s) {
     Check(truth > 0 && off == 0, "3 --check reports and 5 replies name the clock's " +
                                      std::to_string(truth).substr(0, 6) +
                                      " Hz within 1 % under load (" + seen + ")");
+
+    // A mode with timings, as a real monitor's: 88.89 MHz over 1440 x 823.
+    const int added = std::system(
+        "xrandr --newmode pruvex75 88.89 1280 1328 1360 1440 800 803 809 823 +hsync -vsync && "
+        "xrandr --addmode screen pruvex75 && xrandr --output screen --mode pruvex75");
+    if (added != 0) {
+        Skip("the rate of the monitor's mode", "this X server takes no new mode");
+        return;
+    }
+    const std::string line = ReportLine(s.Run({"--check"}).Out, "frame timing");
+    Check(line.find("75.0 Hz from the monitor's mode") != std::string::npos,
+          "--check takes the rate of the monitor's mode: " + line);
 }
 
 int main(int argc, char** argv) {
