@@ -74,7 +74,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
             return true;
         }
         if (arg == "--version") {
-            std::cout << "pruvex-measure " << PRUVEX_VERSION << '\n';
+            std::cout << "pruvex-measure " << PRUVEX_VERSION << " (LibRaw " << LibRawVersion()
+                      << ")\n";
             done = true;
             return true;
         }
@@ -160,7 +161,7 @@ int Run(const std::vector<std::string_view>& args) {
             continue;
         }
         const double iso = raw.Frame.Iso;
-        const FrameRole role = series.Add(std::move(raw.Frame), input.Dark);
+        const FrameRole role = series.Add(std::move(raw.Frame), input.Dark, input.Path);
         char isoText[32];
         std::snprintf(isoText, sizeof isoText, "%g", iso);
         if (role == FrameRole::Dark) {
@@ -194,6 +195,25 @@ int Run(const std::vector<std::string_view>& args) {
         return ExitUsage;
     }
     WriteTable(std::cout, figures);
+    // Too few squares below clipping: said on the error output too.
+    for (const IsoFigures& iso : figures) {
+        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+            if (iso.Channels[static_cast<std::size_t>(ch)].TooFew) {
+                const std::vector<std::string> notes = Notes(iso);
+                for (const std::string& note : notes) {
+                    if (note.find("squares below clipping") != std::string::npos) {
+                        std::cerr << "pruvex-measure: " << note << '\n';
+                    }
+                }
+                break;
+            }
+        }
+    }
+    if (!AnyFigures(figures)) {
+        std::cerr << "pruvex-measure: nothing to measure: no ISO has enough squares below "
+                     "clipping\n";
+        return ExitUsage;
+    }
     bool written = true;
     if (options.Csv) {
         written &= WriteFile(*options.Csv, [&](std::ostream& o) { WriteFiguresCsv(o, figures); });

@@ -7,20 +7,9 @@
 #include <cstddef>
 #include <limits>
 #include <numbers>
+#include <numeric>
 
 namespace pruvex::measure {
-
-double CfaFrame::ChannelBlack(int channel) const {
-    double sum = 0;
-    int count = 0;
-    for (std::size_t site = 0; site < Sites.size(); ++site) {
-        if (Sites[site] == channel) {
-            sum += Black[site];
-            ++count;
-        }
-    }
-    return count > 0 ? sum / count : 0.0;
-}
 
 const MosaicLayout& TheMosaic() {
     static const MosaicLayout layout = [] {
@@ -75,8 +64,10 @@ constexpr int CellsAlongLongerSide = 256;
 Cells MakeCells(const CfaFrame& frame) {
     Cells cells;
     const int longer = std::max(frame.Width, frame.Height);
-    cells.Size =
-        2 * std::max(1, static_cast<int>(std::lround(longer / (2.0 * CellsAlongLongerSide))));
+    // A whole number of patterns each way.
+    const int unit = std::lcm(2, std::lcm(frame.PatternWidth, frame.PatternHeight));
+    cells.Size = unit * std::max(1, static_cast<int>(std::lround(
+                                        longer / (static_cast<double>(unit) * CellsAlongLongerSide))));
     cells.Width = frame.Width / cells.Size;
     cells.Height = frame.Height / cells.Size;
     cells.Signal.assign(
@@ -86,19 +77,21 @@ Cells MakeCells(const CfaFrame& frame) {
     }
     std::vector<double> rowSums(static_cast<std::size_t>(cells.Width));
     for (int y = 0; y < cells.Height * cells.Size; ++y) {
-        const double blackEven = frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(0, y))];
-        const double blackOdd = frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(1, y))];
+        // The black level of a cell's pixels in this row.
+        double black = 0;
+        for (int x = 0; x < frame.PatternWidth; ++x) {
+            black += frame.BlackAt(x, y);
+        }
+        black *= static_cast<double>(cells.Size / frame.PatternWidth);
         const std::uint16_t* row = frame.Values.data() + static_cast<std::size_t>(y) *
                                                              static_cast<std::size_t>(frame.Width);
-        std::fill(rowSums.begin(), rowSums.end(), 0.0);
         for (int cx = 0; cx < cells.Width; ++cx) {
             double sum = 0;
             const int x0 = cx * cells.Size;
             for (int x = x0; x < x0 + cells.Size; ++x) {
                 sum += row[x];
             }
-            // Half the cell's pixels of a row lie on each of its two sites.
-            rowSums[static_cast<std::size_t>(cx)] = sum - (blackEven + blackOdd) * cells.Size * 0.5;
+            rowSums[static_cast<std::size_t>(cx)] = sum - black;
         }
         double* target = cells.Signal.data() + static_cast<std::size_t>(y / cells.Size) *
                                                    static_cast<std::size_t>(cells.Width);
@@ -450,7 +443,7 @@ struct Verdict {
 // explains the brightness of the cells: neighbours in the mosaic ordered as
 // their levels, cells around it brighter than the squares they touch.
 Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vector<int>& levelAt,
-              int column0, int row0) {
+              int column0, int row0, double saturated) {
     Verdict verdict;
     const auto level = [&](int c, int r) {
         return levelAt[static_cast<std::size_t>(r) * static_cast<std::size_t>(layout.Columns) +
@@ -477,6 +470,9 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
                 continue;
             }
             const double there = grid.Brightness(gc + dc[k], gr + dr[k]);
+            if (here >= saturated && there >= saturated) {
+                continue; // both clipped in every channel: alike, whatever their levels
+            }
             if (!inside(nc, nr)) {
                 compare(there > here);
             } else if (k < 2 && level(nc, nr) != square.Level) {
@@ -490,9 +486,7 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
 } // namespace
 
 std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& layout) {
-    if (layout.Columns <= 0 || layout.Rows <= 0 || layout.Squares.empty() ||
-        frame.Values.size() != static_cast<std::size_t>(std::max(frame.Width, 0)) *
-                                   static_cast<std::size_t>(std::max(frame.Height, 0))) {
+    if (layout.Columns <= 0 || layout.Rows <= 0 || layout.Squares.empty() || !frame.Valid()) {
         return std::nullopt;
     }
     const Cells cells = MakeCells(frame);
@@ -502,8 +496,8 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
     // Brightness on a logarithmic scale, so that the steps between dark
     // squares count as much as those between bright ones.
     double blackMean = 0;
-    for (const double b : frame.Black) {
-        blackMean += b / 4;
+    for (int site = 0; site < frame.SiteCount(); ++site) {
+        blackMean += frame.Black[static_cast<std::size_t>(site)] / frame.SiteCount();
     }
     const double floor = std::max(0.5, 2e-4 * (frame.White - blackMean));
     std::vector<double> logSignal(cells.Signal.size());
@@ -585,6 +579,9 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
                     static_cast<std::size_t>(square.Column)] = square.Level;
         }
     }
+    // A square at this level is clipped in every channel: the white level
+    // less the rounding of a few noisy pixels.
+    const double saturated = 0.97 * (frame.White - blackMean);
     Verdict best;
     int bestColumn = 0;
     int bestRow = 0;
@@ -592,7 +589,7 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
     for (int r0 = grid.FirstRow - layout.Rows + 1; r0 < grid.FirstRow + grid.Rows; ++r0) {
         for (int c0 = grid.FirstColumn - layout.Columns + 1; c0 < grid.FirstColumn + grid.Columns;
              ++c0) {
-            const Verdict v = Judge(grid, layout, levelAt, c0, r0);
+            const Verdict v = Judge(grid, layout, levelAt, c0, r0, saturated);
             if (!found || v.Agree - v.Disagree > best.Agree - best.Disagree) {
                 best = v;
                 bestColumn = c0;
