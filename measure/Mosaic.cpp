@@ -483,6 +483,49 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
     return verdict;
 }
 
+// How far the squares' brightness lies from a power of their levels, with
+// the first square on grid cell (column0, row0): the mean square residual
+// of log brightness against log level over the squares measured, neither
+// clipped nor too dark to tell, fitted with a line.
+double PowerMisfit(const GridCells& grid, const MosaicLayout& layout, int column0, int row0,
+                   double saturated) {
+    double n = 0;
+    double sx = 0;
+    double sy = 0;
+    double sxx = 0;
+    double sxy = 0;
+    double syy = 0;
+    for (const MosaicSquare& square : layout.Squares) {
+        const int gc = column0 + square.Column;
+        const int gr = row0 + square.Row;
+        if (square.Level <= 0 || !grid.Measured(gc, gr)) {
+            continue;
+        }
+        const double b = grid.Brightness(gc, gr);
+        if (!(b > 1e-3 * saturated) || b >= 0.9 * saturated) {
+            continue;
+        }
+        const double x = std::log(static_cast<double>(square.Level));
+        const double y = std::log(b);
+        n += 1;
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+        syy += y * y;
+    }
+    if (n < 3) {
+        return std::numeric_limits<double>::max();
+    }
+    const double vx = sxx - sx * sx / n;
+    const double vy = syy - sy * sy / n;
+    const double cxy = sxy - sx * sy / n;
+    if (!(vx > 0)) {
+        return std::numeric_limits<double>::max();
+    }
+    return std::max(0.0, vy - cxy * cxy / vx) / n;
+}
+
 } // namespace
 
 std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& layout) {
@@ -582,22 +625,43 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
     // A square at this level is clipped in every channel: the white level
     // less the rounding of a few noisy pixels.
     const double saturated = 0.97 * (frame.White - blackMean);
-    Verdict best;
-    int bestColumn = 0;
-    int bestRow = 0;
-    bool found = false;
+    struct Candidate {
+        Verdict Score;
+        int Column = 0;
+        int Row = 0;
+    };
+    std::vector<Candidate> candidates;
+    int highestScore = std::numeric_limits<int>::min();
     for (int r0 = grid.FirstRow - layout.Rows + 1; r0 < grid.FirstRow + grid.Rows; ++r0) {
         for (int c0 = grid.FirstColumn - layout.Columns + 1; c0 < grid.FirstColumn + grid.Columns;
              ++c0) {
             const Verdict v = Judge(grid, layout, levelAt, c0, r0, saturated);
-            if (!found || v.Agree - v.Disagree > best.Agree - best.Disagree) {
-                best = v;
-                bestColumn = c0;
-                bestRow = r0;
-                found = true;
-            }
+            candidates.push_back({v, c0, r0});
+            highestScore = std::max(highestScore, v.Agree - v.Disagree);
         }
     }
+    // Where the order of the squares cannot tell (a mosaic filling the
+    // frame whose brighter rows are clipped shows no edge of its own), the
+    // brightness can: the monitor's light grows as a power of the level,
+    // and only the right levels put the squares on one such line.
+    const bool found = !candidates.empty();
+    Candidate chosen;
+    double leastMisfit = std::numeric_limits<double>::max();
+    for (const Candidate& c : candidates) {
+        if (c.Score.Agree - c.Score.Disagree < highestScore - 2) {
+            continue;
+        }
+        const double misfit = PowerMisfit(grid, layout, c.Column, c.Row, saturated);
+        if (misfit < leastMisfit ||
+            (misfit == leastMisfit && c.Score.Agree - c.Score.Disagree >
+                                           chosen.Score.Agree - chosen.Score.Disagree)) {
+            leastMisfit = misfit;
+            chosen = c;
+        }
+    }
+    const Verdict best = chosen.Score;
+    const int bestColumn = chosen.Column;
+    const int bestRow = chosen.Row;
     // Most comparisons must agree, and enough squares must be seen.
     const int comparisons = best.Agree + best.Disagree;
     if (!found || best.Squares < 8 || best.Agree < 12 || best.Agree < 0.8 * comparisons) {

@@ -109,6 +109,8 @@ struct Setting {
     double Gain = 1;
     double ReadNoise = 2;
     double WhiteFill = 1.2;
+    // Two frames of the mosaic at each of these exposure times.
+    std::vector<double> Shutters{1.0 / 250};
 };
 
 struct Camera {
@@ -118,14 +120,37 @@ struct Camera {
     std::vector<Setting> Settings;
     std::uint64_t Seed = 1;
     const char* Plot = nullptr; // the README's plot, in docs/, made from this series
+    // A real series: the monitor's white gives this many times the range of
+    // the lowest ISO at 1/250 s, at every ISO (WhiteFill is not used).
+    double FixedLight = 0;
+    // The backlight: the two frames of a pair this far apart in mean, and
+    // bands across the rows of this amplitude, moving from frame to frame.
+    double Flicker = 0;
+    double Bands = 0;
 };
 
-Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, bool dark) {
-    const Sensor& sensor = camera.TheSensor;
+double Range(const Sensor& sensor) {
     double black = 0;
     for (const double b : sensor.Black) {
         black = std::max(black, b);
     }
+    return sensor.White() - black;
+}
+
+Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, bool dark,
+                    double shutter = 1.0 / 250) {
+    const Sensor& sensor = camera.TheSensor;
+    if (camera.FixedLight > 0) {
+        const Setting& lowest = camera.Settings.front();
+        Exposure e = pruvex::testing::FixedExposure(
+            dark ? 0 : camera.FixedLight * Range(sensor) * lowest.Gain, s.Iso, s.Gain, s.ReadNoise,
+            shutter, camera.Seed * 1000 + shot);
+        e.Flicker = shot == 0 ? 1 : 1 + (shot % 2 == 0 ? 0.5 : -0.5) * camera.Flicker;
+        e.BandAmplitude = camera.Bands;
+        e.BandPhase = 0.37 * static_cast<double>(shot);
+        return e;
+    }
+    const double black = sensor.White() - Range(sensor);
     Exposure e;
     e.Iso = s.Iso;
     e.Gain = s.Gain;
@@ -135,15 +160,20 @@ Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, 
     return e;
 }
 
-// Two frames of the mosaic and two dark frames per ISO; the arguments that
-// measure them.
+// Two frames of the mosaic at each exposure time, the times in turn, and
+// two dark frames per ISO; the arguments that measure them.
 std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder) {
     std::vector<std::string> args;
     std::uint64_t shot = 0;
     for (const Setting& s : camera.Settings) {
-        for (int i = 0; i < 4; ++i) {
-            const bool dark = i >= 2;
-            const Exposure e = ExposureOf(camera, s, ++shot, dark);
+        const int grids = 2 * static_cast<int>(s.Shutters.size());
+        for (int i = 0; i < grids + 2; ++i) {
+            const bool dark = i >= grids;
+            // The exposure times taken in turn: only the metadata tell the
+            // frames of a pair.
+            const double shutter =
+                dark ? 1.0 / 250 : s.Shutters[static_cast<std::size_t>(i) % s.Shutters.size()];
+            const Exposure e = ExposureOf(camera, s, ++shot, dark, shutter);
             const std::string path =
                 folder / ("iso" + std::to_string(static_cast<int>(s.Iso)) +
                           (dark ? "-dark" : "-grid") + std::to_string(i) + ".dng");
@@ -202,6 +232,86 @@ const Camera Cameras[] = {
      4},
 };
 
+// Real series, one exposure at every ISO: at 8 x the lowest ISO most of
+// the mosaic and all around it clipped; at 16 x again at a shorter time.
+// Bayer on a margin and filling the frame, X-Trans and monochrome; odd
+// crops, black patterns per site, black from masked pixels, a white level
+// below the container, a linearisation table, hot pixels, a flickering
+// backlight and moving bands.
+Camera FixedSeries(const char* name, Sensor sensor, Scene scene, std::vector<Setting> settings,
+                   std::uint64_t seed) {
+    Camera camera{name, std::move(sensor), scene, std::move(settings), seed};
+    camera.FixedLight = 1.4;
+    return camera;
+}
+
+Sensor Small(Sensor sensor) {
+    sensor.Width = 1200;
+    sensor.Height = 800;
+    return sensor;
+}
+
+const std::string XTrans = "GGRGGBGGBGGRBRGRBGGGBGGRGGRGGBRBGBRG";
+
+std::vector<std::uint16_t> KneeTable() {
+    // 12-bit codes: linear up to 2048, then two DN a code.
+    std::vector<std::uint16_t> table(4096);
+    for (std::size_t code = 0; code < table.size(); ++code) {
+        table[code] = static_cast<std::uint16_t>(code < 2048 ? code : 2048 + 2 * (code - 2048));
+    }
+    return table;
+}
+
+const Camera FixedCameras[] = {
+    FixedSeries("RealSeriesRggbOnMargin", MakeSensor(12, "RGGB", {256, 258, 255, 256}, 31),
+                MakeScene(0.84, 0.5, 0.5, 1.5),
+                {{100, 4.0, 2.2}, {800, 0.5, 4.0}, {1600, 0.25, 6.0, 0, {1.0 / 250, 1.0 / 1000}}},
+                31),
+    FixedSeries("RealSeriesBggrFilled", MakeSensor(14, "BGGR", {1024, 1024, 1024, 1024}, 32),
+                MakeScene(1.12, 0.5, 0.5, -2.0),
+                {{200, 2.5, 3.5}, {1600, 0.32, 6.0}, {3200, 0.16, 9.0, 0, {1.0 / 250, 1.0 / 1000}}},
+                32),
+    [] {
+        Sensor sensor = Small(MakeSensor(14, XTrans.c_str(), {512, 516, 508, 512}, 33));
+        sensor.MaskedTop = 3;
+        sensor.MaskedLeft = 1;
+        return FixedSeries("RealSeriesXTransOddCrop", sensor, MakeScene(0.86, 0.5, 0.5, 1.0),
+                           {{200, 2.0, 3.0}, {3200, 0.125, 8.0, 0, {1.0 / 250, 1.0 / 1000}}}, 33);
+    }(),
+    [] {
+        Sensor sensor = Small(MakeSensor(12, "Y", {240, 240, 240, 240}, 34));
+        return FixedSeries("RealSeriesMonochromeFilled", sensor, MakeScene(1.1, 0.5, 0.5, -1.2),
+                           {{100, 3.0, 2.5}, {1600, 0.1875, 6.0, 0, {1.0 / 250, 1.0 / 1000}}}, 34);
+    }(),
+    [] {
+        // The black pattern from the active area's origin, an odd one.
+        Sensor sensor = Small(MakeSensor(12, "GRBG", {128, 140, 120, 132}, 35));
+        sensor.MaskedTop = 3;
+        sensor.MaskedLeft = 5;
+        return FixedSeries("OddCropBlackPerSite", sensor, MakeScene(0.84, 0.5, 0.5, 0.8),
+                           {{400, 1.0, 3.0}, {3200, 0.125, 8.0, 0, {1.0 / 250, 1.0 / 1000}}}, 35);
+    }(),
+    [] {
+        Sensor sensor = Small(MakeSensor(14, "RGGB", {600, 600, 600, 600}, 36));
+        sensor.WhiteLevel = 6000;
+        sensor.Linearisation = KneeTable();
+        return FixedSeries("LinearisedWhiteBelowContainer", sensor, MakeScene(0.9, 0.5, 0.5, 0.4),
+                           {{100, 1.5, 2.0}, {800, 0.1875, 4.0}}, 36);
+    }(),
+    [] {
+        Sensor sensor = Small(MakeSensor(12, "GBRG", {200, 200, 200, 200}, 37));
+        sensor.MaskedTop = 8;
+        sensor.MaskedAreas = true;
+        sensor.HotPerThousand = 3;
+        Camera camera = FixedSeries("MaskedBlackHotPixelsFlickerBands", sensor,
+                                    MakeScene(0.86, 0.5, 0.5, -0.6),
+                                    {{200, 2.0, 3.0}, {1600, 0.25, 5.0}}, 37);
+        camera.Flicker = 0.05;
+        camera.Bands = 0.02;
+        return camera;
+    }(),
+};
+
 class Recovery : public ::testing::TestWithParam<Camera> {};
 
 TEST_P(Recovery, GivesBackTheSensor) {
@@ -227,20 +337,22 @@ TEST_P(Recovery, GivesBackTheSensor) {
         }
     }
 
+    const bool mono = camera.TheSensor.Pattern == "Y";
+    const std::vector<std::string> channels =
+        mono ? std::vector<std::string>{"Y"} : std::vector<std::string>{"R", "G", "B"};
     const std::vector<Row> figures = ReadCsv(folder / "figures.csv");
-    ASSERT_EQ(figures.size(), 3 * camera.Settings.size()) << run.Out;
+    ASSERT_EQ(figures.size(), channels.size() * camera.Settings.size()) << run.Out << run.Err;
     std::size_t row = 0;
     for (const Setting& s : camera.Settings) {
-        const double black = camera.TheSensor.Black[0];
-        const double range = camera.TheSensor.White() - black;
+        const double range = Range(camera.TheSensor);
         // The read noise as the sensor's values carry it: rounding to DN included.
         const double read = std::sqrt(s.ReadNoise * s.ReadNoise + 1.0 / 12);
-        for (const char* channel : {"R", "G", "B"}) {
+        for (const std::string& channel : channels) {
             const Row& r = figures.at(row++);
             SCOPED_TRACE(r.at("iso") + " " + r.at("channel"));
             EXPECT_EQ(Number(r, "iso"), s.Iso);
             EXPECT_EQ(r.at("channel"), channel);
-            EXPECT_EQ(r.at("frames"), "2");
+            EXPECT_EQ(r.at("frames"), std::to_string(2 * s.Shutters.size()));
             EXPECT_EQ(r.at("read_noise_from"), "dark");
             ASSERT_GE(Number(r, "squares"), 8);
             const double gain = Number(r, "gain_e_per_dn");
@@ -255,6 +367,8 @@ TEST_P(Recovery, GivesBackTheSensor) {
             EXPECT_NEAR(Number(r, "full_well_e") / (range * s.Gain), 1, 0.035);
         }
     }
+    EXPECT_EQ(run.Out.find("bands across the rows") != std::string::npos, camera.Bands > 0)
+        << run.Out;
 
     // Every square's signal in every channel, where it is not clipped: the
     // black level taken off and each channel under its own name.
@@ -267,10 +381,13 @@ TEST_P(Recovery, GivesBackTheSensor) {
         const auto s = std::find_if(camera.Settings.begin(), camera.Settings.end(),
                                     [iso](const Setting& x) { return x.Iso == iso; });
         ASSERT_NE(s, camera.Settings.end());
-        const int channel = static_cast<int>(std::string("RGB").find(r.at("channel")));
-        const double expected =
-            ExpectedSignal(camera.TheSensor, camera.TheScene, ExposureOf(camera, *s, 0, false),
-                           std::stoi(r.at("square")), channel);
+        const int channel =
+            mono ? 1 : static_cast<int>(std::string("RGB").find(r.at("channel")));
+        ASSERT_GE(channel, 0) << r.at("channel");
+        const double expected = ExpectedSignal(
+            camera.TheSensor, camera.TheScene,
+            ExposureOf(camera, *s, 0, false, Number(r, "exposure_s")), std::stoi(r.at("square")),
+            channel);
         EXPECT_NEAR(Number(r, "mean_dn"), expected, 0.02 * expected + 1)
             << "ISO " << iso << " square " << r.at("square") << " " << r.at("channel");
         ++compared;
@@ -279,6 +396,10 @@ TEST_P(Recovery, GivesBackTheSensor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedCamera, Recovery, ::testing::ValuesIn(Cameras),
+                         [](const ::testing::TestParamInfo<Camera>& param) {
+                             return std::string(param.param.Name);
+                         });
+INSTANTIATE_TEST_SUITE_P(FixedExposure, Recovery, ::testing::ValuesIn(FixedCameras),
                          [](const ::testing::TestParamInfo<Camera>& param) {
                              return std::string(param.param.Name);
                          });
