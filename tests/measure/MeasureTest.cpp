@@ -429,6 +429,10 @@ class Files : public ::testing::Test {
         }
         const Exposure e = ExposureOf(camera, camera.Settings[0], 0, false);
         WriteDng(Path("grey"), camera.TheSensor, grey, e);
+        // The grey scene as an image already demosaiced: three samples a pixel.
+        Sensor rgb = camera.TheSensor;
+        rgb.Pattern = "RGB";
+        WriteDng(Path("rgb"), rgb, grey, e);
         const std::string whole = ReadText(Path("grid0"));
         std::ofstream(Path("cut"), std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
         const unsigned char png[] = {
@@ -475,9 +479,10 @@ const FilesCase FilesCases[] = {
     {"UnknownOption", {"--frobnicate", "@grid0"}, 2, {"unknown option --frobnicate"}, {}, false},
     {"OptionWithoutFile", {"@grid0", "--csv"}, 2, {"--csv needs a file name"}, {}, false},
     {"BadFilesAmongGood",
-     {"@png", "@grid0", "@cut", "@grid1", "@grey", "--dark", "@dark0", "--dark", "@dark1"},
+     {"@png", "@grid0", "@cut", "@grid1", "@grey", "@rgb", "--dark", "@dark0", "--dark", "@dark1"},
      1,
-     {"picture.png: not a raw file", "cut.dng: truncated", "grey.dng: no mosaic found"},
+     {"picture.png: not a raw file", "cut.dng: truncated", "grey.dng: no mosaic found",
+      "rgb.dng: not measured: an image already demosaiced"},
      {"dark0.dng (ISO 400, given with --dark)"},
      true},
     {"MissingFile",
@@ -539,5 +544,73 @@ INSTANTIATE_TEST_SUITE_P(Measure, FilesTable, ::testing::ValuesIn(FilesCases),
                          [](const ::testing::TestParamInfo<FilesCase>& param) {
                              return std::string(param.param.Name);
                          });
+
+// Far up the ISO range at 1/250 s only a few squares stay below clipping:
+// no row for such a channel, one line naming the ISO, the squares and the
+// time to shoot it again at, at which about 20 squares come below
+// clipping; no error, unless no row at all is left.
+TEST(TooFewSquares, SaysTheTimeToShootAgainAt) {
+    const Camera camera = FixedSeries("TooFew", Small(MakeSensor(12, "RGGB", {256, 256, 256, 256}, 41)),
+                                      MakeScene(0.86, 0.5, 0.5, 0.5),
+                                      {{100, 4.0, 2.2}, {3200, 4.0 / 32, 10.0}}, 41);
+    const Folder folder;
+    std::vector<std::string> high;
+    std::vector<std::string> all{"--csv", folder / "figures.csv"};
+    std::uint64_t shot = 0;
+    for (const Setting& s : camera.Settings) {
+        for (int i = 0; i < 2; ++i) {
+            const Exposure e = ExposureOf(camera, s, ++shot, false);
+            const std::string path = folder / ("iso" + std::to_string(static_cast<int>(s.Iso)) +
+                                               "-" + std::to_string(i) + ".dng");
+            WriteDng(path, camera.TheSensor, Shoot(camera.TheSensor, camera.TheScene, e), e);
+            all.push_back(path);
+            if (s.Iso > 100) {
+                high.push_back(path);
+            }
+        }
+    }
+    const Result run = Measure(folder, all);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<Row> rows = ReadCsv(folder / "figures.csv");
+    int named = 0;
+    for (const char* channel : {"R", "G", "B"}) {
+        SCOPED_TRACE(channel);
+        const bool row = std::any_of(rows.begin(), rows.end(), [&](const Row& r) {
+            return r.at("iso") == "3200" && r.at("channel") == channel;
+        });
+        const std::string start = std::string("ISO 3200 ") + channel + ": ";
+        const std::size_t at = run.Out.find(start);
+        EXPECT_NE(row, at != std::string::npos) << run.Out;
+        if (at == std::string::npos) {
+            continue;
+        }
+        ++named;
+        const std::string line = run.Out.substr(at, run.Out.find('\n', at) - at);
+        EXPECT_NE(run.Err.find(line), std::string::npos) << run.Err;
+        const int usable = std::stoi(line.substr(start.size()));
+        EXPECT_LT(usable, 8);
+        const std::size_t over = line.find("shoot it again at 1/");
+        ASSERT_NE(over, std::string::npos) << line;
+        const double time = 1 / std::stod(line.substr(over + 20));
+        // The squares below clipping at that time, as the camera has it.
+        const int ch = static_cast<int>(std::string("RGB").find(channel));
+        const Exposure e = ExposureOf(camera, camera.Settings[1], 0, false, time);
+        int below = 0;
+        for (int k = 0; k < 77; ++k) {
+            below += ExpectedSignal(camera.TheSensor, camera.TheScene, e, k, ch) <
+                             0.95 * Range(camera.TheSensor)
+                         ? 1
+                         : 0;
+        }
+        std::cout << line << ": " << below << " squares below clipping at " << time << " s\n";
+        EXPECT_GE(below, 14);
+        EXPECT_LE(below, 30);
+    }
+    EXPECT_GE(named, 1);
+    EXPECT_EQ(rows.size(), 3U * 2 - static_cast<std::size_t>(named));
+    // The high ISO alone: nothing left to give.
+    const Result alone = Measure(folder, high);
+    EXPECT_EQ(alone.Status, named == 3 ? 2 : 0) << alone.Err;
+}
 
 } // namespace

@@ -433,6 +433,7 @@ void WriteDng(const std::string& path, const Sensor& sensor,
     const auto height = static_cast<std::uint32_t>(sensor.Height) + top;
     const auto side = static_cast<std::uint32_t>(sensor.PatternSide());
     const bool mono = side == 1;
+    const std::uint32_t samples = sensor.Pattern == "RGB" ? 3 : 1;
     std::vector<std::uint8_t> cfa;
     for (const char letter : sensor.Pattern) {
         cfa.push_back(static_cast<std::uint8_t>(ChannelOfLetter(letter)));
@@ -445,7 +446,7 @@ void WriteDng(const std::string& path, const Sensor& sensor,
         PutDirectory(file, {Rationals(33434, 5, {{1, shutter}}),
                             Shorts(34855, {static_cast<std::uint32_t>(std::lround(exposure.Iso))}),
                             {36864, 7, 4, {'0', '2', '3', '0'}}});
-    const std::uint32_t bytes = width * height * 2;
+    const std::uint32_t bytes = width * height * 2 * samples;
     // The directory's size is known before the pixels' offset: write it
     // once to measure, then again with the offset.
     const auto directory = [&](std::uint32_t pixels) {
@@ -457,13 +458,13 @@ void WriteDng(const std::string& path, const Sensor& sensor,
             Longs(254, {0}),
             Longs(256, {width}),
             Longs(257, {height}),
-            Shorts(258, {16}),
+            Shorts(258, std::vector<std::uint32_t>(samples, 16)),
             Shorts(259, {1}),
             Shorts(262, {mono ? 34892U : 32803U}),
             Ascii(271, "Pruvex"),
             Ascii(272, "Simulated camera"),
             Longs(273, {pixels}),
-            Shorts(277, {1}),
+            Shorts(277, {samples}),
             Longs(278, {height}),
             Longs(279, {bytes}),
             Shorts(284, {1}),
@@ -519,9 +520,11 @@ void WriteDng(const std::string& path, const Sensor& sensor,
     for (std::uint32_t y = 0; y < height; ++y) {
         for (std::uint32_t x = 0; x < width; ++x) {
             if (y >= top && x >= left) {
-                Put16(file, values[static_cast<std::size_t>(y - top) *
-                                       static_cast<std::size_t>(sensor.Width) +
-                                   (x - left)]);
+                for (std::uint32_t i = 0; i < samples; ++i) {
+                    Put16(file, values[static_cast<std::size_t>(y - top) *
+                                           static_cast<std::size_t>(sensor.Width) +
+                                       (x - left)]);
+                }
                 continue;
             }
             const std::size_t site = ((y + 2 - top % 2) % 2) * 2 + (x + 2 - left % 2) % 2;

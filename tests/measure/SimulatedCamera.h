@@ -24,7 +24,8 @@ struct Sensor {
     int Bits = 12;
     // Sites in reading order of a square pattern: 4 letters (Bayer, sites
     // (0,0), (1,0), (0,1), (1,1)), 36 (X-Trans, 6 x 6) or "Y" (no colour
-    // filter: one sample per pixel, a linear raw DNG).
+    // filter: one sample per pixel, a linear raw DNG); "RGB" writes each
+    // value as three samples, as an image already demosaiced.
     std::string Pattern = "RGGB";
     // Black level of each site of a 2 x 2 repeat pattern, from the visible
     // area's origin.
