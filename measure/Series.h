@@ -51,6 +51,7 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const Mosaic
 class Series {
   public:
     explicit Series(const MosaicLayout& layout) : layout_(layout) {}
+    const MosaicLayout& Layout() const { return layout_; }
 
     // A frame, named for the report; frames must come in the order given.
     FrameRole Add(CfaFrame frame, bool givenAsDark, const std::string& name = {});

@@ -127,6 +127,8 @@ struct Camera {
     // bands across the rows of this amplitude, moving from frame to frame.
     double Flicker = 0;
     double Bands = 0;
+    // Measured again on one thread: the same files, byte for byte.
+    bool OneThreadToo = false;
 };
 
 double Range(const Sensor& sensor) {
@@ -308,6 +310,7 @@ const Camera FixedCameras[] = {
                                     {{200, 2.0, 3.0}, {1600, 0.25, 5.0}}, 37);
         camera.Flicker = 0.05;
         camera.Bands = 0.02;
+        camera.OneThreadToo = true;
         return camera;
     }(),
 };
@@ -325,6 +328,16 @@ TEST_P(Recovery, GivesBackTheSensor) {
     }
     const Result run = Measure(folder, args);
     ASSERT_EQ(run.Status, 0) << run.Err;
+    if (camera.OneThreadToo) {
+        const Folder one;
+        std::vector<std::string> again = ShootSeries(camera, one);
+        again.insert(again.begin(), {"--threads", "1", "--csv", one / "figures.csv", "--squares",
+                                     one / "squares.csv"});
+        const Result single = Measure(one, again);
+        EXPECT_EQ(single.Status, 0) << single.Err;
+        EXPECT_EQ(ReadText(one / "figures.csv"), ReadText(folder / "figures.csv"));
+        EXPECT_EQ(ReadText(one / "squares.csv"), ReadText(folder / "squares.csv"));
+    }
     if (camera.Plot != nullptr) {
         // The plot in the README is this one. To renew it after a change,
         // run this test with PRUVEX_PICTURE_DIR=$PWD/docs.
