@@ -38,9 +38,7 @@ struct CfaFrame {
     double Iso = 0;
     double Shutter = 0; // exposure time, s
 
-    int SiteOf(int x, int y) const {
-        return (y % PatternHeight) * PatternWidth + x % PatternWidth;
-    }
+    int SiteOf(int x, int y) const { return (y % PatternHeight) * PatternWidth + x % PatternWidth; }
     int SiteCount() const { return PatternWidth * PatternHeight; }
     int ChannelAt(int x, int y) const { return Sites[static_cast<std::size_t>(SiteOf(x, y))]; }
     double BlackAt(int x, int y) const { return Black[static_cast<std::size_t>(SiteOf(x, y))]; }

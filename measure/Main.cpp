@@ -92,7 +92,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark" ||
                    name == "--threads") {
             if (i + 1 >= args.size()) {
-                error = std::string(name) + (name == "--threads" ? " needs a number" : " needs a file name");
+                error = std::string(name) +
+                        (name == "--threads" ? " needs a number" : " needs a file name");
                 return false;
             }
             value = std::string(args[++i]);

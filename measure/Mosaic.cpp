@@ -3,10 +3,10 @@
 #include "pattern/Picture.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <numbers>
 #include <numeric>
@@ -68,8 +68,9 @@ Cells MakeCells(const CfaFrame& frame) {
     const int longer = std::max(frame.Width, frame.Height);
     // A whole number of patterns each way.
     const int unit = std::lcm(2, std::lcm(frame.PatternWidth, frame.PatternHeight));
-    cells.Size = unit * std::max(1, static_cast<int>(std::lround(
-                                        longer / (static_cast<double>(unit) * CellsAlongLongerSide))));
+    cells.Size =
+        unit * std::max(1, static_cast<int>(std::lround(
+                               longer / (static_cast<double>(unit) * CellsAlongLongerSide))));
     cells.Width = frame.Width / cells.Size;
     cells.Height = frame.Height / cells.Size;
     cells.Signal.assign(
@@ -691,8 +692,8 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
             }
             const double misfit = PowerMisfit(grid, layout, levelAt, c.Column, c.Row, saturated);
             if (!any || misfit < leastMisfit ||
-                (misfit == leastMisfit && c.Score.Agree - c.Score.Disagree >
-                                               chosen.Score.Agree - chosen.Score.Disagree)) {
+                (misfit == leastMisfit &&
+                 c.Score.Agree - c.Score.Disagree > chosen.Score.Agree - chosen.Score.Disagree)) {
                 leastMisfit = misfit;
                 chosen = c;
                 any = true;

@@ -172,8 +172,8 @@ double SuggestShutter(const std::vector<Stats>& squares, const std::vector<int>&
 
 double UsualShutter(double seconds) {
     static constexpr std::array<int, 40> Denominators{
-        1,    2,    3,    4,    5,    6,    8,    10,    13,    15,    20,    25,    30,   40,
-        50,   60,   80,   100,  125,  160,  200,  250,   320,   400,   500,   640,   800,  1000,
+        1,    2,    3,    4,    5,    6,    8,    10,   13,   15,    20,    25,   30,  40,
+        50,   60,   80,   100,  125,  160,  200,  250,  320,  400,   500,   640,  800, 1000,
         1250, 1600, 2000, 2500, 3200, 4000, 5000, 6400, 8000, 10000, 12800, 16000};
     for (const int n : Denominators) {
         if (1.0 / n <= seconds * (1 + 1e-9)) {

@@ -62,7 +62,7 @@ struct ExposureSet {
     double Shutter = 0; // s
     int Frames = 0;
     int Pairs = 0;
-    bool Banded = false; // bands across the rows found in its pairs and removed
+    bool Banded = false;        // bands across the rows found in its pairs and removed
     std::vector<Stats> Squares; // in the layout's order
 };
 

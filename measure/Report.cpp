@@ -92,8 +92,8 @@ void WriteTable(std::ostream& out, const std::vector<IsoFigures>& figures) {
             const auto cell = [](double v, bool known, const char* format) {
                 return known ? Format(format, v) : std::string("-");
             };
-            out << Format("%-7s %-2s %6d %7d ", Iso(iso.Iso).c_str(), ChannelName(ch, iso.Monochrome),
-                          iso.Frames, f.Squares)
+            out << Format("%-7s %-2s %6d %7d ", Iso(iso.Iso).c_str(),
+                          ChannelName(ch, iso.Monochrome), iso.Frames, f.Squares)
                 << Format("%10s %9s %9s %11s %6s  %s\n", cell(f.Gain, f.Gain > 0, "%.4f").c_str(),
                           cell(f.ReadNoiseDn, read, "%.3f").c_str(),
                           cell(f.ReadNoiseE, read && f.Gain > 0, "%.3f").c_str(),
@@ -137,8 +137,7 @@ void WriteSquaresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) 
                     const bool known = s.Pixels > 0;
                     out << Iso(iso.Iso) << ',' << Format("%.6g", set.Shutter) << ',' << k << ','
                         << ChannelName(ch, iso.Monochrome) << ',' << Number(s.Mean, known) << ','
-                        << Number(s.Variance, known) << ',' << s.Pixels << ',' << s.Clipped
-                        << '\n';
+                        << Number(s.Variance, known) << ',' << s.Pixels << ',' << s.Clipped << '\n';
                 }
             }
         }

@@ -25,7 +25,8 @@ void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameR
     if (threads == 0) {
         threads = std::max(1U, std::thread::hardware_concurrency());
     }
-    threads = static_cast<unsigned>(std::min<std::size_t>(threads, std::max<std::size_t>(inputs.size(), 1)));
+    threads = static_cast<unsigned>(
+        std::min<std::size_t>(threads, std::max<std::size_t>(inputs.size(), 1)));
     const auto analyse = [&](std::size_t i, Slot& slot) {
         try {
             slot.Loaded = read(i);
@@ -66,7 +67,8 @@ void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameR
     const auto work = [&] {
         std::unique_lock lock(mutex);
         while (true) {
-            changed.wait(lock, [&] { return stop || next >= inputs.size() || next < joined + window; });
+            changed.wait(lock,
+                         [&] { return stop || next >= inputs.size() || next < joined + window; });
             if (stop || next >= inputs.size()) {
                 return;
             }

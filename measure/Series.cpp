@@ -248,9 +248,10 @@ std::vector<IsoFigures> Series::Figures() const {
             }
             ChannelFigures& f = iso.Channels[c];
             f = measure::Figures(iso.Squares, ch, group.Range[c], dark);
-            const auto usable = static_cast<int>(std::count_if(
-                iso.Squares.begin(), iso.Squares.end(),
-                [c](const Stats& s) { return s[c].Pixels > 0 && s[c].Clipped == 0; }));
+            const auto usable = static_cast<int>(
+                std::count_if(iso.Squares.begin(), iso.Squares.end(), [c](const Stats& s) {
+                    return s[c].Pixels > 0 && s[c].Clipped == 0;
+                }));
             f.Usable = usable;
             if (ch < iso.ChannelsUsed() && usable < LeastSquares) {
                 // No figures; a shorter time from the set with the shortest.
@@ -259,12 +260,14 @@ std::vector<IsoFigures> Series::Figures() const {
                 f.Range = range;
                 f.Usable = usable;
                 f.TooFew = true;
-                const auto shortest = std::min_element(
-                    iso.Sets.begin(), iso.Sets.end(),
-                    [](const ExposureSet& a, const ExposureSet& b) { return a.Shutter < b.Shutter; });
+                const auto shortest =
+                    std::min_element(iso.Sets.begin(), iso.Sets.end(),
+                                     [](const ExposureSet& a, const ExposureSet& b) {
+                                         return a.Shutter < b.Shutter;
+                                     });
                 if (shortest != iso.Sets.end()) {
-                    f.SuggestedShutter = UsualShutter(
-                        SuggestShutter(shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
+                    f.SuggestedShutter = UsualShutter(SuggestShutter(
+                        shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
                 }
             }
         }

@@ -29,11 +29,15 @@ struct Spread {
     bool Outside(double value) const { return std::abs(value - Centre) > 6 * Sigma + 1; }
 };
 
-template <typename Value> Spread SpreadOf(const std::vector<Sample>& samples, Value value,
-                                          std::vector<double>& scratch) {
+template <typename Value>
+Spread SpreadOf(const std::vector<Sample>& samples, Value value, std::vector<double>& scratch) {
+    // A few thousand samples, evenly spread, tell the median and the
+    // spread well enough to know a hot pixel.
+    constexpr std::size_t Enough = 4096;
+    const std::size_t stride = std::max<std::size_t>(1, samples.size() / Enough);
     scratch.clear();
-    for (const Sample& s : samples) {
-        scratch.push_back(value(s));
+    for (std::size_t i = 0; i < samples.size(); i += stride) {
+        scratch.push_back(value(samples[i]));
     }
     const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
     std::nth_element(scratch.begin(), middle, scratch.end());
@@ -46,18 +50,21 @@ template <typename Value> Spread SpreadOf(const std::vector<Sample>& samples, Va
 }
 
 // The statistics of one channel's samples in a square, single or as a pair.
-ChannelStats Summarise(const std::vector<Sample>& samples, bool pair, std::vector<double>& scratch) {
+ChannelStats Summarise(const std::vector<Sample>& samples, bool pair,
+                       std::vector<double>& scratch) {
     ChannelStats out;
     if (samples.empty()) {
         return out;
     }
-    const Spread first = SpreadOf(samples, [](const Sample& s) { return s.First; }, scratch);
+    const Spread first = SpreadOf(
+        samples, [](const Sample& s) { return s.First; }, scratch);
     Spread second;
     Spread difference;
     if (pair) {
-        second = SpreadOf(samples, [](const Sample& s) { return s.Second; }, scratch);
-        difference =
-            SpreadOf(samples, [](const Sample& s) { return s.First - s.Second; }, scratch);
+        second = SpreadOf(
+            samples, [](const Sample& s) { return s.Second; }, scratch);
+        difference = SpreadOf(
+            samples, [](const Sample& s) { return s.First - s.Second; }, scratch);
     }
     // Sums about the centres, so that the variance keeps its precision; for
     // a pair, within each row as well.
@@ -91,8 +98,7 @@ ChannelStats Summarise(const std::vector<Sample>& samples, bool pair, std::vecto
             closeRow();
             row = s.Row;
         }
-        const double value =
-            pair ? s.First - s.Second - difference.Centre : s.First - first.Centre;
+        const double value = pair ? s.First - s.Second - difference.Centre : s.First - first.Centre;
         signal += pair ? 0.5 * (s.First + s.Second) : s.First;
         sum += value;
         squares += value * value;
@@ -115,11 +121,12 @@ ChannelStats Summarise(const std::vector<Sample>& samples, bool pair, std::vecto
     // Half the variance of the difference: within rows, each row's mean
     // taken out at the cost of one degree of freedom a row.
     out.Rows = rows;
-    out.Variance = out.Pixels > rows ? std::max(0.0, 0.5 * withinRows / (n - static_cast<double>(rows)))
-                                     : 0.0;
+    out.Variance =
+        out.Pixels > rows ? std::max(0.0, 0.5 * withinRows / (n - static_cast<double>(rows))) : 0.0;
     out.RowsVariance =
-        rows > 1 ? std::max(0.0, 0.5 * (betweenRows - sum * sum / n) / static_cast<double>(rows - 1))
-                 : 0.0;
+        rows > 1
+            ? std::max(0.0, 0.5 * (betweenRows - sum * sum / n) / static_cast<double>(rows - 1))
+            : 0.0;
     return out;
 }
 
@@ -197,18 +204,20 @@ Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placeme
     }
     const double clipFirst = ClipLevel(first);
     const double clipSecond = second != nullptr ? ClipLevel(*second) : 0;
-    ForEachPixel(first.Width, first.Height, placement, square.Column, square.Row, [&](int x, int y) {
-        const auto site = static_cast<std::size_t>(first.SiteOf(x, y));
-        const double a = first.At(x, y);
-        Sample sample{a - first.Black[site], 0, y,
-                      static_cast<std::uint8_t>(a >= clipFirst ? 1 : 0)};
-        if (second != nullptr) {
-            const double b = second->At(x, y);
-            sample.Second = b - second->Black[site];
-            sample.Clipped = static_cast<std::uint8_t>(sample.Clipped + (b >= clipSecond ? 1 : 0));
-        }
-        samples[static_cast<std::size_t>(first.Sites[site])].push_back(sample);
-    });
+    ForEachPixel(first.Width, first.Height, placement, square.Column, square.Row,
+                 [&](int x, int y) {
+                     const auto site = static_cast<std::size_t>(first.SiteOf(x, y));
+                     const double a = first.At(x, y);
+                     Sample sample{a - first.Black[site], 0, y,
+                                   static_cast<std::uint8_t>(a >= clipFirst ? 1 : 0)};
+                     if (second != nullptr) {
+                         const double b = second->At(x, y);
+                         sample.Second = b - second->Black[site];
+                         sample.Clipped =
+                             static_cast<std::uint8_t>(sample.Clipped + (b >= clipSecond ? 1 : 0));
+                     }
+                     samples[static_cast<std::size_t>(first.Sites[site])].push_back(sample);
+                 });
     Stats stats;
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
         stats[ch] = Summarise(samples[ch], second != nullptr, scratch);
@@ -289,8 +298,8 @@ struct Sums {
         if (Count > 0) {
             const auto n = static_cast<double>(Count);
             s.Mean = Signal / n;
-            s.Variance = Count > 1 ? scale * std::max(0.0, (SumSquares - Sum * Sum / n) / (n - 1))
-                                   : 0.0;
+            s.Variance =
+                Count > 1 ? scale * std::max(0.0, (SumSquares - Sum * Sum / n) / (n - 1)) : 0.0;
         }
         return s;
     }
@@ -335,7 +344,8 @@ Stats MeasureFrame(const CfaFrame& frame) {
     if (!frame.Valid()) {
         return stats;
     }
-    const auto spreads = FrameSpreads(frame, [&](int x, int y) { return static_cast<int>(frame.At(x, y)); });
+    const auto spreads =
+        FrameSpreads(frame, [&](int x, int y) { return static_cast<int>(frame.At(x, y)); });
     std::array<Sums, ChannelCount> sums;
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         sums[ch].Shift = spreads[ch].Centre;
@@ -370,8 +380,10 @@ Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second) {
         return static_cast<int>(first.At(x, y)) - static_cast<int>(second.At(x, y));
     };
     const auto spreads = FrameSpreads(first, difference);
-    const auto singles = FrameSpreads(first, [&](int x, int y) { return static_cast<int>(first.At(x, y)); });
-    const auto seconds = FrameSpreads(second, [&](int x, int y) { return static_cast<int>(second.At(x, y)); });
+    const auto singles =
+        FrameSpreads(first, [&](int x, int y) { return static_cast<int>(first.At(x, y)); });
+    const auto seconds =
+        FrameSpreads(second, [&](int x, int y) { return static_cast<int>(second.At(x, y)); });
     std::array<Sums, ChannelCount> sums;
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         sums[ch].Shift = spreads[ch].Centre;

@@ -305,9 +305,9 @@ const Camera FixedCameras[] = {
         sensor.MaskedTop = 8;
         sensor.MaskedAreas = true;
         sensor.HotPerThousand = 3;
-        Camera camera = FixedSeries("MaskedBlackHotPixelsFlickerBands", sensor,
-                                    MakeScene(0.86, 0.5, 0.5, -0.6),
-                                    {{200, 2.0, 3.0}, {1600, 0.25, 5.0}}, 37);
+        Camera camera =
+            FixedSeries("MaskedBlackHotPixelsFlickerBands", sensor, MakeScene(0.86, 0.5, 0.5, -0.6),
+                        {{200, 2.0, 3.0}, {1600, 0.25, 5.0}}, 37);
         camera.Flicker = 0.05;
         camera.Bands = 0.02;
         camera.OneThreadToo = true;
@@ -394,13 +394,12 @@ TEST_P(Recovery, GivesBackTheSensor) {
         const auto s = std::find_if(camera.Settings.begin(), camera.Settings.end(),
                                     [iso](const Setting& x) { return x.Iso == iso; });
         ASSERT_NE(s, camera.Settings.end());
-        const int channel =
-            mono ? 1 : static_cast<int>(std::string("RGB").find(r.at("channel")));
+        const int channel = mono ? 1 : static_cast<int>(std::string("RGB").find(r.at("channel")));
         ASSERT_GE(channel, 0) << r.at("channel");
-        const double expected = ExpectedSignal(
-            camera.TheSensor, camera.TheScene,
-            ExposureOf(camera, *s, 0, false, Number(r, "exposure_s")), std::stoi(r.at("square")),
-            channel);
+        const double expected =
+            ExpectedSignal(camera.TheSensor, camera.TheScene,
+                           ExposureOf(camera, *s, 0, false, Number(r, "exposure_s")),
+                           std::stoi(r.at("square")), channel);
         EXPECT_NEAR(Number(r, "mean_dn"), expected, 0.02 * expected + 1)
             << "ISO " << iso << " square " << r.at("square") << " " << r.at("channel");
         ++compared;
@@ -563,9 +562,9 @@ INSTANTIATE_TEST_SUITE_P(Measure, FilesTable, ::testing::ValuesIn(FilesCases),
 // time to shoot it again at, at which about 20 squares come below
 // clipping; no error, unless no row at all is left.
 TEST(TooFewSquares, SaysTheTimeToShootAgainAt) {
-    const Camera camera = FixedSeries("TooFew", Small(MakeSensor(12, "RGGB", {256, 256, 256, 256}, 41)),
-                                      MakeScene(0.86, 0.5, 0.5, 0.5),
-                                      {{100, 4.0, 2.2}, {3200, 4.0 / 32, 10.0}}, 41);
+    const Camera camera =
+        FixedSeries("TooFew", Small(MakeSensor(12, "RGGB", {256, 256, 256, 256}, 41)),
+                    MakeScene(0.86, 0.5, 0.5, 0.5), {{100, 4.0, 2.2}, {3200, 4.0 / 32, 10.0}}, 41);
     const Folder folder;
     std::vector<std::string> high;
     std::vector<std::string> all{"--csv", folder / "figures.csv"};

@@ -214,15 +214,15 @@ std::uint16_t Stored(const Sensor& sensor, double dn) {
 // What a bad pixel makes of a value: 0 a good one, 1 hot, 2 stuck at white,
 // 3 dead; the same pixels in every frame of the sensor.
 std::vector<std::uint8_t> BadPixels(const Sensor& sensor) {
-    const auto count = static_cast<std::size_t>(sensor.Width) *
-                       static_cast<std::size_t>(sensor.Height);
+    const auto count =
+        static_cast<std::size_t>(sensor.Width) * static_cast<std::size_t>(sensor.Height);
     std::vector<std::uint8_t> bad(count, 0);
     if (sensor.HotPerThousand <= 0) {
         return bad;
     }
     std::mt19937_64 place(sensor.Seed * 7919 + 3);
-    const auto n = static_cast<std::size_t>(static_cast<double>(count) *
-                                            sensor.HotPerThousand / 1000);
+    const auto n =
+        static_cast<std::size_t>(static_cast<double>(count) * sensor.HotPerThousand / 1000);
     for (std::size_t i = 0; i < n; ++i) {
         bad[place() % count] = static_cast<std::uint8_t>(1 + i % 3);
     }
@@ -495,9 +495,9 @@ void WriteDng(const std::string& path, const Sensor& sensor,
             entries.push_back(Shorts(50711, {1}));
         }
         if (!sensor.Linearisation.empty()) {
-            entries.push_back(Shorts(50712, std::vector<std::uint32_t>(
-                                                sensor.Linearisation.begin(),
-                                                sensor.Linearisation.end())));
+            entries.push_back(
+                Shorts(50712, std::vector<std::uint32_t>(sensor.Linearisation.begin(),
+                                                         sensor.Linearisation.end())));
         }
         if (sensor.MaskedAreas && top > 0) {
             entries.push_back(Longs(50830, {0, 0, top, width}));
