@@ -5,11 +5,14 @@
 #include "generated/Version.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
+#include "measure/Run.h"
 #include "measure/Series.h"
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -28,7 +31,7 @@ constexpr int ExitUsage = 2;
 
 constexpr const char* Usage =
     "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
-    "RAW...\n"
+    "[--threads N] RAW...\n"
     "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
     "from raw photographs of the grid mosaic (two per ISO) and dark frames (lens capped).\n"
     "  --csv FILE      one row per ISO and channel\n"
@@ -36,6 +39,7 @@ constexpr const char* Usage =
     "  --plot FILE     the photon transfer curves and dynamic range as SVG\n"
     "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
     "                  black level are taken as dark too\n"
+    "  --threads N     read and measure on N threads (default: one per core)\n"
     "  --help, --version\n";
 
 struct Input {
@@ -47,6 +51,7 @@ struct Options {
     std::optional<std::string> Csv;
     std::optional<std::string> Squares;
     std::optional<std::string> Plot;
+    unsigned Threads = 0; // one per core
     std::vector<Input> Files;
 };
 
@@ -74,7 +79,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
             return true;
         }
         if (arg == "--version") {
-            std::cout << "pruvex-measure " << PRUVEX_VERSION << '\n';
+            std::cout << "pruvex-measure " << PRUVEX_VERSION << " (LibRaw " << LibRawVersion()
+                      << ")\n";
             done = true;
             return true;
         }
@@ -83,12 +89,25 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         std::optional<std::string> value;
         if (equals != std::string_view::npos) {
             value = std::string(arg.substr(equals + 1));
-        } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark") {
+        } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark" ||
+                   name == "--threads") {
             if (i + 1 >= args.size()) {
-                error = std::string(name) + " needs a file name";
+                error = std::string(name) +
+                        (name == "--threads" ? " needs a number" : " needs a file name");
                 return false;
             }
             value = std::string(args[++i]);
+        }
+        if (name == "--threads") {
+            char* end = nullptr;
+            const unsigned long threads = value ? std::strtoul(value->c_str(), &end, 10) : 0;
+            if (!value || value->empty() || *end != '\0' || threads < 1 || threads > 256 ||
+                !std::isdigit(static_cast<unsigned char>(value->front()))) {
+                error = "--threads needs a number from 1 to 256";
+                return false;
+            }
+            options.Threads = static_cast<unsigned>(threads);
+            continue;
         }
         if (value && value->empty()) {
             error = std::string(name) + " needs a file name";
@@ -144,25 +163,31 @@ int Run(const std::vector<std::string_view>& args) {
     bool fileError = false;
     // A progress line for runs of many files, on a terminal only.
     const bool progress = options.Files.size() > 2 && isatty(STDERR_FILENO) == 1;
-    for (std::size_t i = 0; i < options.Files.size(); ++i) {
+    std::vector<RunInput> inputs;
+    inputs.reserve(options.Files.size());
+    for (const Input& input : options.Files) {
+        inputs.push_back({input.Path, input.Dark});
+    }
+    const auto read = [&](std::size_t i) {
+        RawResult raw = ReadRaw(options.Files[i].Path);
+        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+    };
+    const auto joined = [&](std::size_t i, const LoadedFrame& loaded, FrameRole role) {
         const Input& input = options.Files[i];
         if (progress) {
             std::cerr << "\rpruvex-measure: " << i + 1 << '/' << options.Files.size() << ' '
                       << input.Path << "\x1b[K" << std::flush;
         }
-        RawResult raw = ReadRaw(input.Path);
-        if (!raw.Ok) {
+        if (!loaded.Ok) {
             if (progress) {
                 std::cerr << '\n';
             }
-            std::cerr << "pruvex-measure: " << input.Path << ": " << raw.Error << '\n';
+            std::cerr << "pruvex-measure: " << input.Path << ": " << loaded.Error << '\n';
             fileError = true;
-            continue;
+            return;
         }
-        const double iso = raw.Frame.Iso;
-        const FrameRole role = series.Add(std::move(raw.Frame), input.Dark);
         char isoText[32];
-        std::snprintf(isoText, sizeof isoText, "%g", iso);
+        std::snprintf(isoText, sizeof isoText, "%g", loaded.Frame.Iso);
         if (role == FrameRole::Dark) {
             darkLines.push_back(input.Path + " (ISO " + isoText + ", given with --dark)");
         } else if (role == FrameRole::FoundDark) {
@@ -177,7 +202,8 @@ int Run(const std::vector<std::string_view>& args) {
                          "level)\n";
             fileError = true;
         }
-    }
+    };
+    RunSeries(series, inputs, read, joined, options.Threads);
     if (progress) {
         std::cerr << "\r\x1b[K" << std::flush;
     }
@@ -194,6 +220,25 @@ int Run(const std::vector<std::string_view>& args) {
         return ExitUsage;
     }
     WriteTable(std::cout, figures);
+    // Too few squares below clipping: said on the error output too.
+    for (const IsoFigures& iso : figures) {
+        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+            if (iso.Channels[static_cast<std::size_t>(ch)].TooFew) {
+                const std::vector<std::string> notes = Notes(iso);
+                for (const std::string& note : notes) {
+                    if (note.find("squares below clipping") != std::string::npos) {
+                        std::cerr << "pruvex-measure: " << note << '\n';
+                    }
+                }
+                break;
+            }
+        }
+    }
+    if (!AnyFigures(figures)) {
+        std::cerr << "pruvex-measure: nothing to measure: no ISO has enough squares below "
+                     "clipping\n";
+        return ExitUsage;
+    }
     bool written = true;
     if (options.Csv) {
         written &= WriteFile(*options.Csv, [&](std::ostream& o) { WriteFiguresCsv(o, figures); });
