@@ -16,6 +16,10 @@ struct RawResult {
     CfaFrame Frame;
 };
 
+// The file's name in UTF-8.
 RawResult ReadRaw(const std::string& path);
+
+// The version of the LibRaw the program carries.
+const char* LibRawVersion();
 
 } // namespace pruvex::measure
