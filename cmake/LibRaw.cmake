@@ -4,9 +4,7 @@
 # Debian's mingw zlib, for deflate-compressed DNG files). Later builds use
 # what is there: nothing is fetched or built again unless this file changes.
 # Gives the target pruvex_libraw.
-set(PRUVEX_LIBRAW_VERSION 0.21.4)
-set(PRUVEX_LIBRAW_SUITE trixie)
-set(PRUVEX_LIBRAW_SHA256 8baeb5253c746441fadad62e9c5c43ff4e414e41b0c45d6dcabccb542b2dff4b)
+include(${CMAKE_CURRENT_LIST_DIR}/LibRawVersion.cmake)
 
 set(dir ${CMAKE_BINARY_DIR}/libraw)
 set(tarball ${dir}/libraw_${PRUVEX_LIBRAW_VERSION}.orig.tar.gz)

@@ -67,7 +67,7 @@ set(PRUVEX_MEASURE_OPTIONS
   "--plot FILE|Write the photon transfer curves (noise against signal, log-log, with the fitted lines) and the dynamic range against ISO as an SVG picture."
   "--dark FILE|Take FILE as a dark frame. The option may be repeated. A file in which no mosaic is found and whose whole frame lies at the black level is taken as dark without it."
   "--help|Print a short usage text and exit."
-  "--version|Print the program's name and version and exit.")
+  "--version|Print the program's name and version, and the version of the LibRaw it reads raw files with, and exit.")
 set(PRUVEX_MEASURE_EXIT_STATUSES
   "0|Every file was measured."
   "1|A file could not be read, was not a raw file, was cut short, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."
