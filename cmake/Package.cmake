@@ -1,5 +1,6 @@
 # The packages: the .deb of the Linux program (CPack, from what Install.cmake
-# installs) and the zip of Pruvex.exe for Windows users. `cpack -G DEB` makes
+# installs) and the zip of Pruvex.exe and pruvex-measure.exe for Windows
+# users. `cpack -G DEB` makes
 # the .deb; the zip is built with the tree whenever it builds Pruvex.exe.
 include_guard(GLOBAL)
 include(${CMAKE_CURRENT_LIST_DIR}/Documents.cmake)
@@ -64,6 +65,7 @@ if(PRUVEX_WINDOWS_EXE)
   string(REPEAT "=" ${title_length} PRUVEX_DOC_TITLE_RULE)
   string(REGEX REPLACE "(^|\n)  pruvex" "\\1  Pruvex.exe" PRUVEX_DOC_EXAMPLES_WINDOWS_TEXT
          "${PRUVEX_DOC_EXAMPLES_TEXT}")
+  include(${CMAKE_CURRENT_LIST_DIR}/LibRawVersion.cmake)
   set(readme ${PRUVEX_DOCS_DIR}/README.txt)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/README.txt.in ${readme} @ONLY)
 
@@ -74,21 +76,31 @@ if(PRUVEX_WINDOWS_EXE)
       /usr/share/common-licenses/GPL-3
       /usr/share/doc/mingw-w64-common/copyright)
   set(notice_names GCC-RUNTIME.txt GPL-3.txt MINGW-W64.txt)
+  # And of the libraries pruvex-measure.exe has linked in: zlib from the
+  # cross compiler's packages, LibRaw from the source its build fetched.
+  list(APPEND notices /usr/share/doc/libz-mingw-w64-dev/copyright)
+  list(APPEND notice_names ZLIB.txt)
   foreach(notice IN LISTS notices)
     if(NOT EXISTS ${notice})
       message(FATAL_ERROR "The runtime licence notice ${notice} is missing: install the "
-                          "mingw-w64 cross compiler (scripts/lib.sh, WINDOWS_PACKAGES)")
+                          "mingw-w64 cross compiler (scripts/lib.sh, MINGW_PACKAGES)")
     endif()
   endforeach()
+  set(libraw_source ${PRUVEX_WINDOWS_DIR}/libraw/source)
+  set(built_notices ${libraw_source}/COPYRIGHT ${libraw_source}/LICENSE.CDDL
+                    ${libraw_source}/LICENSE.LGPL)
+  list(APPEND notices ${built_notices})
+  list(APPEND notice_names LIBRAW-COPYRIGHT.txt LIBRAW-CDDL.txt LIBRAW-LGPL.txt)
 
   set(PRUVEX_ZIP ${PRUVEX_PACKAGE_DIR}/${PRUVEX_PRODUCT_NAME}-${PRUVEX_VERSION}-win64.zip)
   add_custom_command(OUTPUT ${PRUVEX_ZIP}
-    COMMAND ${CMAKE_COMMAND} -DEXE=${PRUVEX_WINDOWS_EXE} -DREADME=${readme}
+    COMMAND ${CMAKE_COMMAND} "-DEXES=${PRUVEX_WINDOWS_EXE};${PRUVEX_WINDOWS_MEASURE_EXE}"
+            -DREADME=${readme}
             -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE "-DNOTICES=${notices}"
             "-DNOTICE_NAMES=${notice_names}" -DDATE=${PRUVEX_RELEASE_DATE}
             -DSTAGE=${CMAKE_BINARY_DIR}/zip-stage -DZIP=${PRUVEX_ZIP}
             -P ${PROJECT_SOURCE_DIR}/packaging/MakeZip.cmake
-    DEPENDS ${PRUVEX_WINDOWS_EXE} pruvex_windows ${readme} ${PROJECT_SOURCE_DIR}/LICENSE
+    DEPENDS ${PRUVEX_WINDOWS_EXE} ${PRUVEX_WINDOWS_MEASURE_EXE} pruvex_windows ${readme} ${PROJECT_SOURCE_DIR}/LICENSE
             ${PROJECT_SOURCE_DIR}/packaging/MakeZip.cmake ${notices}
     COMMENT "Packing ${PRUVEX_PRODUCT_NAME}-${PRUVEX_VERSION}-win64.zip"
     VERBATIM)

@@ -3,6 +3,7 @@
 // grid mosaic, by the photon transfer method.
 
 #include "generated/Version.h"
+#include "measure/FileNames.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 #include "measure/Run.h"
@@ -134,7 +135,7 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
 }
 
 bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FileName(path), std::ios::binary | std::ios::trunc);
     if (out) {
         write(out);
         out.flush();
@@ -157,6 +158,19 @@ int Run(const std::vector<std::string_view>& args) {
     if (done) {
         return ExitSuccess;
     }
+    // Wildcards the shell left to the program (on Windows).
+    std::vector<Input> files;
+    for (const Input& input : options.Files) {
+        const std::optional<std::vector<std::string>> names = ExpandWildcards(input.Path);
+        if (!names) {
+            std::cerr << "pruvex-measure: no file matches " << input.Path << '\n' << Usage;
+            return ExitUsage;
+        }
+        for (const std::string& name : *names) {
+            files.push_back({name, input.Dark});
+        }
+    }
+    options.Files = std::move(files);
 
     Series series(TheMosaic());
     std::vector<std::string> darkLines;
@@ -256,10 +270,8 @@ int Run(const std::vector<std::string_view>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string_view> args;
-    for (int i = 1; i < argc; ++i) {
-        args.emplace_back(argv[i]);
-    }
+    const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    const std::vector<std::string_view> args(arguments.begin(), arguments.end());
     try {
         return Run(args);
     } catch (const std::exception& e) {

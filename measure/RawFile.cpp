@@ -1,5 +1,7 @@
 #include "measure/RawFile.h"
 
+#include "measure/FileNames.h"
+
 #include <libraw/libraw.h>
 
 #include <array>
@@ -90,7 +92,13 @@ std::string Describe(int code) {
 RawResult ReadRaw(const std::string& path) {
     RawResult result;
     // A file that cannot be opened at all is named with the system's reason.
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    const std::filesystem::path name = FileName(path);
+#ifdef _WIN32
+    std::FILE* file = _wfopen(name.c_str(), L"rb");
+#else
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+#endif
+    if (file != nullptr) {
         std::fclose(file);
     } else {
         result.Error = std::strerror(errno);
@@ -100,7 +108,7 @@ RawResult ReadRaw(const std::string& path) {
     raw->set_dataerror_handler(QuietDataError, nullptr);
     ActiveArea area;
     raw->set_exifparser_handler(ReadTag, &area);
-    if (const int code = raw->open_file(path.c_str()); code != LIBRAW_SUCCESS) {
+    if (const int code = raw->open_file(name.c_str()); code != LIBRAW_SUCCESS) {
         result.Error = Describe(code);
         return result;
     }

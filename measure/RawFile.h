@@ -16,8 +16,9 @@ struct RawResult {
     CfaFrame Frame;
 };
 
-// A Bayer, X-Trans or monochrome sensor's frame; any other kind of sensor
-// (Foveon, four colours, an image already demosaiced) is named in Error.
+// A Bayer, X-Trans or monochrome sensor's frame from the file of that name
+// (UTF-8); any other kind of sensor (Foveon, four colours, an image already
+// demosaiced) is named in Error.
 RawResult ReadRaw(const std::string& path);
 
 // The version of LibRaw the program reads with, as LibRaw gives it.

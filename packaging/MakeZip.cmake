@@ -1,7 +1,8 @@
-# Packs the Windows zip: Pruvex.exe, README.txt and LICENSE.txt, and the
-# runtime libraries' notices under licences/, text with Windows line ends,
-# every file dated DATE so that the same inputs give the same zip.
-#   cmake -DEXE= -DREADME= -DLICENSE= -DNOTICES= -DNOTICE_NAMES= -DDATE= -DSTAGE= -DZIP=
+# Packs the Windows zip: the programs (EXES), README.txt and LICENSE.txt,
+# and the notices of the libraries linked into them under licences/, text
+# with Windows line ends, every file dated DATE so that the same inputs give
+# the same zip.
+#   cmake -DEXES= -DREADME= -DLICENSE= -DNOTICES= -DNOTICE_NAMES= -DDATE= -DSTAGE= -DZIP=
 #         -P MakeZip.cmake
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/licences)
@@ -13,10 +14,15 @@ function(copy_text from to)
   file(WRITE ${to} "${text}")
 endfunction()
 
-file(COPY_FILE ${EXE} ${STAGE}/Pruvex.exe)
+set(members)
+foreach(exe IN LISTS EXES)
+  get_filename_component(name ${exe} NAME)
+  file(COPY_FILE ${exe} ${STAGE}/${name})
+  list(APPEND members ${name})
+endforeach()
 copy_text(${README} ${STAGE}/README.txt)
 copy_text(${LICENSE} ${STAGE}/LICENSE.txt)
-set(members Pruvex.exe README.txt LICENSE.txt)
+list(APPEND members README.txt LICENSE.txt)
 foreach(notice name IN ZIP_LISTS NOTICES NOTICE_NAMES)
   copy_text(${notice} ${STAGE}/licences/${name})
   list(APPEND members licences/${name})

@@ -69,7 +69,7 @@ set(PRUVEX_MEASURE_OPTIONS
   "--dark FILE|Take FILE as a dark frame. The option may be repeated. A file in which no mosaic is found and whose whole frame lies at the black level is taken as dark without it."
   "--threads N|Read and measure on N threads (1 to 256), by default one per core. The figures are the same."
   "--help|Print a short usage text and exit."
-  "--version|Print the program's name and version, with LibRaw's, and exit.")
+  "--version|Print the program's name and version, and the version of the LibRaw it reads raw files with, and exit.")
 set(PRUVEX_MEASURE_EXIT_STATUSES
   "0|Every file was measured (an ISO and channel with too few squares below clipping is no error)."
   "1|A file could not be read, was not a raw file, was cut short, came from a sensor that is not measured, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."

@@ -1,5 +1,8 @@
 // pruvex-measure against the simulated camera: the program, run on the DNG
 // files the camera writes, must give back the sensor the camera was given.
+// With PRUVEX_MEASURE_WINDOWS set to a command that runs the Windows program
+// (under Wine), the same tests run against it, the files named as Windows
+// names on drive Z: and the frames of a series given by wildcards.
 
 #include "SimulatedCamera.h"
 
@@ -7,6 +10,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +27,10 @@ using pruvex::testing::Scene;
 using pruvex::testing::Sensor;
 namespace fs = std::filesystem;
 
+const char* const WindowsProgram = std::getenv("PRUVEX_MEASURE_WINDOWS");
+
+// A new folder whose name has spaces and letters beyond Latin-1, as users'
+// folders have.
 class Folder {
   public:
     Folder() {
@@ -31,6 +39,7 @@ class Folder {
             throw std::runtime_error("mkdtemp");
         }
         path_ = pattern;
+        fs::create_directory(path_ / Name);
     }
     ~Folder() {
         std::error_code ignored;
@@ -38,9 +47,10 @@ class Folder {
     }
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    std::string operator/(const std::string& name) const { return (path_ / Name / name).string(); }
 
   private:
+    static constexpr const char* Name = "ISO 400 J\u00fcrgen \u5199\u771f";
     fs::path path_;
 };
 
@@ -57,15 +67,32 @@ struct Result {
     std::string Err;
 };
 
+// A file name as the program takes it: on Windows, drive Z: is the root.
+std::string ProgramName(const std::string& path) {
+    if (WindowsProgram == nullptr || !path.starts_with('/')) {
+        return path;
+    }
+    std::string name = "Z:" + path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+// The text as the program wrote it, Windows line ends made "\n".
+std::string ReadOutput(const std::string& path) {
+    std::string text = ReadText(path);
+    std::erase(text, '\r');
+    return text;
+}
+
 Result Measure(const Folder& folder, const std::vector<std::string>& args) {
-    std::string command = "'" PRUVEX_MEASURE "'";
+    std::string command = WindowsProgram != nullptr ? WindowsProgram : "'" PRUVEX_MEASURE "'";
     for (const std::string& arg : args) {
-        command += " '" + arg + "'";
+        command += " '" + ProgramName(arg) + "'";
     }
     command += " >'" + folder / "stdout" + "' 2>'" + folder / "stderr" + "'";
     const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(folder / "stdout"),
-            ReadText(folder / "stderr")};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadOutput(folder / "stdout"),
+            ReadOutput(folder / "stderr")};
 }
 
 using Row = std::map<std::string, std::string>;
@@ -163,7 +190,8 @@ Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, 
 }
 
 // Two frames of the mosaic at each exposure time, the times in turn, and
-// two dark frames per ISO; the arguments that measure them.
+// two dark frames per ISO; the arguments that measure them (on Windows, two
+// wildcards the program expands).
 std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder) {
     std::vector<std::string> args;
     std::uint64_t shot = 0;
@@ -185,6 +213,9 @@ std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder)
             }
             args.push_back(path);
         }
+    }
+    if (WindowsProgram != nullptr) {
+        return {folder / "iso*-grid?.dng", "--dark", folder / "ISO*-DARK?.dng"};
     }
     return args;
 }
@@ -550,6 +581,20 @@ TEST_P(FilesTable, SaysWhatBecameOfEachFile) {
     } else {
         EXPECT_FALSE(fs::exists(out / "figures.csv"));
     }
+}
+
+// The Windows shell leaves wildcards to the program: one that matches
+// nothing is named as a usage error.
+TEST_F(Files, WildcardMatchingNothing) {
+    if (WindowsProgram == nullptr) {
+        GTEST_SKIP() << "the shell expands wildcards here, and '*' is a file name's character";
+    }
+    const Folder out;
+    const Result run = Measure(out, {"--csv", out / "figures.csv", Path("grid0"), Path("grid?x*")});
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("no file matches " + ProgramName(Path("grid?x*"))), std::string::npos)
+        << run.Err;
+    EXPECT_FALSE(fs::exists(out / "figures.csv"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Measure, FilesTable, ::testing::ValuesIn(FilesCases),

@@ -11,7 +11,8 @@
     check_package.py appstream TREE ID            appstreamcli validate, no error or warning
     check_package.py man TREE [PROGRAM]           man --warnings, no warning, every option
     check_package.py icons TREE ID COLOURS        each icon size drawn at its size
-    check_package.py zip ZIP EXE LICENSE VERSION  the zip's files, its exe the tested one
+    check_package.py zip ZIP EXE MEASURE_EXE LICENSE VERSION_FILE
+                                               the zip's files, its programs the tested ones
     check_package.py versions VERSION_FILE DEB TREE EXE   the version in all six places
     check_package.py pictures RUN_UNDER_X DRIVER PROGRAM DOCS OUT
 
@@ -24,6 +25,7 @@ import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 import zipfile
 import zlib
 from xml.etree import ElementTree
@@ -312,18 +314,34 @@ def icons(tree, app_id, colour_table):
         check(not difference, f"{size} x {size} icon drawn at its size {difference}")
 
 
-def zip_file(path, exe, license_path, version):
+def zip_file(path, exe, measure_exe, license_path, version_file):
+    version = dict(re.findall(r'set\((\w+)\s+"([^"]*)"\)', open(version_file).read()))[
+        "PRUVEX_VERSION"]
     members = {
-        "Pruvex.exe", "README.txt", "LICENSE.txt",
-        "licences/GCC-RUNTIME.txt", "licences/GPL-3.txt", "licences/MINGW-W64.txt"}
+        "Pruvex.exe", "pruvex-measure.exe", "README.txt", "LICENSE.txt",
+        "licences/GCC-RUNTIME.txt", "licences/GPL-3.txt", "licences/MINGW-W64.txt",
+        "licences/ZLIB.txt", "licences/LIBRAW-COPYRIGHT.txt", "licences/LIBRAW-CDDL.txt",
+        "licences/LIBRAW-LGPL.txt"}
     check(os.path.basename(path) == f"Pruvex-{version}-win64.zip", f"named {path}")
     with zipfile.ZipFile(path) as archive:
         names = archive.namelist()
         print("\n".join(f"  {info.filename} {info.file_size}" for info in archive.infolist()))
         check(sorted(names) == sorted(members), f"exactly {sorted(members)}, got {sorted(names)}")
         read = {name: archive.read(name) for name in names}
-    check(read.get("Pruvex.exe") == open(exe, "rb").read(),
-          f"Pruvex.exe is byte-identical to the tested {exe}")
+    for name, tested in (("Pruvex.exe", exe), ("pruvex-measure.exe", measure_exe)):
+        check(read.get(name) == open(tested, "rb").read(),
+              f"{name} is byte-identical to the tested {tested}")
+    # The zip's pruvex-measure.exe as a user gets it: its version record,
+    # icons, subsystem and imports (system DLLs only).
+    with tempfile.TemporaryDirectory() as folder:
+        unpacked = os.path.join(folder, "pruvex-measure.exe")
+        with open(unpacked, "wb") as out:
+            out.write(read.get("pruvex-measure.exe", b""))
+        result = run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "wine",
+                                                   "check_exe.py"),
+                      unpacked, version_file, "pruvex-measure.exe", "pruvex-measure", "console"])
+        print(result.stdout + result.stderr)
+        check(result.returncode == 0, "the zip's pruvex-measure.exe passes check_exe.py")
     for name in ("README.txt", "LICENSE.txt") + tuple(m for m in members if "/" in m):
         text = read.get(name, b"")
         check(text.count(b"\n") > 0 and text.count(b"\n") == text.count(b"\r\n"),
@@ -335,11 +353,16 @@ def zip_file(path, exe, license_path, version):
         no_address(f"the zip's {name}", read.get(name, b"").decode("utf-8", "replace"))
     readme = read.get("README.txt", b"").decode("utf-8", "replace")
     check(readme.startswith(f"Pruvex {version} for Windows"), "README.txt names the version")
-    for word in ("Pruvex.exe", "--fullscreen", "F11", "Exit status", "LICENSE.txt", "licences"):
+    for word in ("Pruvex.exe", "--fullscreen", "F11", "Exit status", "LICENSE.txt", "licences",
+                 "pruvex-measure.exe", "LibRaw", "*.NEF"):
         check(word in readme, f"README.txt tells of {word}")
     notices = {"licences/GCC-RUNTIME.txt": b"GCC RUNTIME LIBRARY EXCEPTION",
                "licences/GPL-3.txt": b"GNU GENERAL PUBLIC LICENSE",
-               "licences/MINGW-W64.txt": b"winpthreads"}
+               "licences/MINGW-W64.txt": b"winpthreads",
+               "licences/ZLIB.txt": b"Jean-loup Gailly",
+               "licences/LIBRAW-COPYRIGHT.txt": b"LibRaw",
+               "licences/LIBRAW-CDDL.txt": b"COMMON DEVELOPMENT AND DISTRIBUTION LICENSE",
+               "licences/LIBRAW-LGPL.txt": b"LESSER GENERAL PUBLIC LICENSE"}
     for name, words in notices.items():
         check(words in read.get(name, b""), f"{name} holds {words.decode()}")
 
@@ -349,8 +372,13 @@ def versions(version_file, deb_path, tree, exe):
     version, date = expected["PRUVEX_VERSION"], expected["PRUVEX_RELEASE_DATE"]
     found = {}
     for program in PROGRAMS:
-        output = run([installed(tree, f"bin/{program}"), "--version"]).stdout.split()
-        found[f"{program} --version"] = output[-1] if output else None
+        # "NAME VERSION", and then what it carries
+        text = run([installed(tree, f"bin/{program}"), "--version"]).stdout
+        output = text.split()
+        found[f"{program} --version"] = output[1] if len(output) > 1 else None
+        if program == "pruvex-measure":
+            check(re.search(r"\(LibRaw \d+\.\d+", text) is not None,
+                  f"pruvex-measure --version names its LibRaw: {text.strip()}")
     found[".deb"] = run(["dpkg-deb", "-f", deb_path, "Version"]).stdout.strip()
     metainfo = ElementTree.parse(installed(tree, f"share/metainfo/{expected['PRUVEX_APP_ID']}"
                                                  ".metainfo.xml")).getroot()

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""Reads the resources and imports back from the built Pruvex.exe.
+"""Reads the resources and imports back from a built Windows program.
 
     check_exe.py Pruvex.exe resources/Version.cmake
+    check_exe.py pruvex-measure.exe resources/Version.cmake pruvex-measure.exe pruvex-measure console
 
-Checks the version record field by field against the shared version file,
-the icon group (16, 32 and 48 pixels, 32-bit), the DPI-aware manifest, and
-that the program imports nothing but system DLLs.
+Checks the version record field by field against the shared version file
+(by default the record of Pruvex.exe; else the file and internal name
+given), the icon group (16, 32 and 48 pixels, 32-bit), the DPI-aware
+manifest, the subsystem (windows, or console), and that the program imports
+nothing but system DLLs.
 """
 
 import re
@@ -13,7 +16,9 @@ import struct
 import subprocess
 import sys
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
+SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll", "shell32.dll",
+               "ws2_32.dll"}
+SUBSYSTEMS = {"windows": 2, "console": 3}
 
 passes = 0
 failures = 0
@@ -64,6 +69,9 @@ def parse_block(data, at):
 def main():
     exe, version_file = sys.argv[1], sys.argv[2]
     expected = read_version_file(version_file)
+    original = sys.argv[3] if len(sys.argv) > 3 else expected["PRUVEX_ORIGINAL_FILENAME"]
+    internal = sys.argv[4] if len(sys.argv) > 4 else expected["PRUVEX_PRODUCT_NAME"]
+    subsystem = sys.argv[5] if len(sys.argv) > 5 else "windows"
 
     key, fixed, children, _ = parse_block(resource(exe, 16), 0)
     check(key == "VS_VERSION_INFO", "version record present")
@@ -82,8 +90,8 @@ def main():
         "FileVersion": expected["PRUVEX_VERSION"],
         "ProductVersion": expected["PRUVEX_VERSION"],
         "ProductName": expected["PRUVEX_PRODUCT_NAME"],
-        "InternalName": expected["PRUVEX_PRODUCT_NAME"],
-        "OriginalFilename": expected["PRUVEX_ORIGINAL_FILENAME"],
+        "InternalName": internal,
+        "OriginalFilename": original,
     }
     for name, value in wanted.items():
         check(strings.get(name) == value, f'{name} is "{strings.get(name)}"')
@@ -106,6 +114,9 @@ def main():
 
     dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe], check=True,
                           capture_output=True, text=True).stdout
+    found = re.search(r"^Subsystem\s+([0-9a-fA-F]+)", dump, re.MULTILINE)
+    check(found is not None and int(found.group(1), 16) == SUBSYSTEMS[subsystem],
+          f"a {subsystem} program ({found.group(0) if found else 'no subsystem'})")
     dlls = {name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)}
     check(bool(dlls) and dlls <= SYSTEM_DLLS, f"imports only system DLLs: {sorted(dlls)}")
 

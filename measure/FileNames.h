@@ -1,0 +1,30 @@
+#pragma once
+
+// File names as the user gives them. The program works in UTF-8 throughout;
+// on Windows the arguments come from the wide command line, files are opened
+// by their wide names, and the shell leaves wildcards to the program.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pruvex::measure {
+
+// The program's arguments (without its own name) in UTF-8. On Windows this
+// also sends the standard output and error through the console unit, so
+// that the text reaches the console, a pipe or a file as every Windows
+// program of this project writes it.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// The files a raw-file argument names. On Windows a name with '*' or '?' in
+// its last part gives the files it matches in that folder (letter case
+// ignored, as Windows does), sorted by name, and nothing when none match;
+// any other name is itself. Elsewhere the shell has expanded wildcards
+// already and '*' may be part of a file name: the name is itself.
+std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name);
+
+// A UTF-8 file name as the system opens it.
+std::filesystem::path FileName(const std::string& name);
+
+} // namespace pruvex::measure
