@@ -8,6 +8,8 @@
 // normal limit above 100 electrons), Gaussian read noise, a gain per ISO,
 // 12 or 14 bits, clipping and any of the four Bayer patterns.
 
+#include "pattern/LevelColour.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -65,5 +67,16 @@ double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& 
 // cameras put them.
 void WriteDng(const std::string& path, const Sensor& sensor,
               const std::vector<std::uint16_t>& values, const Exposure& exposure);
+
+// A whole screen as it shows at a moment (any picture, a whole monitor of
+// any size), row by row: the camera, framed on the mosaic as the pattern
+// engine would draw it full screen there, photographs it.
+struct MonitorPicture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<Colour> Pixels;
+};
+std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
+                                       const Exposure& exposure, const MonitorPicture& screen);
 
 } // namespace pruvex::testing
