@@ -9,10 +9,19 @@ namespace pruvex::series {
 
 using namespace pruvex::measure;
 
+namespace {
+
+// A frame of the mosaic with more of its pixels clipped than this has lost
+// the mosaic's brighter half.
+constexpr double OverexposedShare = 0.1;
+
+} // namespace
+
 FrameCheck CheckFrame(const CfaFrame& frame) {
     FrameCheck check;
     const std::optional<Placement> placement = FindMosaic(frame, TheMosaic());
     if (!placement) {
+        check.Overexposed = MeasureFullness(frame).ClippedShare > OverexposedShare;
         return check;
     }
     check.Found = true;

@@ -14,6 +14,9 @@ struct FrameCheck {
     bool Found = false;
     // Per channel (R, G, B), the squares measured with no clipped pixel.
     std::array<int, measure::ChannelCount> Unclipped{};
+    // Without the mosaic: so much of the frame clipped that the mosaic is
+    // lost in it (a shorter time may show it).
+    bool Overexposed = false;
 };
 
 FrameCheck CheckFrame(const measure::CfaFrame& frame);

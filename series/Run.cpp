@@ -140,11 +140,19 @@ void SeriesRun::GridStep() {
             std::array<int, measure::ChannelCount> least{};
             least.fill(std::numeric_limits<int>::max());
             bool framed = true;
+            bool overexposed = false;
             std::vector<std::pair<Shot, std::string>> pair;
             for (const char letter : {'a', 'b'}) {
                 Shot shot = TakeShot("grid", iso, shutter, letter);
                 const std::string shotAt = lastShotAt_;
                 const FrameCheck check = CheckFrame(shot.Frame);
+                if (check.Overexposed) {
+                    out_ << shot.File.filename().string()
+                         << ": so much clipped that the mosaic is lost in it\n";
+                    least.fill(0);
+                    overexposed = true;
+                    break;
+                }
                 if (!check.Found) {
                     out_ << shot.File.filename().string()
                          << ": no mosaic found: frame it as the README says (the whole mosaic, "
@@ -162,10 +170,13 @@ void SeriesRun::GridStep() {
                 Prompt("Frame the mosaic, then Enter to shoot again, q to stop: ");
                 continue;
             }
-            used_.emplace_back(iso, shutter);
             const int fewest = *std::min_element(least.begin(), least.end());
-            out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ": R " << least[0]
-                 << ", G " << least[1] << ", B " << least[2] << " squares below clipping\n";
+            if (!overexposed) {
+                used_.emplace_back(iso, shutter);
+                out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ": R "
+                     << least[0] << ", G " << least[1] << ", B " << least[2]
+                     << " squares below clipping\n";
+            }
             if (fewest >= LeastUnclipped) {
                 break;
             }

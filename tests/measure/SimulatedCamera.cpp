@@ -28,12 +28,13 @@ struct Monitor {
     double MosaicTop = 0;
     double MosaicWidth = 0;
     double MosaicHeight = 0;
+    Colour Outside = White; // what the camera sees beyond the picture
 
     Colour At(double x, double y) const {
         const double fx = std::floor(x);
         const double fy = std::floor(y);
         if (fx < 0 || fy < 0 || fx >= Width || fy >= Height) {
-            return White;
+            return Outside;
         }
         return Pixels[static_cast<std::size_t>(fy) * static_cast<std::size_t>(Width) +
                       static_cast<std::size_t>(fx)];
@@ -445,6 +446,7 @@ std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
     monitor.Width = screen.Width;
     monitor.Height = screen.Height;
     monitor.Pixels = screen.Pixels;
+    monitor.Outside = Colour{}; // the monitor's dark frame
     // The camera stays where the mosaic would be at this screen's size.
     PatternState state;
     state.Mode = "G";

@@ -8,7 +8,7 @@
 //
 // Its state lies in the folder PRUVEX_FAKE_CAMERA, where the test puts
 // files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
-// instead of raw), `fail-captures` (a count of captures to fail), `capped`
+// instead of raw), `fail-from` (the number of the first capture that fails), `capped`
 // (the lens capped), `brightness` (the monitor's brightness, a factor).
 
 #include "SimulatedCamera.h"
@@ -205,9 +205,11 @@ std::string WhatIsShown(const MonitorPicture& screen) {
 }
 
 int Capture(const std::string& pattern) {
-    int failures = std::atoi(Read("fail-captures", "0").c_str());
-    if (failures > 0) {
-        Write("fail-captures", std::to_string(failures - 1));
+    // Captures are counted, failed ones too; from `fail-from` on they fail.
+    const int count = std::atoi(Read("count", "0").c_str()) + 1;
+    Write("count", std::to_string(count));
+    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
+    if (failFrom > 0 && count >= failFrom) {
         return Error("Could not capture image (-110: 'I/O in progress')");
     }
     const bool jpeg = Has("jpeg");
@@ -234,8 +236,6 @@ int Capture(const std::string& pattern) {
         capped ? 0
                : WhiteAt250 * exposure.Shutter * 250 * std::atof(Read("brightness", "1").c_str());
     // Each shot its own noise.
-    const int count = std::atoi(Read("count", "0").c_str()) + 1;
-    Write("count", std::to_string(count));
     exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
     const Sensor sensor = TheSensor();
     if (jpeg) {
