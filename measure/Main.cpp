@@ -3,6 +3,7 @@
 // grid mosaic, by the photon transfer method.
 
 #include "generated/Version.h"
+#include "measure/Options.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 #include "measure/Series.h"
@@ -25,94 +26,6 @@ using namespace pruvex::measure;
 constexpr int ExitSuccess = 0;
 constexpr int ExitFileError = 1;
 constexpr int ExitUsage = 2;
-
-constexpr const char* Usage =
-    "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
-    "RAW...\n"
-    "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
-    "from raw photographs of the grid mosaic (two per ISO) and dark frames (lens capped).\n"
-    "  --csv FILE      one row per ISO and channel\n"
-    "  --squares FILE  one row per ISO, square and channel\n"
-    "  --plot FILE     the photon transfer curves and dynamic range as SVG\n"
-    "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
-    "                  black level are taken as dark too\n"
-    "  --help, --version\n";
-
-struct Input {
-    std::string Path;
-    bool Dark = false;
-};
-
-struct Options {
-    std::optional<std::string> Csv;
-    std::optional<std::string> Squares;
-    std::optional<std::string> Plot;
-    std::vector<Input> Files;
-};
-
-// The options; a message and false on a usage error.
-bool Parse(const std::vector<std::string_view>& args, Options& options, std::string& error,
-           bool& done) {
-    bool onlyFiles = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (onlyFiles || arg.size() < 2 || arg.substr(0, 2) != "--") {
-            if (arg.empty()) {
-                error = "an empty file name";
-                return false;
-            }
-            options.Files.push_back({std::string(arg), false});
-            continue;
-        }
-        if (arg == "--") {
-            onlyFiles = true;
-            continue;
-        }
-        if (arg == "--help") {
-            std::cout << Usage;
-            done = true;
-            return true;
-        }
-        if (arg == "--version") {
-            std::cout << "pruvex-measure " << PRUVEX_VERSION << '\n';
-            done = true;
-            return true;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        std::optional<std::string> value;
-        if (equals != std::string_view::npos) {
-            value = std::string(arg.substr(equals + 1));
-        } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark") {
-            if (i + 1 >= args.size()) {
-                error = std::string(name) + " needs a file name";
-                return false;
-            }
-            value = std::string(args[++i]);
-        }
-        if (value && value->empty()) {
-            error = std::string(name) + " needs a file name";
-            return false;
-        }
-        if (name == "--csv") {
-            options.Csv = value;
-        } else if (name == "--squares") {
-            options.Squares = value;
-        } else if (name == "--plot") {
-            options.Plot = value;
-        } else if (name == "--dark") {
-            options.Files.push_back({*value, true});
-        } else {
-            error = "unknown option " + std::string(arg);
-            return false;
-        }
-    }
-    if (options.Files.empty()) {
-        error = "no raw files given";
-        return false;
-    }
-    return true;
-}
 
 bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -137,6 +50,10 @@ int Run(const std::vector<std::string_view>& args) {
     }
     if (done) {
         return ExitSuccess;
+    }
+    if (!ExpandManifests(options.Files, error)) {
+        std::cerr << "pruvex-measure: " << error << '\n';
+        return ExitUsage;
     }
 
     Series series(TheMosaic());
