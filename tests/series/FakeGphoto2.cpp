@@ -51,9 +51,16 @@ constexpr double WhiteAt250 = 2400;
 
 Sensor TheSensor() {
     Sensor sensor;
-    sensor.Width = 900;
-    sensor.Height = 600;
+    sensor.Width = 1500;
+    sensor.Height = 1000;
     return sensor;
+}
+// The mosaic fills the frame but for a little of the white around it: the
+// tests' screens are as wide as the frame for their height.
+Scene TheScene() {
+    Scene scene;
+    scene.MosaicWidth = 0.9;
+    return scene;
 }
 double Gain(double iso) { return GainAt100 * 100 / iso; }
 double ReadNoise(double iso) { return ReadNoiseAt100 * std::sqrt(iso / 100); }
@@ -242,7 +249,7 @@ int Capture(const std::string& pattern) {
         std::ofstream(path, std::ios::binary) << "\xFF\xD8\xFF\xE0" << std::string(16, 'J')
                                               << "JFIF\xFF\xD9";
     } else {
-        WriteDng(path, sensor, ShootScreen(sensor, Scene{}, exposure, screen), exposure);
+        WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
     }
     std::ostringstream line;
     line << fs::path(path).filename().string() << ',' << shown << ',' << iso << ',' << shutter
