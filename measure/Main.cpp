@@ -4,6 +4,7 @@
 
 #include "generated/Version.h"
 #include "measure/FileNames.h"
+#include "measure/Options.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 #include "measure/Run.h"
@@ -29,110 +30,6 @@ using namespace pruvex::measure;
 constexpr int ExitSuccess = 0;
 constexpr int ExitFileError = 1;
 constexpr int ExitUsage = 2;
-
-constexpr const char* Usage =
-    "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
-    "[--threads N] RAW...\n"
-    "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
-    "from raw photographs of the grid mosaic (two per ISO) and dark frames (lens capped).\n"
-    "  --csv FILE      one row per ISO and channel\n"
-    "  --squares FILE  one row per ISO, square and channel\n"
-    "  --plot FILE     the photon transfer curves and dynamic range as SVG\n"
-    "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
-    "                  black level are taken as dark too\n"
-    "  --threads N     read and measure on N threads (default: one per core)\n"
-    "  --help, --version\n";
-
-struct Input {
-    std::string Path;
-    bool Dark = false;
-};
-
-struct Options {
-    std::optional<std::string> Csv;
-    std::optional<std::string> Squares;
-    std::optional<std::string> Plot;
-    unsigned Threads = 0; // one per core
-    std::vector<Input> Files;
-};
-
-// The options; a message and false on a usage error.
-bool Parse(const std::vector<std::string_view>& args, Options& options, std::string& error,
-           bool& done) {
-    bool onlyFiles = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (onlyFiles || arg.size() < 2 || arg.substr(0, 2) != "--") {
-            if (arg.empty()) {
-                error = "an empty file name";
-                return false;
-            }
-            options.Files.push_back({std::string(arg), false});
-            continue;
-        }
-        if (arg == "--") {
-            onlyFiles = true;
-            continue;
-        }
-        if (arg == "--help") {
-            std::cout << Usage;
-            done = true;
-            return true;
-        }
-        if (arg == "--version") {
-            std::cout << "pruvex-measure " << PRUVEX_VERSION << " (LibRaw " << LibRawVersion()
-                      << ")\n";
-            done = true;
-            return true;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        std::optional<std::string> value;
-        if (equals != std::string_view::npos) {
-            value = std::string(arg.substr(equals + 1));
-        } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark" ||
-                   name == "--threads") {
-            if (i + 1 >= args.size()) {
-                error = std::string(name) +
-                        (name == "--threads" ? " needs a number" : " needs a file name");
-                return false;
-            }
-            value = std::string(args[++i]);
-        }
-        if (name == "--threads") {
-            char* end = nullptr;
-            const unsigned long threads = value ? std::strtoul(value->c_str(), &end, 10) : 0;
-            if (!value || value->empty() || *end != '\0' || threads < 1 || threads > 256 ||
-                !std::isdigit(static_cast<unsigned char>(value->front()))) {
-                error = "--threads needs a number from 1 to 256";
-                return false;
-            }
-            options.Threads = static_cast<unsigned>(threads);
-            continue;
-        }
-        if (value && value->empty()) {
-            error = std::string(name) + " needs a file name";
-            return false;
-        }
-        if (name == "--csv") {
-            options.Csv = value;
-        } else if (name == "--squares") {
-            options.Squares = value;
-        } else if (name == "--plot") {
-            options.Plot = value;
-        } else if (name == "--dark") {
-            options.Files.push_back({*value, true});
-        } else {
-            error = "unknown option " + std::string(arg);
-            return false;
-        }
-    }
-    if (options.Files.empty()) {
-        error = "no raw files given";
-        return false;
-    }
-    return true;
-}
 
 bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::ofstream out(FileName(path), std::ios::binary | std::ios::trunc);
@@ -171,6 +68,11 @@ int Run(const std::vector<std::string_view>& args) {
         }
     }
     options.Files = std::move(files);
+    // A series' manifest stands for the files it lists.
+    if (!ExpandManifests(options.Files, error)) {
+        std::cerr << "pruvex-measure: " << error << '\n';
+        return ExitUsage;
+    }
 
     Series series(TheMosaic());
     std::vector<std::string> darkLines;

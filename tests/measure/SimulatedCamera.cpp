@@ -28,12 +28,13 @@ struct Monitor {
     double MosaicTop = 0;
     double MosaicWidth = 0;
     double MosaicHeight = 0;
+    Colour Outside = White; // what the camera sees beyond the picture
 
     Colour At(double x, double y) const {
         const double fx = std::floor(x);
         const double fy = std::floor(y);
         if (fx < 0 || fy < 0 || fx >= Width || fy >= Height) {
-            return White;
+            return Outside;
         }
         return Pixels[static_cast<std::size_t>(fy) * static_cast<std::size_t>(Width) +
                       static_cast<std::size_t>(fx)];
@@ -94,8 +95,7 @@ struct Framing {
     }
 };
 
-Framing FramingOf(const Sensor& sensor, const Scene& scene) {
-    const Monitor& m = TheMonitor();
+Framing FramingOf(const Sensor& sensor, const Scene& scene, const Monitor& m = TheMonitor()) {
     const double angle = scene.RotationDegrees * std::numbers::pi / 180;
     Framing f;
     f.Scale = scene.MosaicWidth * sensor.Width / m.MosaicWidth;
@@ -229,10 +229,9 @@ std::vector<std::uint8_t> BadPixels(const Sensor& sensor) {
     return bad;
 }
 
-} // namespace
-
-std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
-                                 const Exposure& exposure) {
+// The camera photographing whatever the monitor shows.
+std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& sensor,
+                                        const Scene& scene, const Exposure& exposure) {
     const auto w = static_cast<std::size_t>(sensor.Width);
     const auto h = static_cast<std::size_t>(sensor.Height);
     const auto side = static_cast<std::size_t>(sensor.PatternSide());
@@ -270,8 +269,7 @@ std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
         return values;
     }
     // The light on the sensor, each channel's plane, blurred by defocus.
-    const Monitor& monitor = TheMonitor();
-    const Framing framing = FramingOf(sensor, scene);
+    const Framing framing = FramingOf(sensor, scene, monitor);
     std::array<std::vector<float>, 3> planes;
     for (auto& plane : planes) {
         plane.resize(w * h);
@@ -323,6 +321,13 @@ std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
         }
     }
     return values;
+}
+
+} // namespace
+
+std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
+                                 const Exposure& exposure) {
+    return ShootMonitor(TheMonitor(), sensor, scene, exposure);
 }
 
 double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& exposure,
@@ -537,6 +542,31 @@ void WriteDng(const std::string& path, const Sensor& sensor,
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
+                                       const Exposure& exposure, const MonitorPicture& screen) {
+    Monitor monitor;
+    monitor.Width = screen.Width;
+    monitor.Height = screen.Height;
+    monitor.Pixels = screen.Pixels;
+    monitor.Outside = Colour{}; // the monitor's dark frame
+    // The camera stays where the mosaic would be at this screen's size.
+    PatternState state;
+    state.Mode = "G";
+    const Picture grid = Draw(state, static_cast<float>(screen.Width),
+                              static_cast<float>(screen.Height));
+    const FilledSquare& first = grid.Squares.front();
+    const FilledSquare& last = grid.Squares.back();
+    monitor.MosaicLeft = first.X1;
+    monitor.MosaicTop = first.Y1;
+    monitor.MosaicWidth = static_cast<double>(last.X2 - first.X1);
+    monitor.MosaicHeight = static_cast<double>(last.Y2 - first.Y1);
+    if (monitor.Pixels.size() !=
+        static_cast<std::size_t>(screen.Width) * static_cast<std::size_t>(screen.Height)) {
+        throw std::invalid_argument("a screen's pixels, row by row");
+    }
+    return ShootMonitor(monitor, sensor, scene, exposure);
 }
 
 } // namespace pruvex::testing

@@ -11,6 +11,8 @@
 // and stuck pixels, and a backlight that flickers or puts moving bands into
 // a rolling-shutter frame.
 
+#include "pattern/LevelColour.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -103,5 +105,16 @@ double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& 
 // cameras put them. The masked borders hold the black level and read noise.
 void WriteDng(const std::string& path, const Sensor& sensor,
               const std::vector<std::uint16_t>& values, const Exposure& exposure);
+
+// A whole screen as it shows at a moment (any picture, a whole monitor of
+// any size), row by row: the camera, framed on the mosaic as the pattern
+// engine would draw it full screen there, photographs it.
+struct MonitorPicture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<Colour> Pixels;
+};
+std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
+                                       const Exposure& exposure, const MonitorPicture& screen);
 
 } // namespace pruvex::testing
