@@ -31,18 +31,22 @@ std::vector<std::string> Fields(const std::string& line) {
 }
 
 // The same time within rounding of its text.
-bool SameTime(double a, double b) { return std::abs(a - b) <= 1e-6 * std::max(a, b); }
+bool SameTime(double a, double b) {
+    return std::abs(a - b) <= 1e-6 * std::max(a, b);
+}
 
 } // namespace
 
 bool IsManifest(const std::string& path) {
     const std::string_view name = "series.csv";
-    return path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(),
-                                                      name) == 0;
+    return path.size() >= name.size() &&
+           path.compare(path.size() - name.size(), name.size(), name) == 0;
 }
 
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
+    // The name in UTF-8, as the system opens it (by its wide name on Windows).
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                     std::ios::binary);
     if (!in) {
         error = path + ": cannot be read";
         return false;
