@@ -510,6 +510,13 @@ const FilesCase FilesCases[] = {
      {"dark1.dng (ISO 400, no mosaic and at the black level)"},
      true},
     {"NothingMeasurable", {"@png", "@grey"}, 2, {"nothing to measure", "picture.png"}, {}, false},
+    // A frame left over where its ISO has a pair: named, and out of the fit.
+    {"FrameLeftOver",
+     {"@grid0", "@grid1", "@grid1", "--dark", "@dark0", "--dark", "@dark1"},
+     0,
+     {},
+     {"grid1.dng has no partner of its ISO and exposure time: left out of the fit"},
+     true},
     {"OneFrameNoDark", {"@grid0"}, 0, {}, {"single frame", "400     G       1"}, false},
 };
 
