@@ -31,14 +31,16 @@ std::vector<std::string> Fields(const std::string& line) {
 }
 
 // The same time within rounding of its text.
-bool SameTime(double a, double b) { return std::abs(a - b) <= 1e-6 * std::max(a, b); }
+bool SameTime(double a, double b) {
+    return std::abs(a - b) <= 1e-6 * std::max(a, b);
+}
 
 } // namespace
 
 bool IsManifest(const std::string& path) {
     const std::string_view name = "series.csv";
-    return path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(),
-                                                      name) == 0;
+    return path.size() >= name.size() &&
+           path.compare(path.size() - name.size(), name.size(), name) == 0;
 }
 
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error) {

@@ -35,7 +35,9 @@ FrameCheck CheckFrame(const CfaFrame& frame) {
     return check;
 }
 
-bool IsDark(const CfaFrame& frame) { return LooksDark(frame); }
+bool IsDark(const CfaFrame& frame) {
+    return LooksDark(frame);
+}
 
 Fullness MeasureFullness(const CfaFrame& frame) {
     Fullness fullness;

@@ -50,7 +50,9 @@ constexpr const char* Usage =
     "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
     "  --help, --version\n";
 
-void Fail(const std::string& line) { std::cerr << "pruvex-series: " << line << '\n'; }
+void Fail(const std::string& line) {
+    std::cerr << "pruvex-series: " << line << '\n';
+}
 
 int Run(int argc, char** argv) {
     Options options;

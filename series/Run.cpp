@@ -33,7 +33,9 @@ std::string Percent(double value) {
     return text;
 }
 
-double Seconds(const std::string& shutter) { return ParseShutter(shutter).value_or(0); }
+double Seconds(const std::string& shutter) {
+    return ParseShutter(shutter).value_or(0);
+}
 
 } // namespace
 
@@ -173,9 +175,8 @@ void SeriesRun::GridStep() {
             const int fewest = *std::min_element(least.begin(), least.end());
             if (!overexposed) {
                 used_.emplace_back(iso, shutter);
-                out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ": R "
-                     << least[0] << ", G " << least[1] << ", B " << least[2]
-                     << " squares below clipping\n";
+                out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ": R " << least[0]
+                     << ", G " << least[1] << ", B " << least[2] << " squares below clipping\n";
             }
             if (fewest >= LeastUnclipped) {
                 break;
@@ -239,8 +240,7 @@ bool SeriesRun::Measure() {
     }
     measure::WriteTable(out_, figures);
     bool written = true;
-    const auto write = [&](const char* name,
-                           const std::function<void(std::ostream&)>& writeTo) {
+    const auto write = [&](const char* name, const std::function<void(std::ostream&)>& writeTo) {
         const fs::path path = plan_.Folder / name;
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         writeTo(file);

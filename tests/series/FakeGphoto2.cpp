@@ -36,11 +36,11 @@ namespace fs = std::filesystem;
 using pruvex::Colour;
 using namespace pruvex::testing;
 
-const std::vector<std::string> IsoChoices{"Auto", "100", "125", "160", "200", "400", "800",
-                                          "1600", "3200", "6400"};
-const std::vector<std::string> ShutterChoices{"bulb",   "1",      "1/2",    "1/4",   "1/8",
-                                              "1/15",   "1/30",   "1/60",   "1/125", "1/250",
-                                              "1/500",  "1/1000", "1/2000", "1/4000"};
+const std::vector<std::string> IsoChoices{"Auto", "100", "125",  "160",  "200",
+                                          "400",  "800", "1600", "3200", "6400"};
+const std::vector<std::string> ShutterChoices{"bulb",  "1",      "1/2",    "1/4",   "1/8",
+                                              "1/15",  "1/30",   "1/60",   "1/125", "1/250",
+                                              "1/500", "1/1000", "1/2000", "1/4000"};
 
 // The sensor and its figures at each ISO, which the log gives the tests.
 constexpr double GainAt100 = 3.2;      // e-/DN
@@ -62,14 +62,20 @@ Scene TheScene() {
     scene.MosaicWidth = 0.9;
     return scene;
 }
-double Gain(double iso) { return GainAt100 * 100 / iso; }
-double ReadNoise(double iso) { return ReadNoiseAt100 * std::sqrt(iso / 100); }
+double Gain(double iso) {
+    return GainAt100 * 100 / iso;
+}
+double ReadNoise(double iso) {
+    return ReadNoiseAt100 * std::sqrt(iso / 100);
+}
 
 fs::path State(const std::string& name) {
     const char* dir = std::getenv("PRUVEX_FAKE_CAMERA");
     return fs::path(dir != nullptr ? dir : ".") / name;
 }
-bool Has(const std::string& name) { return fs::exists(State(name)); }
+bool Has(const std::string& name) {
+    return fs::exists(State(name));
+}
 std::string Read(const std::string& name, const std::string& fallback) {
     std::ifstream in(State(name));
     std::string value;
@@ -115,8 +121,9 @@ int SetConfig(const std::string& setting) {
     const std::size_t equals = setting.find('=');
     const std::string name = setting.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
-    const std::vector<std::string>* choices =
-        name == "iso" ? &IsoChoices : name == "shutterspeed" ? &ShutterChoices : nullptr;
+    const std::vector<std::string>* choices = name == "iso"            ? &IsoChoices
+                                              : name == "shutterspeed" ? &ShutterChoices
+                                                                       : nullptr;
     if (choices == nullptr) {
         return Error("'" + name + "' not found in configuration tree.");
     }
@@ -160,15 +167,15 @@ MonitorPicture TakeScreen() {
 
 // The pixels that differ from the pattern engine's picture full screen.
 long Differences(const MonitorPicture& screen, pruvex::PatternState state) {
-    const pruvex::Picture picture = pruvex::Draw(state, static_cast<float>(screen.Width),
-                                                 static_cast<float>(screen.Height));
+    const pruvex::Picture picture =
+        pruvex::Draw(state, static_cast<float>(screen.Width), static_cast<float>(screen.Height));
     long different = 0;
     for (const pruvex::PaintRect& rect : pruvex::PaintPlan(picture, screen.Width, screen.Height)) {
         for (int y = rect.Pixels.Top; y < rect.Pixels.Bottom; ++y) {
             for (int x = rect.Pixels.Left; x < rect.Pixels.Right; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) *
-                                          static_cast<std::size_t>(screen.Width) +
-                                      static_cast<std::size_t>(x);
+                const std::size_t i =
+                    static_cast<std::size_t>(y) * static_cast<std::size_t>(screen.Width) +
+                    static_cast<std::size_t>(x);
                 different += screen.Pixels[i] == rect.Fill ? 0 : 1;
             }
         }
@@ -194,8 +201,8 @@ std::string WhatIsShown(const MonitorPicture& screen) {
         }
     }
     state.Mode = std::string(1, 'G');
-    const pruvex::Picture grid = pruvex::Draw(state, static_cast<float>(screen.Width),
-                                              static_cast<float>(screen.Height));
+    const pruvex::Picture grid =
+        pruvex::Draw(state, static_cast<float>(screen.Width), static_cast<float>(screen.Height));
     const pruvex::PixelRect& first = grid.Squares.front().Pixels;
     const Colour seen = screen.Pixels[static_cast<std::size_t>(first.Top + first.Height() / 2) *
                                           static_cast<std::size_t>(screen.Width) +
@@ -221,10 +228,10 @@ int Capture(const std::string& pattern) {
     }
     const bool jpeg = Has("jpeg");
     const std::size_t suffix = pattern.find("%C");
-    const std::string path = suffix == std::string::npos
-                                 ? pattern
-                                 : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") +
-                                       pattern.substr(suffix + 2);
+    const std::string path =
+        suffix == std::string::npos
+            ? pattern
+            : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") + pattern.substr(suffix + 2);
     const std::string iso = Read("iso", "100");
     const std::string shutter = Read("shutterspeed", "1/250");
     const bool capped = Has("capped");
@@ -246,8 +253,8 @@ int Capture(const std::string& pattern) {
     exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
     const Sensor sensor = TheSensor();
     if (jpeg) {
-        std::ofstream(path, std::ios::binary) << "\xFF\xD8\xFF\xE0" << std::string(16, 'J')
-                                              << "JFIF\xFF\xD9";
+        std::ofstream(path, std::ios::binary)
+            << "\xFF\xD8\xFF\xE0" << std::string(16, 'J') << "JFIF\xFF\xD9";
     } else {
         WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
     }
