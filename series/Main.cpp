@@ -130,8 +130,10 @@ int Run(int argc, char** argv) {
         const std::vector<std::string> isoChoices = camera->IsoChoices();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
+            // A folder's camera is set by hand: any ISO goes.
             const std::string text = std::to_string(iso);
-            if (std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
+            if (folderCamera.empty() &&
+                std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
                 throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
             }
         }

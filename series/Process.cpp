@@ -131,14 +131,17 @@ ProgramResult RunProgram(const std::vector<std::string>& args) {
         return result;
     }
     result.Started = true;
-    // After an interruption the program gets a grace time to finish.
-    std::optional<Clock::time_point> deadline;
+    // A program that hangs (a camera that never answers) is ended after a
+    // few minutes; after an interruption it gets a grace time to finish.
+    Clock::time_point deadline = Clock::now() + std::chrono::minutes(5);
+    bool graceSet = false;
     char chunk[4096];
     for (;;) {
-        if (Interrupted() && !deadline) {
-            deadline = Clock::now() + std::chrono::seconds(30);
+        if (Interrupted() && !graceSet) {
+            deadline = std::min(deadline, Clock::now() + std::chrono::seconds(30));
+            graceSet = true;
         }
-        if (deadline && Clock::now() >= *deadline) {
+        if (Clock::now() >= deadline) {
             kill(pid, SIGKILL);
         }
         pollfd p{fds[0], POLLIN, 0};
