@@ -42,8 +42,10 @@ int Spawn(const std::vector<std::string>& args, int in, int out, int err,
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        // The child keeps the terminal's Ctrl-C from the series' own
-        // handling: its parent decides when it ends.
+        // The terminal's Ctrl-C is for the series alone, in a process group
+        // of its own: it decides when its children end (a camera may be
+        // writing a file).
+        setpgid(0, 0);
         signal(SIGINT, SIG_IGN);
         if (in < 0) {
             in = open("/dev/null", O_RDONLY);
