@@ -9,7 +9,8 @@
 // Its state lies in the folder PRUVEX_FAKE_CAMERA, where the test puts
 // files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
 // instead of raw), `fail-from` (the number of the first capture that fails), `capped`
-// (the lens capped), `brightness` (the monitor's brightness, a factor).
+// (the lens capped), `brightness` (the monitor's brightness, a factor),
+// `covered` (a grey card in front of the monitor).
 
 #include "SimulatedCamera.h"
 
@@ -235,8 +236,12 @@ int Capture(const std::string& pattern) {
     const std::string iso = Read("iso", "100");
     const std::string shutter = Read("shutterspeed", "1/250");
     const bool capped = Has("capped");
-    const MonitorPicture screen = TakeScreen();
+    MonitorPicture screen = TakeScreen();
     const std::string shown = WhatIsShown(screen);
+    if (Has("covered")) {
+        // A grey card between the camera and the monitor.
+        std::fill(screen.Pixels.begin(), screen.Pixels.end(), Colour{128, 128, 128});
+    }
 
     Exposure exposure;
     exposure.Iso = std::atof(iso.c_str());
