@@ -119,6 +119,11 @@ int Run(int argc, char** argv) {
         if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
             throw Stop{ExitSetup, refusal};
         }
+        std::error_code ignored;
+        if (!folderCamera.empty() && std::filesystem::weakly_canonical(folderCamera, ignored) ==
+                                         std::filesystem::weakly_canonical(folder, ignored)) {
+            throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
+        }
         Answers answers;
         std::unique_ptr<Camera> camera = folderCamera.empty()
                                              ? OpenGphoto2(std::cout)
