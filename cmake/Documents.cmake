@@ -113,19 +113,22 @@ if(NOT PRUVEX_COPYRIGHT MATCHES " ${PRUVEX_DEVELOPERS}$")
   message(FATAL_ERROR "LICENSE must name the copyright holder \"${PRUVEX_DEVELOPERS}\"")
 endif()
 
-# pruvex-measure's man page, and its paragraph of the .deb's description.
-set(PRUVEX_MEASURE_DOC_DESCRIPTION_MAN "")
-foreach(paragraph IN LISTS PRUVEX_MEASURE_DESCRIPTION)
-  pruvex_troff(man "${paragraph}")
-  string(APPEND PRUVEX_MEASURE_DOC_DESCRIPTION_MAN ".PP\n${man}\n")
+# pruvex-measure's and pruvex-series' man pages, and their paragraphs of the
+# .deb's description.
+foreach(program MEASURE SERIES)
+  set(PRUVEX_${program}_DOC_DESCRIPTION_MAN "")
+  foreach(paragraph IN LISTS PRUVEX_${program}_DESCRIPTION)
+    pruvex_troff(man "${paragraph}")
+    string(APPEND PRUVEX_${program}_DOC_DESCRIPTION_MAN ".PP\n${man}\n")
+  endforeach()
+  string(STRIP "${PRUVEX_${program}_DOC_DESCRIPTION_MAN}" PRUVEX_${program}_DOC_DESCRIPTION_MAN)
+  string(REGEX REPLACE "^\\.PP\n" "" PRUVEX_${program}_DOC_DESCRIPTION_MAN
+         "${PRUVEX_${program}_DOC_DESCRIPTION_MAN}")
+  foreach(list OPTIONS EXIT_STATUSES EXAMPLES)
+    pruvex_items(PRUVEX_${program}_DOC_${list}_MAN MAN ${PRUVEX_${program}_${list}})
+  endforeach()
+  pruvex_troff(PRUVEX_${program}_DOC_SUMMARY_MAN "${PRUVEX_${program}_SUMMARY}")
 endforeach()
-string(STRIP "${PRUVEX_MEASURE_DOC_DESCRIPTION_MAN}" PRUVEX_MEASURE_DOC_DESCRIPTION_MAN)
-string(REGEX REPLACE "^\\.PP\n" "" PRUVEX_MEASURE_DOC_DESCRIPTION_MAN
-       "${PRUVEX_MEASURE_DOC_DESCRIPTION_MAN}")
-foreach(list OPTIONS EXIT_STATUSES EXAMPLES)
-  pruvex_items(PRUVEX_MEASURE_DOC_${list}_MAN MAN ${PRUVEX_MEASURE_${list}})
-endforeach()
-pruvex_troff(PRUVEX_MEASURE_DOC_SUMMARY_MAN "${PRUVEX_MEASURE_SUMMARY}")
 # And its part of the Windows README.txt.
 set(PRUVEX_MEASURE_DOC_DESCRIPTION_TEXT "")
 foreach(paragraph IN LISTS PRUVEX_MEASURE_DESCRIPTION)
@@ -137,4 +140,4 @@ foreach(list OPTIONS EXIT_STATUSES)
   pruvex_items(PRUVEX_MEASURE_DOC_${list}_TEXT TEXT ${PRUVEX_MEASURE_${list}})
 endforeach()
 pruvex_wrap(PRUVEX_MEASURE_DOC_SUMMARY_TEXT
-            "The package also carries pruvex-measure, to ${PRUVEX_MEASURE_SUMMARY}." 72 "")
+            "The package also carries pruvex-measure, to ${PRUVEX_MEASURE_SUMMARY}, and pruvex-series, to ${PRUVEX_SERIES_SUMMARY}." 72 "")

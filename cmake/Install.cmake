@@ -1,7 +1,8 @@
 # What `cmake --install` puts in place for the Linux program, and so what the
 # .deb holds: the program, its desktop entry, AppStream metadata, icons drawn
-# at each size, man page and licence, and pruvex-measure with its man page. Nothing else of the build (no tests, no
-# static libraries) is installed.
+# at each size, man page and licence, and pruvex-measure and pruvex-series with
+# their man pages. Nothing else of the build (no tests, no static libraries) is
+# installed.
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 include(${CMAKE_CURRENT_LIST_DIR}/Documents.cmake)
@@ -11,12 +12,14 @@ set(PRUVEX_DESKTOP_FILE ${PRUVEX_DOCS_DIR}/${PRUVEX_APP_ID}.desktop)
 set(PRUVEX_METAINFO_FILE ${PRUVEX_DOCS_DIR}/${PRUVEX_APP_ID}.metainfo.xml)
 set(PRUVEX_MAN_PAGE ${PRUVEX_DOCS_DIR}/pruvex.1)
 set(PRUVEX_MEASURE_MAN_PAGE ${PRUVEX_DOCS_DIR}/pruvex-measure.1)
+set(PRUVEX_SERIES_MAN_PAGE ${PRUVEX_DOCS_DIR}/pruvex-series.1)
 set(PRUVEX_COPYRIGHT_FILE ${PRUVEX_DOCS_DIR}/copyright)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/pruvex.desktop.in ${PRUVEX_DESKTOP_FILE} @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/pruvex.metainfo.xml.in ${PRUVEX_METAINFO_FILE}
                @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/pruvex.1.in ${PRUVEX_MAN_PAGE} @ONLY)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/pruvex-measure.1.in ${PRUVEX_MEASURE_MAN_PAGE} @ONLY)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/pruvex-series.1.in ${PRUVEX_SERIES_MAN_PAGE} @ONLY)
 
 # The licence in Debian's machine-readable copyright format: the text of
 # LICENSE, each line indented and empty lines written as a dot.
@@ -42,8 +45,9 @@ foreach(size IN LISTS PRUVEX_ICON_SIZES)
 endforeach()
 add_custom_target(pruvex_icons ALL DEPENDS ${icon_files})
 
-install(TARGETS pruvex pruvex_measure RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS pruvex pruvex_measure pruvex_series RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PRUVEX_DESKTOP_FILE} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications)
 install(FILES ${PRUVEX_METAINFO_FILE} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo)
-install(FILES ${PRUVEX_MAN_PAGE} ${PRUVEX_MEASURE_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PRUVEX_MAN_PAGE} ${PRUVEX_MEASURE_MAN_PAGE} ${PRUVEX_SERIES_MAN_PAGE}
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PRUVEX_COPYRIGHT_FILE} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pruvex)

@@ -25,6 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # it was built with, as Debian's packages do.
 find_package(Qt6 REQUIRED COMPONENTS Core)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, qt6-base-abi (= ${Qt6Core_VERSION})")
+# pruvex-series drives a camera on USB through the gphoto2 program; without
+# it a camera's own tethering program does.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gphoto2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # CPack puts the summary on the first line.

@@ -30,11 +30,6 @@ std::vector<std::string> Fields(const std::string& line) {
     }
 }
 
-// The same time within rounding of its text.
-bool SameTime(double a, double b) {
-    return std::abs(a - b) <= 1e-6 * std::max(a, b);
-}
-
 } // namespace
 
 bool IsManifest(const std::string& path) {
@@ -96,26 +91,9 @@ bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows) {
     const std::filesystem::path folder = std::filesystem::path(manifestPath).parent_path();
-    std::map<double, double> lastTime; // per ISO
-    for (const ManifestRow& row : rows) {
-        if (row.Kind == "grid") {
-            lastTime[row.Iso] = row.Exposure;
-        }
-    }
-    std::map<double, bool> darkAtTime;
-    for (const ManifestRow& row : rows) {
-        const auto last = lastTime.find(row.Iso);
-        if (row.Kind == "dark" && last != lastTime.end() && SameTime(row.Exposure, last->second)) {
-            darkAtTime[row.Iso] = true;
-        }
-    }
     std::vector<MeasuredFile> files;
     for (const ManifestRow& row : rows) {
-        const auto last = lastTime.find(row.Iso);
-        const bool atTime = last != lastTime.end() && SameTime(row.Exposure, last->second);
-        const bool take = (row.Kind == "grid" && atTime) ||
-                          (row.Kind == "dark" && (atTime || !darkAtTime[row.Iso]));
-        if (take) {
+        if (row.Kind == "grid" || row.Kind == "dark") {
             files.push_back({(folder / row.File).string(), row.Kind == "dark"});
         }
     }

@@ -31,11 +31,9 @@ struct MeasuredFile {
     bool Dark = false;
 };
 
-// What is measured of a series: at each ISO the mosaic frames of the last
-// exposure time shot (a series shoots shorter times only while the longer
-// ones clip), and the dark frames of that ISO and time (all of the ISO's
-// when none match it); the flat frames are left out. Paths are the
-// manifest's folder joined with each file.
+// What is measured of a series: its mosaic frames (pairs of each ISO and
+// exposure time) and its dark frames, in the order shot; the flat frames are
+// left out. Paths are the manifest's folder joined with each file.
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows);
 

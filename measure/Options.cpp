@@ -53,17 +53,19 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     // are passed to it as stand-ins and given back after.
     std::vector<std::string> reversed;
     std::vector<std::string> originals;
-    for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
-        const bool shortLike = arg->size() > 1 && arg->at(0) == '-' && arg->at(1) != '-';
-        const bool emptyValue = arg->size() > 3 && arg->substr(0, 2) == "--" && arg->back() == '=';
+    for (const std::string_view arg : args) {
+        const bool shortLike = arg.size() > 1 && arg[0] == '-' && arg[1] != '-';
+        const bool emptyValue = arg.size() > 3 && arg.substr(0, 2) == "--" && arg.back() == '=';
         if (shortLike || emptyValue) {
             const std::string standIn = "\x01" + std::to_string(originals.size());
-            originals.emplace_back(emptyValue ? "" : std::string(*arg));
-            reversed.push_back(emptyValue ? std::string(*arg) + standIn : standIn);
+            originals.emplace_back(emptyValue ? "" : std::string(arg));
+            reversed.push_back(emptyValue ? std::string(arg) + standIn : standIn);
         } else {
-            reversed.emplace_back(*arg);
+            reversed.emplace_back(arg);
         }
     }
+    // CLI11 takes the words last first.
+    std::reverse(reversed.begin(), reversed.end());
     const auto restore = [&originals](std::vector<std::string>& values) {
         for (std::string& value : values) {
             if (!value.empty() && value.front() == '\x01') {

@@ -13,7 +13,7 @@ function(run)
   endif()
 endfunction()
 
-foreach(program pruvex pruvex-measure)
+foreach(program pruvex pruvex-measure pruvex-series)
   run(strip --remove-section=.comment --remove-section=.note ${root}/bin/${program})
   run(gzip -9 -n ${root}/share/man/man1/${program}.1)
 endforeach()

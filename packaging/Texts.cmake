@@ -60,7 +60,7 @@ set(PRUVEX_MEASURE_SUMMARY
   "measure a camera sensor's gain, read noise, full well and dynamic range from raw photographs of the grid mosaic")
 set(PRUVEX_MEASURE_DESCRIPTION
   "pruvex-measure turns raw photographs of the grid mosaic into the figures of the camera's sensor by the photon transfer method: the conversion gain in electrons per DN, the read noise in DN and in electrons, the full-well capacity and the engineering dynamic range, for each ISO and each colour channel of the sensor (R, G with every green site pooled, and B, or Y on a monochrome sensor)."
-  "It reads every raw format that LibRaw reads, DNG included, from Bayer, X-Trans and monochrome sensors, and takes the black levels (per channel or per site), the white level, the linearisation, the colour pattern, the ISO and the exposure time from each file. Other sensors (Foveon, four colours, images already demosaiced) are named and not measured. It groups the files by ISO and exposure time, finds the 11 x 7 mosaic in each frame (on a white margin, or filling the frame with its outer squares cut, turned by up to 2 degrees, out of focus, most of it clipped) and measures the central part of every square, leaving out squares with a pixel at or near the white level and hot or stuck pixels. Two frames of the same ISO and exposure time give the temporal noise from their difference, each row's mean difference taken out (a flickering or dimmed backlight), and every exposure time of an ISO goes into one fit. One frame alone gives a variance that includes the sensor's fixed pattern, and the report says so. Dark frames, taken with the lens capped, give the read noise. Without them the read noise is the fit's intercept. An ISO and channel with fewer than 8 squares below clipping has no figures, and the report names a shorter exposure time to shoot it again at. The files are read and measured on every core."
+  "It reads every raw format that LibRaw reads, DNG included, from Bayer, X-Trans and monochrome sensors, and takes the black levels (per channel or per site), the white level, the linearisation, the colour pattern, the ISO and the exposure time from each file. Other sensors (Foveon, four colours, images already demosaiced) are named and not measured. It groups the files by ISO and exposure time, finds the 11 x 7 mosaic in each frame (on a white margin, or filling the frame with its outer squares cut, turned by up to 2 degrees, out of focus, most of it clipped) and measures the central part of every square, leaving out squares with a pixel at or near the white level and hot or stuck pixels. Two frames of the same ISO and exposure time give the temporal noise from their difference, each row's mean difference taken out (a flickering or dimmed backlight), and every exposure time of an ISO goes into one fit. One frame alone gives a variance that includes the sensor's fixed pattern, and the report says so. Dark frames, taken with the lens capped, give the read noise. Without them the read noise is the fit's intercept. An ISO and channel with fewer than 8 squares below clipping has no figures, and the report names a shorter exposure time to shoot it again at. The files are read and measured on every core. A file named series.csv, the manifest of a series that pruvex-series shot, stands for the frames it lists: the mosaic frames with their dark frames, the flat frames left out."
   "Shoot the series with the monitor's brightness set on the flat field, the mosaic filling the frame without white, slightly out of focus, at 1/250 s: two frames of the mosaic and two dark frames at each ISO, and two more frames at the shorter times the report asks for.")
 set(PRUVEX_MEASURE_OPTIONS
   "--csv FILE|Write one row per ISO and channel, with the columns iso, channel, frames, squares, gain_e_per_dn, read_noise_dn, read_noise_e, full_well_e, dr_ev and read_noise_from (dark or fit)."
@@ -77,3 +77,30 @@ set(PRUVEX_MEASURE_EXIT_STATUSES
 set(PRUVEX_MEASURE_EXAMPLES
   "pruvex-measure --csv sensor.csv --plot sensor.svg *.dng|Measure every DNG file of the folder, the dark frames found by their level."
   "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such.")
+
+# pruvex-series, the .deb's third program: its man page and its paragraph of
+# the .deb's description.
+set(PRUVEX_SERIES_SUMMARY
+  "shoot and measure a camera's whole series against the monitor in one command")
+set(PRUVEX_SERIES_DESCRIPTION
+  "pruvex-series runs the whole series that pruvex-measure needs. It starts pruvex --control full screen (the pruvex beside it, else the one on the PATH) and shoots each frame once the reply says that its picture is on the monitor. First the flat field at level 212, one frame at the lowest ISO at 1/30 s, with how full each channel is, so that you can set the monitor's brightness and shoot it again. Then the mosaic at every ISO, two frames at 1/250 s, each checked at once by the measuring code: where fewer than 20 squares of a channel lie below clipping, two more at the next shorter time, down to the camera's shortest. Then, with the lens capped, two dark frames at each ISO and time used. A frame that is not dark is refused. Last the figures, as pruvex-measure gives them."
+  "A camera on USB is driven through the gphoto2 program, with its auto-detect, get-config, set-config and capture-image-and-download calls only, so that any camera gphoto2 drives works. Set it to manual exposure and raw files. Any other camera saves into a folder through its maker's tethering program: pruvex-series says what to shoot and takes the new raw files that appear there."
+  "Prompts and progress go to standard output and answers are lines on standard input, so a script can answer as well as a person. Before each prompt the target leaves full screen, and it returns before the next shot.")
+set(PRUVEX_SERIES_OPTIONS
+  "--camera=gphoto2|A camera on USB through the gphoto2 program (the default)."
+  "--camera=folder:DIR|The new raw files that the camera's own tethering program saves in DIR (not those there before). For each step a line such as ISO 400, 1/250 s: take 2 shots says what to shoot."
+  "--iso=LIST|The ISOs, comma-separated, such as 100,400,1600. The default is the camera's numeric ISO choices in whole stops from the lowest (100 to 6400 with a folder)."
+  "--fullscreen=N|The target full screen on monitor N, counted as pruvex --list-monitors counts them. Without =N, on the monitor it opens on. The target is always full screen while it is photographed."
+  "--settle=MS|The panel's settle time that each reply of the target waits for, 0 to 10000 milliseconds (default 20)."
+  "--no-brightness|Leave out the brightness step."
+  "--help|Print a short usage text and exit."
+  "--version|Print the program's name and version and exit.")
+set(PRUVEX_SERIES_EXIT_STATUSES
+  "0|The series was shot and measured."
+  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
+  "2|A usage error, no gphoto2 program or no camera, a camera that saves no raw file, or a FOLDER that already holds a series."
+  "130|Interrupted by Ctrl-C. Every file shot and series.csv up to it are kept.")
+set(PRUVEX_SERIES_EXAMPLES
+  "pruvex-series --iso=100,400,1600,6400 nikon|Shoot and measure a camera on USB at four ISOs into the folder nikon."
+  "pruvex-series --camera=folder:/home/me/Tethered --no-brightness run2|Take the files of a tethering program, the brightness already set."
+  "pruvex-measure run2/series.csv|Measure the series again from its manifest.")

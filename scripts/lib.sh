@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 # Packages for building the program and running every test.
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins qt6-wayland libxss-dev zlib1g-dev
 qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols pkg-config libxrandr-dev libxcb1-dev
-libxcb-present-dev libraw-dev libcli11-dev"
+libxcb-present-dev libraw-dev libcli11-dev nlohmann-json3-dev"
 TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev libxfixes-dev
 x11-xserver-utils xvfb openbox weston xwayland
 python3"

@@ -76,7 +76,7 @@ class Gphoto2 : public Camera {
             }
             failure = LastLine(result.Output);
             if (Interrupted()) {
-                break;
+                throw Stop{ExitInterrupted, "interrupted"};
             }
         }
         throw Stop{ExitStopped, "the capture of " + name + " failed twice in a row (" + failure +

@@ -32,11 +32,23 @@ struct Options {
     std::string Folder;
 };
 
-constexpr const char* Description =
-    "Runs a whole series: starts the target (pruvex --control) full screen, sets the\n"
-    "monitor's brightness with you, shoots the mosaic at every ISO with the exposures\n"
-    "the measurement needs and the dark frames, and measures them. Prompts go to\n"
-    "standard output; answer on standard input (Enter goes on, q stops).";
+constexpr const char* Usage =
+    "Usage: pruvex-series [--camera=gphoto2|--camera=folder:DIR] [--iso=LIST] "
+    "[--fullscreen[=N]]\n"
+    "                     [--settle=MS] [--no-brightness] FOLDER\n"
+    "Runs a whole series: the target (pruvex) full screen, the monitor's brightness,\n"
+    "the mosaic at every ISO with the exposures the measurement needs, the dark frames,\n"
+    "and the figures. Prompts go to standard output; answer each with a line on\n"
+    "standard input (Enter goes on, q stops).\n"
+    "  --camera=gphoto2     a camera on USB through the gphoto2 program (the default)\n"
+    "  --camera=folder:DIR  the new raw files that the camera's own program saves in DIR\n"
+    "  --iso=LIST           the ISOs, such as 100,400,1600 (default: the camera's, in\n"
+    "                       whole stops from the lowest)\n"
+    "  --fullscreen[=N]     the target full screen on monitor N\n"
+    "  --settle=MS          the panel's settle time, 0 to 10000 ms (default 20)\n"
+    "  --no-brightness      leave out the brightness step\n"
+    "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
+    "  --help, --version\n";
 
 void Fail(const std::string& line) {
     std::cerr << "pruvex-series: " << line << '\n';
@@ -44,8 +56,10 @@ void Fail(const std::string& line) {
 
 int Run(int argc, char** argv) {
     Options options;
-    CLI::App app(Description, "pruvex-series");
-    app.set_version_flag("--version", std::string("pruvex-series ") + PRUVEX_VERSION);
+    CLI::App app("pruvex-series");
+    app.set_help_flag();
+    const CLI::Option* help = app.add_flag("--help");
+    const CLI::Option* version = app.add_flag("--version");
     app.add_option("--camera", options.Camera,
                    "gphoto2 (a camera on USB, the default) or folder:DIR (the new raw files "
                    "that the camera's own program saves in DIR)");
@@ -65,16 +79,20 @@ int Run(int argc, char** argv) {
         ->required();
     try {
         app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::cout << app.help();
+    } catch (const CLI::ParseError& e) {
+        if (help->count() == 0 && version->count() == 0) {
+            Fail(e.what());
+            std::cerr << Usage;
+            return ExitSetup;
+        }
+    }
+    if (help->count() > 0) {
+        std::cout << Usage;
         return 0;
-    } catch (const CLI::CallForVersion&) {
+    }
+    if (version->count() > 0) {
         std::cout << "pruvex-series " << PRUVEX_VERSION << '\n';
         return 0;
-    } catch (const CLI::ParseError& e) {
-        Fail(e.what());
-        std::cerr << "Run pruvex-series --help for the options.\n";
-        return ExitSetup;
     }
     std::optional<std::vector<int>> isoList;
     if (!options.Isos.empty()) {
@@ -101,6 +119,11 @@ int Run(int argc, char** argv) {
         if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
             throw Stop{ExitSetup, refusal};
         }
+        std::error_code ignored;
+        if (!folderCamera.empty() && std::filesystem::weakly_canonical(folderCamera, ignored) ==
+                                         std::filesystem::weakly_canonical(folder, ignored)) {
+            throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
+        }
         Answers answers;
         std::unique_ptr<Camera> camera = folderCamera.empty()
                                              ? OpenGphoto2(std::cout)
@@ -112,8 +135,10 @@ int Run(int argc, char** argv) {
         const std::vector<std::string> isoChoices = camera->IsoChoices();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
+            // A folder's camera is set by hand: any ISO goes.
             const std::string text = std::to_string(iso);
-            if (std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
+            if (folderCamera.empty() &&
+                std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
                 throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
             }
         }

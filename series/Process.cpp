@@ -35,14 +35,17 @@ int MillisecondsLeft(Clock::time_point end) {
 int Spawn(const std::vector<std::string>& args, int in, int out, int err,
           const std::vector<int>& closeInChild) {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
     }
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        // The child keeps the terminal's Ctrl-C from the series' own
-        // handling: its parent decides when it ends.
+        // The terminal's Ctrl-C is for the series alone, in a process group
+        // of its own: it decides when its children end (a camera may be
+        // writing a file).
+        setpgid(0, 0);
         signal(SIGINT, SIG_IGN);
         if (in < 0) {
             in = open("/dev/null", O_RDONLY);
@@ -130,14 +133,17 @@ ProgramResult RunProgram(const std::vector<std::string>& args) {
         return result;
     }
     result.Started = true;
-    // After an interruption the program gets a grace time to finish.
-    std::optional<Clock::time_point> deadline;
+    // A program that hangs (a camera that never answers) is ended after a
+    // few minutes; after an interruption it gets a grace time to finish.
+    Clock::time_point deadline = Clock::now() + std::chrono::minutes(5);
+    bool graceSet = false;
     char chunk[4096];
     for (;;) {
-        if (Interrupted() && !deadline) {
-            deadline = Clock::now() + std::chrono::seconds(30);
+        if (Interrupted() && !graceSet) {
+            deadline = std::min(deadline, Clock::now() + std::chrono::seconds(30));
+            graceSet = true;
         }
-        if (deadline && Clock::now() >= *deadline) {
+        if (Clock::now() >= deadline) {
             kill(pid, SIGKILL);
         }
         pollfd p{fds[0], POLLIN, 0};

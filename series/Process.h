@@ -25,7 +25,7 @@ struct ProgramResult {
 
 // Runs a program to its end, its output collected. An interruption does not
 // cut it short (a camera may be writing a file): it ends of itself, or is
-// ended after a grace time.
+// ended after a grace time; one that hangs for five minutes is ended too.
 ProgramResult RunProgram(const std::vector<std::string>& args);
 
 // A program with pipes to its standard input and output; its error output

@@ -137,6 +137,7 @@ void SeriesRun::GridStep() {
     gridLevel_ = reply.value("grid_level", 0);
     for (const int iso : plan_.Isos) {
         std::string shutter = NearestShutter(plan_.Shutters, GridTime).value_or("1/250");
+        char next = 'a';
         for (;;) {
             camera_.Prepare(iso, shutter, 2);
             std::array<int, measure::ChannelCount> least{};
@@ -144,8 +145,10 @@ void SeriesRun::GridStep() {
             bool framed = true;
             bool overexposed = false;
             int channels = measure::ChannelCount;
-            std::vector<std::pair<Shot, std::string>> pair;
-            for (const char letter : {'a', 'b'}) {
+            // A pair shot again after framing takes the next letters: the
+            // manifest never names one file twice.
+            for (int i = 0; i < 2; ++i) {
+                const char letter = next++;
                 Shot shot = TakeShot("grid", iso, shutter, letter);
                 const std::string shotAt = lastShotAt_;
                 const ShotCheck check = CheckShot(shot.Frame);
@@ -197,6 +200,7 @@ void SeriesRun::GridStep() {
             out_ << "Fewer than " << LeastUnclipped << ": two more at "
                  << ShutterText(Seconds(*shorter)) << '\n';
             shutter = *shorter;
+            next = 'a';
         }
     }
 }

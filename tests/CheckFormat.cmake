@@ -3,6 +3,7 @@ file(GLOB_RECURSE sources
   ${ROOT}/pattern/*.cpp ${ROOT}/pattern/*.h
   ${ROOT}/app/*.cpp ${ROOT}/app/*.h
   ${ROOT}/measure/*.cpp ${ROOT}/measure/*.h
+  ${ROOT}/series/*.cpp ${ROOT}/series/*.h
   ${ROOT}/tests/*.cpp ${ROOT}/tests/*.h
   ${ROOT}/bench/*.cpp
   ${ROOT}/tools/*.cpp)

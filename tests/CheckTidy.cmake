@@ -3,7 +3,8 @@
 set(sources)
 # The Qt Test programs, which include their generated meta-object code, are
 # left out.
-foreach(pattern pattern/*.cpp app/*.cpp app/qt/*.cpp measure/*.cpp tests/e2e/*.cpp tests/fuzz/*.cpp
+foreach(pattern pattern/*.cpp app/*.cpp app/qt/*.cpp measure/*.cpp series/*.cpp tests/e2e/*.cpp
+                tests/fuzz/*.cpp tests/series/*.cpp
                 tests/measure/*.cpp
                 tests/wayland/WestonProbe.cpp tests/wayland/WaylandDriver.cpp
                 tests/wayland/FakeCanberra.cpp)

@@ -32,7 +32,7 @@ from xml.etree import ElementTree
 
 ICON_SIZES = [16, 22, 24, 32, 48, 64, 128, 256]
 # The programs in bin/, each with its man page.
-PROGRAMS = ["pruvex", "pruvex-measure"]
+PROGRAMS = ["pruvex", "pruvex-measure", "pruvex-series"]
 
 passes = 0
 failures = 0
@@ -212,6 +212,8 @@ def deb(path):
           re.search(r"libraw20 \(>= [^)]+\)", depends) is not None and
           re.search(r"(^|, )qt6-wayland(,|$)", depends) is not None,
           f"Depends from dpkg-shlibdeps (Qt, LibRaw, libc), and qt6-wayland: {depends}")
+    check("gphoto2" not in depends and fields.get("Recommends") == "gphoto2",
+          f"gphoto2 recommended, not required: {fields.get('Recommends')}")
     long_lines = fields.get("Description", "").split("\n")[1:]
     check(len(long_lines) >= 4 and all(len(line) <= 80 for line in long_lines),
           f"a long description of {len(long_lines)} lines within 80 columns")
@@ -271,6 +273,8 @@ MAN_SECTIONS = {
                "EXAMPLES"),
     "pruvex-measure": ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "OUTPUT", "EXIT STATUS",
                        "EXAMPLES"),
+    "pruvex-series": ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "FILES", "EXIT STATUS",
+                      "EXAMPLES"),
 }
 
 

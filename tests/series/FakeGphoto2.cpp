@@ -9,7 +9,8 @@
 // Its state lies in the folder PRUVEX_FAKE_CAMERA, where the test puts
 // files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
 // instead of raw), `fail-from` (the number of the first capture that fails), `capped`
-// (the lens capped), `brightness` (the monitor's brightness, a factor).
+// (the lens capped), `brightness` (the monitor's brightness, a factor),
+// `covered` (a grey card in front of the monitor).
 
 #include "SimulatedCamera.h"
 
@@ -36,11 +37,11 @@ namespace fs = std::filesystem;
 using pruvex::Colour;
 using namespace pruvex::testing;
 
-const std::vector<std::string> IsoChoices{"Auto", "100", "125", "160", "200", "400", "800",
-                                          "1600", "3200", "6400"};
-const std::vector<std::string> ShutterChoices{"bulb",   "1",      "1/2",    "1/4",   "1/8",
-                                              "1/15",   "1/30",   "1/60",   "1/125", "1/250",
-                                              "1/500",  "1/1000", "1/2000", "1/4000"};
+const std::vector<std::string> IsoChoices{"Auto", "100", "125",  "160",  "200",
+                                          "400",  "800", "1600", "3200", "6400"};
+const std::vector<std::string> ShutterChoices{"bulb",  "1",      "1/2",    "1/4",   "1/8",
+                                              "1/15",  "1/30",   "1/60",   "1/125", "1/250",
+                                              "1/500", "1/1000", "1/2000", "1/4000"};
 
 // The sensor and its figures at each ISO, which the log gives the tests.
 constexpr double GainAt100 = 3.2;      // e-/DN
@@ -62,14 +63,20 @@ Scene TheScene() {
     scene.MosaicWidth = 0.9;
     return scene;
 }
-double Gain(double iso) { return GainAt100 * 100 / iso; }
-double ReadNoise(double iso) { return ReadNoiseAt100 * std::sqrt(iso / 100); }
+double Gain(double iso) {
+    return GainAt100 * 100 / iso;
+}
+double ReadNoise(double iso) {
+    return ReadNoiseAt100 * std::sqrt(iso / 100);
+}
 
 fs::path State(const std::string& name) {
     const char* dir = std::getenv("PRUVEX_FAKE_CAMERA");
     return fs::path(dir != nullptr ? dir : ".") / name;
 }
-bool Has(const std::string& name) { return fs::exists(State(name)); }
+bool Has(const std::string& name) {
+    return fs::exists(State(name));
+}
 std::string Read(const std::string& name, const std::string& fallback) {
     std::ifstream in(State(name));
     std::string value;
@@ -115,8 +122,9 @@ int SetConfig(const std::string& setting) {
     const std::size_t equals = setting.find('=');
     const std::string name = setting.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
-    const std::vector<std::string>* choices =
-        name == "iso" ? &IsoChoices : name == "shutterspeed" ? &ShutterChoices : nullptr;
+    const std::vector<std::string>* choices = name == "iso"            ? &IsoChoices
+                                              : name == "shutterspeed" ? &ShutterChoices
+                                                                       : nullptr;
     if (choices == nullptr) {
         return Error("'" + name + "' not found in configuration tree.");
     }
@@ -160,15 +168,15 @@ MonitorPicture TakeScreen() {
 
 // The pixels that differ from the pattern engine's picture full screen.
 long Differences(const MonitorPicture& screen, pruvex::PatternState state) {
-    const pruvex::Picture picture = pruvex::Draw(state, static_cast<float>(screen.Width),
-                                                 static_cast<float>(screen.Height));
+    const pruvex::Picture picture =
+        pruvex::Draw(state, static_cast<float>(screen.Width), static_cast<float>(screen.Height));
     long different = 0;
     for (const pruvex::PaintRect& rect : pruvex::PaintPlan(picture, screen.Width, screen.Height)) {
         for (int y = rect.Pixels.Top; y < rect.Pixels.Bottom; ++y) {
             for (int x = rect.Pixels.Left; x < rect.Pixels.Right; ++x) {
-                const std::size_t i = static_cast<std::size_t>(y) *
-                                          static_cast<std::size_t>(screen.Width) +
-                                      static_cast<std::size_t>(x);
+                const std::size_t i =
+                    static_cast<std::size_t>(y) * static_cast<std::size_t>(screen.Width) +
+                    static_cast<std::size_t>(x);
                 different += screen.Pixels[i] == rect.Fill ? 0 : 1;
             }
         }
@@ -194,8 +202,8 @@ std::string WhatIsShown(const MonitorPicture& screen) {
         }
     }
     state.Mode = std::string(1, 'G');
-    const pruvex::Picture grid = pruvex::Draw(state, static_cast<float>(screen.Width),
-                                              static_cast<float>(screen.Height));
+    const pruvex::Picture grid =
+        pruvex::Draw(state, static_cast<float>(screen.Width), static_cast<float>(screen.Height));
     const pruvex::PixelRect& first = grid.Squares.front().Pixels;
     const Colour seen = screen.Pixels[static_cast<std::size_t>(first.Top + first.Height() / 2) *
                                           static_cast<std::size_t>(screen.Width) +
@@ -221,15 +229,19 @@ int Capture(const std::string& pattern) {
     }
     const bool jpeg = Has("jpeg");
     const std::size_t suffix = pattern.find("%C");
-    const std::string path = suffix == std::string::npos
-                                 ? pattern
-                                 : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") +
-                                       pattern.substr(suffix + 2);
+    const std::string path =
+        suffix == std::string::npos
+            ? pattern
+            : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") + pattern.substr(suffix + 2);
     const std::string iso = Read("iso", "100");
     const std::string shutter = Read("shutterspeed", "1/250");
     const bool capped = Has("capped");
-    const MonitorPicture screen = TakeScreen();
+    MonitorPicture screen = TakeScreen();
     const std::string shown = WhatIsShown(screen);
+    if (Has("covered")) {
+        // A grey card between the camera and the monitor.
+        std::fill(screen.Pixels.begin(), screen.Pixels.end(), Colour{128, 128, 128});
+    }
 
     Exposure exposure;
     exposure.Iso = std::atof(iso.c_str());
@@ -246,8 +258,8 @@ int Capture(const std::string& pattern) {
     exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
     const Sensor sensor = TheSensor();
     if (jpeg) {
-        std::ofstream(path, std::ios::binary) << "\xFF\xD8\xFF\xE0" << std::string(16, 'J')
-                                              << "JFIF\xFF\xD9";
+        std::ofstream(path, std::ios::binary)
+            << "\xFF\xD8\xFF\xE0" << std::string(16, 'J') << "JFIF\xFF\xD9";
     } else {
         WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
     }

@@ -34,8 +34,8 @@ TEST(Choices, ReadsShutterTimesAsCamerasWriteThem) {
 }
 
 TEST(Choices, TakesTheNumericIsosInWholeStopsFromTheLowest) {
-    const std::vector<std::string> choices{"Auto", "100", "125", "160", "200", "250", "400",
-                                           "Hi 1", "ISO 800", "3200", "6400", "12800"};
+    const std::vector<std::string> choices{"Auto", "100",  "125",     "160",  "200",  "250",
+                                           "400",  "Hi 1", "ISO 800", "3200", "6400", "12800"};
     EXPECT_EQ(WholeStopIsos(choices), (std::vector<int>{100, 200, 400, 800, 3200, 6400, 12800}));
     EXPECT_EQ(WholeStopIsos({"Auto", "L 1.0"}), std::vector<int>{});
     EXPECT_EQ(*ParseIsoList({"100", "400"}), (std::vector<int>{100, 400}));
@@ -46,7 +46,7 @@ TEST(Choices, TakesTheNumericIsosInWholeStopsFromTheLowest) {
 }
 
 TEST(Choices, GoesDownAStopAtATimeToTheShortest) {
-    const std::vector<std::string> choices{"bulb", "1/30", "1/200", "1/250", "1/320",
+    const std::vector<std::string> choices{"bulb",  "1/30",  "1/200", "1/250", "1/320",
                                            "1/400", "1/500", "1/640", "1/1000"};
     EXPECT_EQ(*NearestShutter(choices, 1.0 / 250), "1/250");
     EXPECT_EQ(*NearestShutter(choices, 1.0 / 25), "1/30");
@@ -94,17 +94,19 @@ TEST(Manifest, IsWrittenLineByLineAndReadBackForTheMeasurement) {
     const std::string path = (folder / "series.csv").string();
     ASSERT_TRUE(pruvex::measure::ReadManifest(path, rows, error)) << error;
     ASSERT_EQ(rows.size(), 8U);
-    EXPECT_TRUE(std::regex_match(rows[0].ShotAt, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
+    EXPECT_TRUE(
+        std::regex_match(rows[0].ShotAt, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")))
         << rows[0].ShotAt;
     std::vector<std::string> measured;
     for (const auto& file : pruvex::measure::MeasuredFiles(path, rows)) {
         measured.push_back(fs::path(file.Path).filename().string() + (file.Dark ? " dark" : ""));
     }
-    // No flat frame; at ISO 800 the frames of its last time only.
-    EXPECT_EQ(measured, (std::vector<std::string>{
-                            "grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG",
-                            "grid-iso800-1_500-a.DNG", "dark-iso800-1_500-a.DNG dark",
-                            "dark-iso100-1_250-a.DNG dark"}));
+    // Every mosaic and dark frame in the order shot, no flat frame.
+    EXPECT_EQ(measured,
+              (std::vector<std::string>{
+                  "grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG", "grid-iso800-1_250-a.DNG",
+                  "grid-iso800-1_500-a.DNG", "dark-iso800-1_250-a.DNG dark",
+                  "dark-iso800-1_500-a.DNG dark", "dark-iso100-1_250-a.DNG dark"}));
     // A manifest with no shot leaves the folder free.
     std::ofstream(path, std::ios::trunc) << pruvex::measure::ManifestHeader << '\n';
     EXPECT_EQ(FolderRefusal(folder), "");

@@ -314,6 +314,16 @@ def failures_all():
         run.answer("")
     failure("lens not capped", short, nothing, uncapped, 0, "", 4)
 
+    def reframe(run, state):
+        run.wait_for("no mosaic found")
+        run.wait_for("Frame the mosaic")
+        os.remove(os.path.join(state, "covered"))
+        run.answer("")
+        run.wait_for("cap the lens")
+        touch(state, "capped")
+        run.answer("")
+    failure("mosaic not in the frame", short, lambda s, f: touch(s, "covered"), reframe, 0, "", 4)
+
     def occupied(state, folder):
         os.mkdir(folder)
         with open(os.path.join(folder, "series.csv"), "w") as f:
