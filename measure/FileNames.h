@@ -17,10 +17,10 @@ namespace pruvex::measure {
 // program of this project writes it.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
-// The files a raw-file argument names. On Windows a name with '*' or '?' in
-// its last part gives the files it matches in that folder (letter case
-// ignored, as Windows does), sorted by name, and nothing when none match;
-// any other name is itself. Elsewhere the shell has expanded wildcards
+// The files a raw-file argument names. On Windows a name with '*' or '?'
+// (in the file's name or in its folders' names) gives the files it matches
+// (letter case ignored, as Windows does), sorted by name, and nothing when
+// none match; any other name is itself. Elsewhere the shell has expanded wildcards
 // already and '*' may be part of a file name: the name is itself.
 std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name);
 

@@ -48,6 +48,10 @@ class Folder {
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
     std::string operator/(const std::string& name) const { return (path_ / Name / name).string(); }
+    // A file in it, the folder named by wildcards.
+    std::string Wildcard(const std::string& name) const {
+        return (path_ / "ISO * J?rgen *" / name).string();
+    }
 
   private:
     static constexpr const char* Name = "ISO 400 J\u00fcrgen \u5199\u771f";
@@ -182,7 +186,7 @@ std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder)
         }
     }
     if (WindowsProgram != nullptr) {
-        return {folder / "iso*-grid?.dng", "--dark", folder / "ISO*-DARK?.dng"};
+        return {folder.Wildcard("iso*-grid?.dng"), "--dark", folder / "ISO*-DARK?.dng"};
     }
     return args;
 }
