@@ -202,7 +202,8 @@ std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name)
         std::vector<std::wstring> next;
         for (const std::wstring& path : paths) {
             if (!last && part.find_first_of(L"*?") == std::wstring::npos) {
-                next.push_back(path + part + separator);
+                next.push_back(path);
+                next.back().append(part).append(separator);
                 continue;
             }
             for (const std::wstring& entry : Entries(path, Upper(part), !last)) {
