@@ -1,11 +1,14 @@
 // Time per 24-megapixel frame in pruvex-measure: decoding the raw file
 // through LibRaw, and measuring (finding the mosaic, the squares of one
-// frame, the squares of a pair). The frames come from the tests' simulated
-// camera, written once as DNG files.
+// frame, the squares of a pair); and the wall time of a series of 20 such
+// frames, decoded and measured on one thread and on every core. The frames
+// come from the tests' simulated camera, written once as DNG files.
 
 #include "SimulatedCamera.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
+#include "measure/Run.h"
+#include "measure/Series.h"
 #include "measure/Statistics.h"
 
 #include <benchmark/benchmark.h>
@@ -14,6 +17,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -121,6 +126,39 @@ void BM_MeasureFrame(benchmark::State& bench) {
     }
 }
 BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
+
+// A series of 20 frames (the two files in turn, ten pairs), decoded and
+// measured on the given threads (0: one per core), wall time.
+void BM_Series20Frames(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    std::vector<RunInput> inputs;
+    for (int i = 0; i < 20; ++i) {
+        inputs.push_back({i % 2 == 0 ? frames.First : frames.Second, false});
+    }
+    const auto read = [&](std::size_t i) {
+        RawResult raw = ReadRaw(inputs[i].Name);
+        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+    };
+    const auto joined = [](std::size_t, const LoadedFrame& loaded, FrameRole role) {
+        if (!loaded.Ok || role != FrameRole::Mosaic) {
+            throw std::runtime_error("a frame of the benchmark's series not measured");
+        }
+    };
+    const auto threads = static_cast<unsigned>(bench.range(0));
+    for (auto _ : bench) {
+        Series series(TheMosaic());
+        RunSeries(series, inputs, read, joined, threads);
+        benchmark::DoNotOptimize(series.Figures());
+    }
+    bench.counters["threads"] =
+        threads == 0 ? static_cast<double>(std::thread::hardware_concurrency()) : threads;
+}
+BENCHMARK(BM_Series20Frames)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 } // namespace
 

@@ -4,13 +4,17 @@
 
 #include "generated/Version.h"
 #include "measure/FileNames.h"
+#include "measure/Options.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
+#include "measure/Run.h"
 #include "measure/Series.h"
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -26,95 +30,6 @@ using namespace pruvex::measure;
 constexpr int ExitSuccess = 0;
 constexpr int ExitFileError = 1;
 constexpr int ExitUsage = 2;
-
-constexpr const char* Usage =
-    "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
-    "RAW...\n"
-    "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
-    "from raw photographs of the grid mosaic (two per ISO) and dark frames (lens capped).\n"
-    "  --csv FILE      one row per ISO and channel\n"
-    "  --squares FILE  one row per ISO, square and channel\n"
-    "  --plot FILE     the photon transfer curves and dynamic range as SVG\n"
-    "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
-    "                  black level are taken as dark too\n"
-    "  --help, --version\n";
-
-struct Input {
-    std::string Path;
-    bool Dark = false;
-};
-
-struct Options {
-    std::optional<std::string> Csv;
-    std::optional<std::string> Squares;
-    std::optional<std::string> Plot;
-    std::vector<Input> Files;
-};
-
-// The options; a message and false on a usage error.
-bool Parse(const std::vector<std::string_view>& args, Options& options, std::string& error,
-           bool& done) {
-    bool onlyFiles = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (onlyFiles || arg.size() < 2 || arg.substr(0, 2) != "--") {
-            if (arg.empty()) {
-                error = "an empty file name";
-                return false;
-            }
-            options.Files.push_back({std::string(arg), false});
-            continue;
-        }
-        if (arg == "--") {
-            onlyFiles = true;
-            continue;
-        }
-        if (arg == "--help") {
-            std::cout << Usage;
-            done = true;
-            return true;
-        }
-        if (arg == "--version") {
-            std::cout << "pruvex-measure " << PRUVEX_VERSION << " (LibRaw " << LibRawVersion()
-                      << ")\n";
-            done = true;
-            return true;
-        }
-        const std::size_t equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        std::optional<std::string> value;
-        if (equals != std::string_view::npos) {
-            value = std::string(arg.substr(equals + 1));
-        } else if (name == "--csv" || name == "--squares" || name == "--plot" || name == "--dark") {
-            if (i + 1 >= args.size()) {
-                error = std::string(name) + " needs a file name";
-                return false;
-            }
-            value = std::string(args[++i]);
-        }
-        if (value && value->empty()) {
-            error = std::string(name) + " needs a file name";
-            return false;
-        }
-        if (name == "--csv") {
-            options.Csv = value;
-        } else if (name == "--squares") {
-            options.Squares = value;
-        } else if (name == "--plot") {
-            options.Plot = value;
-        } else if (name == "--dark") {
-            options.Files.push_back({*value, true});
-        } else {
-            error = "unknown option " + std::string(arg);
-            return false;
-        }
-    }
-    if (options.Files.empty()) {
-        error = "no raw files given";
-        return false;
-    }
-    return true;
-}
 
 bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>& write) {
     std::ofstream out(FileName(path), std::ios::binary | std::ios::trunc);
@@ -153,31 +68,42 @@ int Run(const std::vector<std::string_view>& args) {
         }
     }
     options.Files = std::move(files);
+    // A series' manifest stands for the files it lists.
+    if (!ExpandManifests(options.Files, error)) {
+        std::cerr << "pruvex-measure: " << error << '\n';
+        return ExitUsage;
+    }
 
     Series series(TheMosaic());
     std::vector<std::string> darkLines;
     bool fileError = false;
     // A progress line for runs of many files, on a terminal only.
     const bool progress = options.Files.size() > 2 && isatty(STDERR_FILENO) == 1;
-    for (std::size_t i = 0; i < options.Files.size(); ++i) {
+    std::vector<RunInput> inputs;
+    inputs.reserve(options.Files.size());
+    for (const Input& input : options.Files) {
+        inputs.push_back({input.Path, input.Dark});
+    }
+    const auto read = [&](std::size_t i) {
+        RawResult raw = ReadRaw(options.Files[i].Path);
+        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+    };
+    const auto joined = [&](std::size_t i, const LoadedFrame& loaded, FrameRole role) {
         const Input& input = options.Files[i];
         if (progress) {
             std::cerr << "\rpruvex-measure: " << i + 1 << '/' << options.Files.size() << ' '
                       << input.Path << "\x1b[K" << std::flush;
         }
-        RawResult raw = ReadRaw(input.Path);
-        if (!raw.Ok) {
+        if (!loaded.Ok) {
             if (progress) {
                 std::cerr << '\n';
             }
-            std::cerr << "pruvex-measure: " << input.Path << ": " << raw.Error << '\n';
+            std::cerr << "pruvex-measure: " << input.Path << ": " << loaded.Error << '\n';
             fileError = true;
-            continue;
+            return;
         }
-        const double iso = raw.Frame.Iso;
-        const FrameRole role = series.Add(std::move(raw.Frame), input.Dark);
         char isoText[32];
-        std::snprintf(isoText, sizeof isoText, "%g", iso);
+        std::snprintf(isoText, sizeof isoText, "%g", loaded.Frame.Iso);
         if (role == FrameRole::Dark) {
             darkLines.push_back(input.Path + " (ISO " + isoText + ", given with --dark)");
         } else if (role == FrameRole::FoundDark) {
@@ -192,7 +118,8 @@ int Run(const std::vector<std::string_view>& args) {
                          "level)\n";
             fileError = true;
         }
-    }
+    };
+    RunSeries(series, inputs, read, joined, options.Threads);
     if (progress) {
         std::cerr << "\r\x1b[K" << std::flush;
     }
@@ -209,6 +136,25 @@ int Run(const std::vector<std::string_view>& args) {
         return ExitUsage;
     }
     WriteTable(std::cout, figures);
+    // Too few squares below clipping: said on the error output too.
+    for (const IsoFigures& iso : figures) {
+        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+            if (iso.Channels[static_cast<std::size_t>(ch)].TooFew) {
+                const std::vector<std::string> notes = Notes(iso);
+                for (const std::string& note : notes) {
+                    if (note.find("squares below clipping") != std::string::npos) {
+                        std::cerr << "pruvex-measure: " << note << '\n';
+                    }
+                }
+                break;
+            }
+        }
+    }
+    if (!AnyFigures(figures)) {
+        std::cerr << "pruvex-measure: nothing to measure: no ISO has enough squares below "
+                     "clipping\n";
+        return ExitUsage;
+    }
     bool written = true;
     if (options.Csv) {
         written &= WriteFile(*options.Csv, [&](std::ostream& o) { WriteFiguresCsv(o, figures); });

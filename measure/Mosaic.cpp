@@ -5,22 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <numbers>
+#include <numeric>
 
 namespace pruvex::measure {
-
-double CfaFrame::ChannelBlack(int channel) const {
-    double sum = 0;
-    int count = 0;
-    for (std::size_t site = 0; site < Sites.size(); ++site) {
-        if (Sites[site] == channel) {
-            sum += Black[site];
-            ++count;
-        }
-    }
-    return count > 0 ? sum / count : 0.0;
-}
 
 const MosaicLayout& TheMosaic() {
     static const MosaicLayout layout = [] {
@@ -75,8 +66,11 @@ constexpr int CellsAlongLongerSide = 256;
 Cells MakeCells(const CfaFrame& frame) {
     Cells cells;
     const int longer = std::max(frame.Width, frame.Height);
+    // A whole number of patterns each way.
+    const int unit = std::lcm(2, std::lcm(frame.PatternWidth, frame.PatternHeight));
     cells.Size =
-        2 * std::max(1, static_cast<int>(std::lround(longer / (2.0 * CellsAlongLongerSide))));
+        unit * std::max(1, static_cast<int>(std::lround(
+                               longer / (static_cast<double>(unit) * CellsAlongLongerSide))));
     cells.Width = frame.Width / cells.Size;
     cells.Height = frame.Height / cells.Size;
     cells.Signal.assign(
@@ -86,19 +80,21 @@ Cells MakeCells(const CfaFrame& frame) {
     }
     std::vector<double> rowSums(static_cast<std::size_t>(cells.Width));
     for (int y = 0; y < cells.Height * cells.Size; ++y) {
-        const double blackEven = frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(0, y))];
-        const double blackOdd = frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(1, y))];
+        // The black level of a cell's pixels in this row.
+        double black = 0;
+        for (int x = 0; x < frame.PatternWidth; ++x) {
+            black += frame.BlackAt(x, y);
+        }
+        black *= static_cast<double>(cells.Size / frame.PatternWidth);
         const std::uint16_t* row = frame.Values.data() + static_cast<std::size_t>(y) *
                                                              static_cast<std::size_t>(frame.Width);
-        std::fill(rowSums.begin(), rowSums.end(), 0.0);
         for (int cx = 0; cx < cells.Width; ++cx) {
             double sum = 0;
             const int x0 = cx * cells.Size;
             for (int x = x0; x < x0 + cells.Size; ++x) {
                 sum += row[x];
             }
-            // Half the cell's pixels of a row lie on each of its two sites.
-            rowSums[static_cast<std::size_t>(cx)] = sum - (blackEven + blackOdd) * cells.Size * 0.5;
+            rowSums[static_cast<std::size_t>(cx)] = sum - black;
         }
         double* target = cells.Signal.data() + static_cast<std::size_t>(y / cells.Size) *
                                                    static_cast<std::size_t>(cells.Width);
@@ -450,7 +446,7 @@ struct Verdict {
 // explains the brightness of the cells: neighbours in the mosaic ordered as
 // their levels, cells around it brighter than the squares they touch.
 Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vector<int>& levelAt,
-              int column0, int row0) {
+              int column0, int row0, double saturated) {
     Verdict verdict;
     const auto level = [&](int c, int r) {
         return levelAt[static_cast<std::size_t>(r) * static_cast<std::size_t>(layout.Columns) +
@@ -477,6 +473,9 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
                 continue;
             }
             const double there = grid.Brightness(gc + dc[k], gr + dr[k]);
+            if (here >= saturated && there >= saturated) {
+                continue; // both clipped in every channel: alike, whatever their levels
+            }
             if (!inside(nc, nr)) {
                 compare(there > here);
             } else if (k < 2 && level(nc, nr) != square.Level) {
@@ -487,12 +486,60 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
     return verdict;
 }
 
+// How far the squares' brightness lies from a power of their levels, with
+// the first square on grid cell (column0, row0): between neighbours in the
+// mosaic, the step in log brightness against the step in log level, a line
+// through the origin, its mean square residual. Steps between neighbours
+// leave out the frame's slow fall-off of light.
+double PowerMisfit(const GridCells& grid, const MosaicLayout& layout,
+                   const std::vector<int>& levelAt, int column0, int row0, double saturated) {
+    const auto usable = [&](int c, int r, double& brightness) {
+        if (c < 0 || c >= layout.Columns || r < 0 || r >= layout.Rows ||
+            !grid.Measured(column0 + c, row0 + r)) {
+            return false;
+        }
+        brightness = grid.Brightness(column0 + c, row0 + r);
+        return brightness > 1e-3 * saturated && brightness < 0.9 * saturated;
+    };
+    const auto level = [&](int c, int r) {
+        return levelAt[static_cast<std::size_t>(r) * static_cast<std::size_t>(layout.Columns) +
+                       static_cast<std::size_t>(c)];
+    };
+    double n = 0;
+    double sxx = 0;
+    double sxy = 0;
+    double syy = 0;
+    for (int r = 0; r < layout.Rows; ++r) {
+        for (int c = 0; c < layout.Columns; ++c) {
+            double here = 0;
+            if (!usable(c, r, here) || level(c, r) <= 0) {
+                continue;
+            }
+            for (const auto& [dc, dr] : {std::pair{1, 0}, std::pair{0, 1}}) {
+                double there = 0;
+                if (!usable(c + dc, r + dr, there) || level(c + dc, r + dr) <= 0) {
+                    continue;
+                }
+                const double x = std::log(static_cast<double>(level(c + dc, r + dr)) /
+                                          static_cast<double>(level(c, r)));
+                const double y = std::log(there / here);
+                n += 1;
+                sxx += x * x;
+                sxy += x * y;
+                syy += y * y;
+            }
+        }
+    }
+    if (n < 3 || !(sxx > 0)) {
+        return std::numeric_limits<double>::max();
+    }
+    return std::max(0.0, syy - sxy * sxy / sxx) / n;
+}
+
 } // namespace
 
 std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& layout) {
-    if (layout.Columns <= 0 || layout.Rows <= 0 || layout.Squares.empty() ||
-        frame.Values.size() != static_cast<std::size_t>(std::max(frame.Width, 0)) *
-                                   static_cast<std::size_t>(std::max(frame.Height, 0))) {
+    if (layout.Columns <= 0 || layout.Rows <= 0 || layout.Squares.empty() || !frame.Valid()) {
         return std::nullopt;
     }
     const Cells cells = MakeCells(frame);
@@ -502,8 +549,8 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
     // Brightness on a logarithmic scale, so that the steps between dark
     // squares count as much as those between bright ones.
     double blackMean = 0;
-    for (const double b : frame.Black) {
-        blackMean += b / 4;
+    for (int site = 0; site < frame.SiteCount(); ++site) {
+        blackMean += frame.Black[static_cast<std::size_t>(site)] / frame.SiteCount();
     }
     const double floor = std::max(0.5, 2e-4 * (frame.White - blackMean));
     std::vector<double> logSignal(cells.Signal.size());
@@ -543,38 +590,46 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
                                     static_cast<double>(cells.Height) / layout.Rows);
     const double lowest = std::max(2.0, 0.6 * nominal) / BinWidth;
     const double highest = 1.6 * nominal / BinWidth;
-    double pitch = 0;
-    double bestScore = std::numeric_limits<double>::lowest();
-    Comb rowComb;
-    Comb columnComb;
+    // Every pitch's comb score; the few best of them, each a peak of the
+    // scores and apart from the others, are tried in full: where only a
+    // corner of the mosaic is below clipping, its few edges may line up at
+    // a wrong pitch as well as at the right one.
+    struct PitchScore {
+        double Pitch = 0;
+        double Score = 0;
+        Comb Rows;
+        Comb Columns;
+    };
+    std::vector<PitchScore> scores;
     for (double p = lowest; p <= highest; p += 0.5) {
         const Comb r = BestComb(rowStrength, p);
         const Comb c = BestComb(columnStrength, p);
-        if (r.Score + c.Score > bestScore) {
-            bestScore = r.Score + c.Score;
-            pitch = p;
-            rowComb = r;
-            columnComb = c;
+        scores.push_back({p, r.Score + c.Score, r, c});
+    }
+    std::vector<PitchScore> peaks;
+    for (std::size_t i = 0; i < scores.size(); ++i) {
+        const bool peak = scores[i].Score > 0 &&
+                          (i == 0 || scores[i].Score >= scores[i - 1].Score) &&
+                          (i + 1 == scores.size() || scores[i].Score >= scores[i + 1].Score);
+        if (peak) {
+            peaks.push_back(scores[i]);
         }
     }
-    if (pitch <= 0 || bestScore <= 0) {
-        return std::nullopt;
-    }
-    std::vector<Edge> rowEdges;
-    std::vector<Edge> columnEdges;
-    const Profiles linear = Project(cells.Signal, cells.Width, cells.Height, axes);
-    CollectEdges(profiles.Rows, rowStrength, Strength(linear.Rows, false), pitch, rowComb.Phase,
-                 rowEdges);
-    CollectEdges(profiles.Columns, columnStrength, Strength(linear.Columns, false), pitch,
-                 columnComb.Phase, columnEdges);
-    Lines lines;
-    if (rowEdges.empty() || columnEdges.empty() || rowEdges.size() + columnEdges.size() < 3 ||
-        !FitLines(rowEdges, columnEdges, lines) || lines.Pitch < 2) {
-        return std::nullopt;
+    std::sort(peaks.begin(), peaks.end(),
+              [](const PitchScore& a, const PitchScore& b) { return a.Score > b.Score; });
+    std::vector<PitchScore> tried;
+    for (const PitchScore& peak : peaks) {
+        const bool apart = std::all_of(tried.begin(), tried.end(), [&](const PitchScore& t) {
+            return std::abs(peak.Pitch / t.Pitch - 1) > 0.1;
+        });
+        if (apart && peak.Score >= 0.3 * peaks.front().Score) {
+            tried.push_back(peak);
+        }
+        if (tried.size() == 4) {
+            break;
+        }
     }
 
-    // Which grid cell holds the first square.
-    const GridCells grid = MeasureGridCells(cells, axes, lines);
     std::vector<int> levelAt(
         static_cast<std::size_t>(layout.Columns) * static_cast<std::size_t>(layout.Rows), 0);
     for (const MosaicSquare& square : layout.Squares) {
@@ -585,35 +640,89 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
                     static_cast<std::size_t>(square.Column)] = square.Level;
         }
     }
-    Verdict best;
-    int bestColumn = 0;
-    int bestRow = 0;
-    bool found = false;
-    for (int r0 = grid.FirstRow - layout.Rows + 1; r0 < grid.FirstRow + grid.Rows; ++r0) {
-        for (int c0 = grid.FirstColumn - layout.Columns + 1; c0 < grid.FirstColumn + grid.Columns;
-             ++c0) {
-            const Verdict v = Judge(grid, layout, levelAt, c0, r0);
-            if (!found || v.Agree - v.Disagree > best.Agree - best.Disagree) {
-                best = v;
-                bestColumn = c0;
-                bestRow = r0;
-                found = true;
+    // A square at this level is clipped in every channel: the white level
+    // less the rounding of a few noisy pixels.
+    const double saturated = 0.97 * (frame.White - blackMean);
+    const Profiles linear = Project(cells.Signal, cells.Width, cells.Height, axes);
+    const std::vector<double> linearRows = Strength(linear.Rows, false);
+    const std::vector<double> linearColumns = Strength(linear.Columns, false);
+
+    std::optional<Placement> result;
+    int resultSquares = 0;
+    for (const PitchScore& candidatePitch : tried) {
+        std::vector<Edge> rowEdges;
+        std::vector<Edge> columnEdges;
+        CollectEdges(profiles.Rows, rowStrength, linearRows, candidatePitch.Pitch,
+                     candidatePitch.Rows.Phase, rowEdges);
+        CollectEdges(profiles.Columns, columnStrength, linearColumns, candidatePitch.Pitch,
+                     candidatePitch.Columns.Phase, columnEdges);
+        Lines lines;
+        if (rowEdges.empty() || columnEdges.empty() || rowEdges.size() + columnEdges.size() < 3 ||
+            !FitLines(rowEdges, columnEdges, lines) || lines.Pitch < 2) {
+            continue;
+        }
+
+        // Which grid cell holds the first square.
+        const GridCells grid = MeasureGridCells(cells, axes, lines);
+        struct Candidate {
+            Verdict Score;
+            int Column = 0;
+            int Row = 0;
+        };
+        std::vector<Candidate> candidates;
+        int highestScore = std::numeric_limits<int>::min();
+        for (int r0 = grid.FirstRow - layout.Rows + 1; r0 < grid.FirstRow + grid.Rows; ++r0) {
+            for (int c0 = grid.FirstColumn - layout.Columns + 1;
+                 c0 < grid.FirstColumn + grid.Columns; ++c0) {
+                const Verdict v = Judge(grid, layout, levelAt, c0, r0, saturated);
+                candidates.push_back({v, c0, r0});
+                highestScore = std::max(highestScore, v.Agree - v.Disagree);
             }
         }
+        // Where the order of the squares cannot tell (a mosaic filling the
+        // frame whose brighter rows are clipped shows no edge of its own),
+        // the brightness can: the monitor's light grows as a power of the
+        // level, and only the right levels put the squares on one such line.
+        Candidate chosen;
+        double leastMisfit = std::numeric_limits<double>::max();
+        bool any = false;
+        for (const Candidate& c : candidates) {
+            if (c.Score.Agree - c.Score.Disagree < highestScore - 2) {
+                continue;
+            }
+            const double misfit = PowerMisfit(grid, layout, levelAt, c.Column, c.Row, saturated);
+            if (!any || misfit < leastMisfit ||
+                (misfit == leastMisfit &&
+                 c.Score.Agree - c.Score.Disagree > chosen.Score.Agree - chosen.Score.Disagree)) {
+                leastMisfit = misfit;
+                chosen = c;
+                any = true;
+            }
+        }
+        // Most comparisons must agree, and enough squares must be seen.
+        const Verdict& best = chosen.Score;
+        const int comparisons = best.Agree + best.Disagree;
+        if (!any || best.Squares < 8 || best.Agree < 12 || best.Agree < 0.8 * comparisons) {
+            continue;
+        }
+        // The comb's best pitch, unless one nearly as good puts more of the
+        // mosaic in the frame (the wrong one, a multiple of the right one,
+        // puts part of the mosaic outside).
+        if (candidatePitch.Score < 0.85 * tried.front().Score ||
+            (result && best.Squares <= resultSquares)) {
+            continue;
+        }
+        const double u0 = lines.ColumnPhase + chosen.Column * lines.Pitch;
+        const double v0 = lines.RowPhase + chosen.Row * lines.Pitch;
+        Placement placement;
+        placement.Angle = bestAngle;
+        placement.Pitch = lines.Pitch * cells.Size;
+        placement.Left = (u0 * axes.Cos - v0 * axes.Sin) * cells.Size;
+        placement.Top = (u0 * axes.Sin + v0 * axes.Cos) * cells.Size;
+        result = placement;
+        resultSquares = best.Squares;
     }
-    // Most comparisons must agree, and enough squares must be seen.
-    const int comparisons = best.Agree + best.Disagree;
-    if (!found || best.Squares < 8 || best.Agree < 12 || best.Agree < 0.8 * comparisons) {
-        return std::nullopt;
-    }
-    const double u0 = lines.ColumnPhase + bestColumn * lines.Pitch;
-    const double v0 = lines.RowPhase + bestRow * lines.Pitch;
-    Placement placement;
-    placement.Angle = bestAngle;
-    placement.Pitch = lines.Pitch * cells.Size;
-    placement.Left = (u0 * axes.Cos - v0 * axes.Sin) * cells.Size;
-    placement.Top = (u0 * axes.Sin + v0 * axes.Cos) * cells.Size;
-    return placement;
+    return result;
 }
 
 } // namespace pruvex::measure

@@ -1,6 +1,7 @@
 #include "measure/PhotonTransfer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -136,6 +137,50 @@ ChannelFigures Figures(const std::vector<Stats>& squares, int channel, double ra
         figures.DynamicRangeEv = std::log2(range / figures.ReadNoiseDn);
     }
     return figures;
+}
+
+double SuggestShutter(const std::vector<Stats>& squares, const std::vector<int>& levels,
+                      int channel, double range, double shutter) {
+    constexpr double Gamma = 2.2;
+    std::vector<double> scales; // signal / level^2.2 of the squares below clipping
+    std::vector<int> seen;      // the levels of the squares measured at all
+    double darkest = 0;         // the lowest level measured, clipped or not
+    for (std::size_t k = 0; k < squares.size() && k < levels.size(); ++k) {
+        const ChannelStats& s = squares[k][static_cast<std::size_t>(channel)];
+        if (s.Pixels == 0 || levels[k] <= 0) {
+            continue;
+        }
+        seen.push_back(levels[k]);
+        if (darkest == 0 || levels[k] < darkest) {
+            darkest = levels[k];
+        }
+        if (s.Clipped == 0 && s.Mean > 0) {
+            scales.push_back(s.Mean / std::pow(levels[k], Gamma));
+        }
+    }
+    if (seen.empty() || !(range > 0) || !(shutter > 0)) {
+        return 0;
+    }
+    // Every square clipped: the darkest at least at the white level.
+    const double scale = scales.empty() ? range / std::pow(darkest, Gamma) : Median(scales);
+    std::sort(seen.begin(), seen.end());
+    const int target = seen[std::min(seen.size(), std::size_t{SuggestedSquares}) - 1];
+    // Below the white level with room for the brighter of the squares
+    // at one level and the noise.
+    return shutter * 0.9 * range / (scale * std::pow(target, Gamma));
+}
+
+double UsualShutter(double seconds) {
+    static constexpr std::array<int, 40> Denominators{
+        1,    2,    3,    4,    5,    6,    8,    10,   13,   15,    20,    25,   30,  40,
+        50,   60,   80,   100,  125,  160,  200,  250,  320,  400,   500,   640,  800, 1000,
+        1250, 1600, 2000, 2500, 3200, 4000, 5000, 6400, 8000, 10000, 12800, 16000};
+    for (const int n : Denominators) {
+        if (1.0 / n <= seconds * (1 + 1e-9)) {
+            return 1.0 / n;
+        }
+    }
+    return 1.0 / Denominators.back();
 }
 
 } // namespace pruvex::measure

@@ -44,6 +44,26 @@ struct ChannelFigures {
     bool ReadNoiseFromDark = false;
     double Range = 0; // white - black, DN
     TransferFit Fit;
+    // Squares below clipping over all the ISO's frames; fewer than
+    // LeastSquares give no figures, and the exposure time at which about
+    // SuggestedSquares would come below clipping is suggested (s).
+    int Usable = 0;
+    bool TooFew = false;
+    double SuggestedShutter = 0;
+};
+
+inline constexpr int LeastSquares = 8;
+inline constexpr int SuggestedSquares = 20;
+
+// The frames of one ISO taken at one exposure time: every square's
+// statistics, from its pairs (or from single frames where the ISO has no
+// pair at all).
+struct ExposureSet {
+    double Shutter = 0; // s
+    int Frames = 0;
+    int Pairs = 0;
+    bool Banded = false;        // bands across the rows found in its pairs and removed
+    std::vector<Stats> Squares; // in the layout's order
 };
 
 // Everything measured at one ISO.
@@ -52,13 +72,31 @@ struct IsoFigures {
     int Frames = 0;           // mosaic frames
     int DarkFrames = 0;       // frames with the lens capped
     bool SingleFrame = false; // variance from single frames: fixed pattern included
+    bool Monochrome = false;  // one channel, Y
+    // The exposure times in the order first given; Squares holds their
+    // squares one set after another, as the fits number them.
+    std::vector<ExposureSet> Sets;
     std::vector<Stats> Squares;
+    // Frames without a partner of their ISO and exposure time where the ISO
+    // has pairs: left out of the fit.
+    std::vector<std::string> Unpaired;
     std::array<ChannelFigures, ChannelCount> Channels;
+    int ChannelsUsed() const { return Monochrome ? 1 : ChannelCount; }
 };
 
 // The channel's figures from the squares (those with no clipped pixel) and,
 // when dark frames were measured (darkVariance > 0), the read noise from them.
 ChannelFigures Figures(const std::vector<Stats>& squares, int channel, double range,
                        double darkVariance);
+
+// The exposure time at which about SuggestedSquares squares of a channel
+// would lie below clipping, from the squares measured at the given time:
+// the signals of those below clipping, extended to brighter levels by the
+// monitor's response, whose signal grows as the level to the power 2.2.
+double SuggestShutter(const std::vector<Stats>& squares, const std::vector<int>& levels,
+                      int channel, double range, double shutter);
+// The longest of the usual exposure times (1/N s, in thirds of a stop) not
+// above the given one.
+double UsualShutter(double seconds);
 
 } // namespace pruvex::measure

@@ -4,11 +4,13 @@
 
 #include <libraw/libraw.h>
 
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <numeric>
 
 namespace pruvex::measure {
 
@@ -17,6 +19,56 @@ namespace {
 // LibRaw's report of unreadable data: counted by LibRaw (error_count), not
 // printed.
 void QuietDataError(void* /*data*/, const char* /*file*/, const int /*offset*/) {}
+
+// A DNG's ActiveArea (top, left, bottom, right), read as LibRaw passes the
+// file's tags by: LibRaw moves an odd origin of a Bayer image to the next
+// even row and column, and the file's black level pattern is given from
+// the area's own origin.
+struct ActiveArea {
+    bool Found = false;
+    std::array<unsigned, 4> Edges{};
+};
+
+void ReadTag(void* context, int tag, int type, int count, unsigned order, void* stream,
+             INT64 /*base*/) {
+    constexpr int ActiveAreaTag = 50829;
+    constexpr int Short = 3;
+    constexpr int Long = 4;
+    if ((tag & 0xFFFF) != ActiveAreaTag || count != 4 || (type != Short && type != Long)) {
+        return;
+    }
+    auto& area = *static_cast<ActiveArea*>(context);
+    auto& input = *static_cast<LibRaw_abstract_datastream*>(stream);
+    const int size = type == Short ? 2 : 4;
+    for (unsigned& edge : area.Edges) {
+        std::array<unsigned char, 4> bytes{};
+        if (input.read(bytes.data(), static_cast<std::size_t>(size), 1) != 1) {
+            return;
+        }
+        edge = 0;
+        for (int i = 0; i < size; ++i) {
+            const int at = order == 0x4D4D ? i : size - 1 - i; // big- or little-endian
+            edge = edge << 8U | bytes[static_cast<std::size_t>(at)];
+        }
+    }
+    area.Found = true;
+}
+
+// The kind of sensor a file comes from, when it is not one that is
+// measured.
+std::string UnmeasuredSensor(const libraw_data_t& data) {
+    if (data.idata.is_foveon != 0 || std::strncmp(data.idata.make, "Sigma", 5) == 0 ||
+        std::strncmp(data.idata.make, "SIGMA", 5) == 0) {
+        return "a Foveon sensor (three colours in layers at every pixel)";
+    }
+    if (data.rawdata.raw_image == nullptr) {
+        return "an image already demosaiced (a colour value at every pixel, no sensor pattern)";
+    }
+    if (data.idata.colors == 4) {
+        return "a sensor of four colours (" + std::string(data.idata.cdesc) + ")";
+    }
+    return "a sensor whose colour pattern is not Bayer, X-Trans or none";
+}
 
 std::string Describe(int code) {
     switch (code) {
@@ -37,10 +89,6 @@ std::string Describe(int code) {
 
 } // namespace
 
-const char* LibRawVersion() {
-    return LibRaw::version();
-}
-
 RawResult ReadRaw(const std::string& path) {
     RawResult result;
     // A file that cannot be opened at all is named with the system's reason.
@@ -58,6 +106,8 @@ RawResult ReadRaw(const std::string& path) {
     }
     const auto raw = std::make_unique<LibRaw>();
     raw->set_dataerror_handler(QuietDataError, nullptr);
+    ActiveArea area;
+    raw->set_exifparser_handler(ReadTag, &area);
     if (const int code = raw->open_file(name.c_str()); code != LIBRAW_SUCCESS) {
         result.Error = Describe(code);
         return result;
@@ -73,38 +123,69 @@ RawResult ReadRaw(const std::string& path) {
     }
     const libraw_data_t& data = raw->imgdata;
     const unsigned filters = data.idata.filters;
-    if (data.rawdata.raw_image == nullptr || filters == 0 || filters < 1000 ||
-        data.idata.colors != 3) {
-        result.Error = "not a raw file from a sensor with a 2 x 2 red, green and blue pattern";
+    CfaFrame& frame = result.Frame;
+    // Bayer (2 x 2), X-Trans (6 x 6) or no colour filter at all.
+    const bool bayer = filters >= 1000 && data.idata.colors == 3;
+    const bool xtrans = filters == 9 && data.idata.colors == 3;
+    frame.Monochrome = filters == 0 && data.idata.colors == 1;
+    if (data.rawdata.raw_image == nullptr || (!bayer && !xtrans && !frame.Monochrome)) {
+        result.Error = "not measured: " + UnmeasuredSensor(data);
         return result;
     }
-    CfaFrame& frame = result.Frame;
     frame.Width = data.sizes.width;
     frame.Height = data.sizes.height;
-    // The pattern repeats every two rows and columns, or it is not a Bayer
-    // pattern.
-    for (int y = 0; y < 8; ++y) {
+    const int side = xtrans ? 6 : bayer ? 2 : 1;
+    // The black level pattern, from the visible origin: LibRaw gives it from
+    // the active area's (a DNG's ActiveArea, moved to even rows and columns
+    // on a Bayer sensor).
+    const libraw_colordata_t& colour = data.color;
+    const unsigned rows = colour.cblack[4];
+    const unsigned columns = colour.cblack[5];
+    const bool blackPattern = rows > 0 && columns > 0 && 6 + rows * columns <= LIBRAW_CBLACK_SIZE;
+    unsigned rowShift = 0;
+    unsigned columnShift = 0;
+    if (area.Found && area.Edges[0] <= data.sizes.top_margin &&
+        area.Edges[1] <= data.sizes.left_margin) {
+        rowShift = data.sizes.top_margin - area.Edges[0];
+        columnShift = data.sizes.left_margin - area.Edges[1];
+    }
+    frame.PatternWidth = side;
+    frame.PatternHeight = side;
+    if (blackPattern) {
+        frame.PatternWidth = std::lcm(side, static_cast<int>(columns));
+        frame.PatternHeight = std::lcm(side, static_cast<int>(rows));
+        if (frame.PatternWidth > LargestPattern || frame.PatternHeight > LargestPattern) {
+            result.Error = "its black level pattern (" + std::to_string(rows) + " x " +
+                           std::to_string(columns) + " sites) does not fit its colour pattern";
+            return result;
+        }
+    }
+    for (int y = 0; y < frame.PatternHeight; ++y) {
+        for (int x = 0; x < frame.PatternWidth; ++x) {
+            const auto site = static_cast<std::size_t>(y * frame.PatternWidth + x);
+            // 0 R, 1 G, 2 B, 3 the second green; 6 without a colour filter.
+            const int index = frame.Monochrome ? 0 : raw->COLOR(y, x);
+            if (index < 0 || index > 3) {
+                result.Error = "not measured: " + UnmeasuredSensor(data);
+                return result;
+            }
+            frame.Sites[site] = index == 3 ? 1 : index;
+            double black = colour.black + colour.cblack[index];
+            if (blackPattern) {
+                black += colour.cblack[6 + (static_cast<unsigned>(y) + rowShift) % rows * columns +
+                                       (static_cast<unsigned>(x) + columnShift) % columns];
+            }
+            frame.Black[site] = black;
+        }
+    }
+    // A Bayer pattern repeats every two rows and columns.
+    for (int y = 0; bayer && y < 8; ++y) {
         for (int x = 0; x < 2; ++x) {
             if (raw->COLOR(y, x) != raw->COLOR(y % 2, x)) {
                 result.Error = "its colour pattern does not repeat every two pixels";
                 return result;
             }
         }
-    }
-    const libraw_colordata_t& colour = data.color;
-    for (int site = 0; site < 4; ++site) {
-        const int y = site / 2;
-        const int x = site % 2;
-        const int index = raw->COLOR(y, x); // 0 R, 1 G, 2 B, 3 the second green
-        frame.Sites[static_cast<std::size_t>(site)] = index == 3 ? 1 : index;
-        double black = colour.black + colour.cblack[index];
-        const unsigned rows = colour.cblack[4];
-        const unsigned columns = colour.cblack[5];
-        if (rows > 0 && columns > 0 && 6 + rows * columns <= LIBRAW_CBLACK_SIZE) {
-            black += colour.cblack[6 + (static_cast<unsigned>(y) % rows) * columns +
-                                   static_cast<unsigned>(x) % columns];
-        }
-        frame.Black[static_cast<std::size_t>(site)] = black;
     }
     frame.White = colour.maximum;
     frame.Iso = static_cast<double>(data.other.iso_speed);
@@ -126,6 +207,10 @@ RawResult ReadRaw(const std::string& path) {
     }
     result.Ok = true;
     return result;
+}
+
+std::string LibRawVersion() {
+    return LibRaw::version();
 }
 
 } // namespace pruvex::measure

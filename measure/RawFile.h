@@ -16,10 +16,12 @@ struct RawResult {
     CfaFrame Frame;
 };
 
-// The file's name in UTF-8.
+// A Bayer, X-Trans or monochrome sensor's frame from the file of that name
+// (UTF-8); any other kind of sensor (Foveon, four colours, an image already
+// demosaiced) is named in Error.
 RawResult ReadRaw(const std::string& path);
 
-// The version of the LibRaw the program carries.
-const char* LibRawVersion();
+// The version of LibRaw the program reads with, as LibRaw gives it.
+std::string LibRawVersion();
 
 } // namespace pruvex::measure

@@ -30,22 +30,70 @@ std::string Iso(double iso) {
     return Format("%g", iso);
 }
 
-constexpr std::array<const char*, ChannelCount> Colours{"#c8102e", "#2e8b2e", "#1f5fbf"};
+constexpr std::array<const char*, ChannelCount> ColourOf{"#c8102e", "#2e8b2e", "#1f5fbf"};
 
 } // namespace
+
+std::string ShutterText(double seconds) {
+    if (seconds > 0 && seconds < 1) {
+        return Format("1/%.0f s", 1 / seconds);
+    }
+    return Format("%g s", seconds);
+}
+
+std::vector<std::string> Notes(const IsoFigures& iso) {
+    std::vector<std::string> notes;
+    const std::string name = "ISO " + Iso(iso.Iso);
+    for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+        const ChannelFigures& f = iso.Channels[static_cast<std::size_t>(ch)];
+        if (f.TooFew) {
+            notes.push_back(name + " " + ChannelName(ch, iso.Monochrome) + ": " +
+                            std::to_string(f.Usable) + " squares below clipping, fewer than " +
+                            std::to_string(LeastSquares) + ": no figures; shoot it again at " +
+                            (f.SuggestedShutter > 0 ? ShutterText(f.SuggestedShutter)
+                                                    : std::string("a shorter time")));
+        }
+    }
+    for (const std::string& frame : iso.Unpaired) {
+        notes.push_back(name + ": " + frame +
+                        " has no partner of its ISO and exposure time: left out of the fit");
+    }
+    for (const ExposureSet& set : iso.Sets) {
+        if (set.Banded) {
+            notes.push_back(name + ", " + ShutterText(set.Shutter) +
+                            ": bands across the rows (a dimmed backlight) found in the pairs' "
+                            "differences and removed");
+        }
+    }
+    if (iso.SingleFrame) {
+        notes.push_back(name + ": single frame (no pair of frames at the same place): the "
+                               "variance includes the fixed pattern");
+    }
+    return notes;
+}
+
+bool AnyFigures(const std::vector<IsoFigures>& figures) {
+    return std::any_of(figures.begin(), figures.end(), [](const IsoFigures& iso) {
+        return std::any_of(iso.Channels.begin(), iso.Channels.begin() + iso.ChannelsUsed(),
+                           [](const ChannelFigures& f) { return !f.TooFew; });
+    });
+}
 
 void WriteTable(std::ostream& out, const std::vector<IsoFigures>& figures) {
     out << Format("%-7s %-2s %6s %7s %10s %9s %9s %11s %6s  %s\n", "ISO", "ch", "frames", "squares",
                   "gain e/DN", "read DN", "read e", "full well e", "DR EV", "read noise from");
     for (const IsoFigures& iso : figures) {
-        for (std::size_t ch = 0; ch < iso.Channels.size(); ++ch) {
-            const ChannelFigures& f = iso.Channels[ch];
+        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+            const ChannelFigures& f = iso.Channels[static_cast<std::size_t>(ch)];
+            if (f.TooFew) {
+                continue;
+            }
             const bool read = f.ReadNoiseDn > 0;
             const auto cell = [](double v, bool known, const char* format) {
                 return known ? Format(format, v) : std::string("-");
             };
-            out << Format("%-7s %-2s %6d %7d ", Iso(iso.Iso).c_str(), ChannelNames[ch], iso.Frames,
-                          f.Squares)
+            out << Format("%-7s %-2s %6d %7d ", Iso(iso.Iso).c_str(),
+                          ChannelName(ch, iso.Monochrome), iso.Frames, f.Squares)
                 << Format("%10s %9s %9s %11s %6s  %s\n", cell(f.Gain, f.Gain > 0, "%.4f").c_str(),
                           cell(f.ReadNoiseDn, read, "%.3f").c_str(),
                           cell(f.ReadNoiseE, read && f.Gain > 0, "%.3f").c_str(),
@@ -53,10 +101,8 @@ void WriteTable(std::ostream& out, const std::vector<IsoFigures>& figures) {
                           cell(f.DynamicRangeEv, read, "%.2f").c_str(),
                           f.ReadNoiseFromDark ? "dark frames" : "fit");
         }
-        if (iso.SingleFrame) {
-            out << "        ISO " << Iso(iso.Iso)
-                << ": single frame (no pair of frames at the same place): the variance includes "
-                   "the fixed pattern\n";
+        for (const std::string& note : Notes(iso)) {
+            out << "        " << note << '\n';
         }
     }
 }
@@ -65,29 +111,34 @@ void WriteFiguresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) 
     out << "iso,channel,frames,squares,gain_e_per_dn,read_noise_dn,read_noise_e,full_well_e,dr_ev,"
            "read_noise_from\n";
     for (const IsoFigures& iso : figures) {
-        for (std::size_t ch = 0; ch < iso.Channels.size(); ++ch) {
-            const ChannelFigures& f = iso.Channels[ch];
+        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+            const ChannelFigures& f = iso.Channels[static_cast<std::size_t>(ch)];
+            if (f.TooFew) {
+                continue;
+            }
             const bool gain = f.Gain > 0;
             const bool read = f.ReadNoiseDn > 0;
-            out << Iso(iso.Iso) << ',' << ChannelNames[ch] << ',' << iso.Frames << ',' << f.Squares
-                << ',' << Number(f.Gain, gain) << ',' << Number(f.ReadNoiseDn, read) << ','
-                << Number(f.ReadNoiseE, read && gain) << ',' << Number(f.FullWellE, gain) << ','
-                << Number(f.DynamicRangeEv, read) << ',' << (f.ReadNoiseFromDark ? "dark" : "fit")
-                << '\n';
+            out << Iso(iso.Iso) << ',' << ChannelName(ch, iso.Monochrome) << ',' << iso.Frames
+                << ',' << f.Squares << ',' << Number(f.Gain, gain) << ','
+                << Number(f.ReadNoiseDn, read) << ',' << Number(f.ReadNoiseE, read && gain) << ','
+                << Number(f.FullWellE, gain) << ',' << Number(f.DynamicRangeEv, read) << ','
+                << (f.ReadNoiseFromDark ? "dark" : "fit") << '\n';
         }
     }
 }
 
 void WriteSquaresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) {
-    out << "iso,square,channel,mean_dn,variance_dn2,pixels,clipped\n";
+    out << "iso,exposure_s,square,channel,mean_dn,variance_dn2,pixels,clipped\n";
     for (const IsoFigures& iso : figures) {
-        for (std::size_t k = 0; k < iso.Squares.size(); ++k) {
-            for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
-                const ChannelStats& s = iso.Squares[k][ch];
-                const bool known = s.Pixels > 0;
-                out << Iso(iso.Iso) << ',' << k << ',' << ChannelNames[ch] << ','
-                    << Number(s.Mean, known) << ',' << Number(s.Variance, known) << ',' << s.Pixels
-                    << ',' << s.Clipped << '\n';
+        for (const ExposureSet& set : iso.Sets) {
+            for (std::size_t k = 0; k < set.Squares.size(); ++k) {
+                for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+                    const ChannelStats& s = set.Squares[k][static_cast<std::size_t>(ch)];
+                    const bool known = s.Pixels > 0;
+                    out << Iso(iso.Iso) << ',' << Format("%.6g", set.Shutter) << ',' << k << ','
+                        << ChannelName(ch, iso.Monochrome) << ',' << Number(s.Mean, known) << ','
+                        << Number(s.Variance, known) << ',' << s.Pixels << ',' << s.Clipped << '\n';
+                }
             }
         }
     }
@@ -117,7 +168,7 @@ void Text(std::ostream& out, double x, double y, const std::string& text, const 
 } // namespace
 
 void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
-    constexpr double width = 980;
+    constexpr double width = 1300;
     constexpr double height = 460;
     // Left: the photon transfer curves; right: dynamic range against ISO.
     constexpr double left0 = 70;
@@ -127,6 +178,10 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
     constexpr double top = 50;
     constexpr double bottom = 400;
 
+    const bool mono = !figures.empty() && figures.front().Monochrome;
+    const std::size_t channels = mono ? 1 : ChannelCount;
+    const std::array<const char*, ChannelCount> Colours =
+        mono ? std::array<const char*, ChannelCount>{"#333333", "#333333", "#333333"} : ColourOf;
     double lowSignal = std::numeric_limits<double>::max();
     double highSignal = 0;
     double lowNoise = std::numeric_limits<double>::max();
@@ -192,7 +247,7 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
         return lx >= x0 && lx <= x1 && ly >= y0 && ly <= y1;
     };
     for (const IsoFigures& iso : figures) {
-        for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
+        for (std::size_t ch = 0; ch < channels; ++ch) {
             const ChannelFigures& f = iso.Channels[ch];
             // The squares: filled when in the fit, hollow when left out.
             for (std::size_t k = 0; k < iso.Squares.size(); ++k) {
@@ -235,7 +290,7 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
                 << "\" stroke-width=\"1.2\" points=\"" << points << "\"/>\n";
         }
         // The ISO beside its green curve's upper end.
-        const ChannelFigures& g = iso.Channels[1];
+        const ChannelFigures& g = iso.Channels[mono ? 0 : 1];
         if (g.Fit.Valid) {
             const double variance = std::max(g.Fit.Intercept, 0.0) + highSignal * g.Fit.Slope;
             const double ly = std::clamp(0.5 * std::log10(variance), y0, y1);
@@ -244,11 +299,11 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
         }
     }
     // The legend.
-    for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
+    for (std::size_t ch = 0; ch < channels; ++ch) {
         const double y = top + 16 + 16 * static_cast<double>(ch);
         out << "<circle cx=\"" << left0 + 14 << "\" cy=\"" << y - 4 << "\" r=\"3\" fill=\""
             << Colours[ch] << "\"/>\n";
-        Text(out, left0 + 22, y, ChannelNames[ch], "start");
+        Text(out, left0 + 22, y, ChannelName(static_cast<int>(ch), mono), "start");
     }
     Text(out, left0 + 10, top + 16 + 16 * 3, "hollow: left out of the fit", "start",
          " font-size=\"10\"");
@@ -299,13 +354,73 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
     Text(out, (right0 + right1) / 2, bottom + 36, "ISO", "middle");
     Text(out, right0 - 34, (top + bottom) / 2, "dynamic range (EV)", "middle",
          Format(" transform=\"rotate(-90 %.1f %.1f)\"", right0 - 34, (top + bottom) / 2).c_str());
-    for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
+    for (std::size_t ch = 0; ch < channels; ++ch) {
         std::string points;
         for (const IsoFigures& iso : figures) {
             const ChannelFigures& f = iso.Channels[ch];
             if (iso.Iso > 0 && f.ReadNoiseDn > 0) {
                 const double x = si(std::log2(iso.Iso));
                 const double y = se(f.DynamicRangeEv);
+                points += Pos(x, y) + ' ';
+                out << "<circle cx=\"" << Format("%.1f", x) << "\" cy=\"" << Format("%.1f", y)
+                    << "\" r=\"3\" fill=\"" << Colours[ch] << "\"/>\n";
+            }
+        }
+        out << "<polyline fill=\"none\" stroke=\"" << Colours[ch] << "\" points=\"" << points
+            << "\"/>\n";
+    }
+
+    // Third panel: the read noise in electrons against ISO, on a
+    // logarithmic scale (a dual-gain sensor's step shows here).
+    constexpr double noise0 = 1010;
+    constexpr double noise1 = 1270;
+    double lowE = std::numeric_limits<double>::max();
+    double highE = 0;
+    for (const IsoFigures& iso : figures) {
+        for (const ChannelFigures& f : iso.Channels) {
+            if (f.ReadNoiseE > 0) {
+                lowE = std::min(lowE, f.ReadNoiseE);
+                highE = std::max(highE, f.ReadNoiseE);
+            }
+        }
+    }
+    if (highE <= 0) {
+        lowE = 1;
+        highE = 10;
+    }
+    const double n0 = std::floor(std::log10(lowE) * 3) / 3;
+    const double n1 = std::max(std::ceil(std::log10(highE) * 3) / 3, n0 + 1.0 / 3);
+    const Scale sn{n0, n1, bottom, top};
+    const Scale sj{i0, i1, noise0, noise1};
+    Text(out, (noise0 + noise1) / 2, 28, "Read noise", "middle", " font-size=\"15\"");
+    for (double d = std::floor(n0); d <= n1; ++d) {
+        for (const double m : {1.0, 2.0, 5.0}) {
+            const double l = d + std::log10(m);
+            if (l < n0 - 1e-9 || l > n1 + 1e-9) {
+                continue;
+            }
+            out << "<line x1=\"" << noise0 << "\" y1=\"" << Format("%.1f", sn(l)) << "\" x2=\""
+                << noise1 << "\" y2=\"" << Format("%.1f", sn(l)) << "\" stroke=\"#ddd\"/>\n";
+            Text(out, noise0 - 6, sn(l) + 4, Format("%g", std::pow(10.0, l)), "end");
+        }
+    }
+    for (const IsoFigures& iso : figures) {
+        if (iso.Iso > 0) {
+            Text(out, sj(std::log2(iso.Iso)), bottom + 16, Iso(iso.Iso), "middle");
+        }
+    }
+    out << "<rect x=\"" << noise0 << "\" y=\"" << top << "\" width=\"" << noise1 - noise0
+        << "\" height=\"" << bottom - top << "\" fill=\"none\" stroke=\"black\"/>\n";
+    Text(out, (noise0 + noise1) / 2, bottom + 36, "ISO", "middle");
+    Text(out, noise0 - 34, (top + bottom) / 2, "read noise (electrons)", "middle",
+         Format(" transform=\"rotate(-90 %.1f %.1f)\"", noise0 - 34, (top + bottom) / 2).c_str());
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+        std::string points;
+        for (const IsoFigures& iso : figures) {
+            const ChannelFigures& f = iso.Channels[ch];
+            if (iso.Iso > 0 && f.ReadNoiseE > 0) {
+                const double x = sj(std::log2(iso.Iso));
+                const double y = sn(std::log10(f.ReadNoiseE));
                 points += Pos(x, y) + ' ';
                 out << "<circle cx=\"" << Format("%.1f", x) << "\" cy=\"" << Format("%.1f", y)
                     << "\" r=\"3\" fill=\"" << Colours[ch] << "\"/>\n";

@@ -1,5 +1,6 @@
 #include "measure/Series.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -22,7 +23,74 @@ bool SamePlace(const Placement& a, const Placement& b, const MosaicLayout& layou
     return true;
 }
 
+// Exposure times the metadata give alike (1/250 s written as 0.004 or as
+// 1/250).
+bool SameShutter(double a, double b) {
+    return std::abs(a - b) <= 1e-3 * std::max(std::abs(a), std::abs(b));
+}
+
+// Bands across the rows in a set's pairs: the rows' mean differences vary
+// more than the pixels' noise lets them, over the squares below clipping.
+bool Banded(const std::vector<Stats>& squares, int channels) {
+    double ratios = 0;
+    double rows = 0;
+    int count = 0;
+    for (const Stats& square : squares) {
+        for (int ch = 0; ch < channels; ++ch) {
+            const ChannelStats& s = square[static_cast<std::size_t>(ch)];
+            if (s.Clipped == 0 && s.Rows > 3 && s.Variance > 0) {
+                ratios += s.RowsVariance / s.Variance;
+                rows += static_cast<double>(s.Rows);
+                ++count;
+            }
+        }
+    }
+    if (count == 0) {
+        return false;
+    }
+    // Without bands each ratio is about 1, to within sqrt(2 / rows).
+    const double spread = std::sqrt(2 / (rows / count)) / std::sqrt(count);
+    return ratios / count > 1.1 + 5 * spread;
+}
+
 } // namespace
+
+FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout) {
+    FrameCheck check;
+    check.Channels = frame.Channels();
+    const std::optional<Placement> where = FindMosaic(frame, layout);
+    if (!where) {
+        return check;
+    }
+    check.Found = true;
+    check.Where = *where;
+    check.Squares = MeasureSquares(frame, *where, layout);
+    for (const Stats& square : check.Squares) {
+        for (std::size_t ch = 0; ch < square.size(); ++ch) {
+            check.Measured[ch] += square[ch].Pixels > 0 ? 1 : 0;
+            check.Unclipped[ch] += square[ch].Pixels > 0 && square[ch].Clipped == 0 ? 1 : 0;
+        }
+    }
+    return check;
+}
+
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout) {
+    FrameAnalysis analysis;
+    if (givenAsDark) {
+        analysis.Role = FrameRole::Dark;
+    } else if (const std::optional<Placement> where = FindMosaic(frame, layout)) {
+        analysis.Role = FrameRole::Mosaic;
+        analysis.Where = *where;
+        analysis.Squares = MeasureSquares(frame, *where, layout);
+        return analysis;
+    } else if (LooksDark(frame)) {
+        analysis.Role = FrameRole::FoundDark;
+    } else {
+        return analysis;
+    }
+    analysis.Whole = MeasureFrame(frame);
+    return analysis;
+}
 
 void Series::AddStats(ChannelSums& sums, const Stats& stats) {
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
@@ -30,76 +98,81 @@ void Series::AddStats(ChannelSums& sums, const Stats& stats) {
         const auto n = static_cast<double>(s.Pixels);
         sums[ch].Mean += s.Mean * n;
         sums[ch].MeanPixels += n;
-        sums[ch].SingleVariance += s.Variance * n;
+        sums[ch].Variance += s.Variance * n;
+        sums[ch].RowsVariance += s.RowsVariance * n;
+        sums[ch].Rows += s.Rows;
         sums[ch].Pixels = std::max(sums[ch].Pixels, s.Pixels);
         sums[ch].Clipped += s.Clipped;
+        sums[ch].Rejected += s.Rejected;
     }
 }
 
-void Series::AddPair(ChannelSums& sums, const Stats& stats) {
-    for (std::size_t ch = 0; ch < sums.size(); ++ch) {
-        const auto n = static_cast<double>(stats[ch].Pixels);
-        sums[ch].PairVariance += stats[ch].Variance * n;
-        sums[ch].PairPixels += n;
-    }
+FrameRole Series::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
+    FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
+    return Add(std::move(frame), std::move(analysis), name);
 }
 
-FrameRole Series::Add(CfaFrame frame, bool givenAsDark) {
+FrameRole Series::Add(CfaFrame frame, FrameAnalysis analysis, const std::string& name) {
+    if (analysis.Role == FrameRole::NoMosaic) {
+        return analysis.Role;
+    }
     const auto key = static_cast<long long>(std::llround(frame.Iso));
     Group& group = groups_[key];
     if (group.Frames == 0 && group.Darks == 0) {
         group.Iso = frame.Iso;
-        group.Squares.resize(layout_.Squares.size());
+        group.Monochrome = frame.Monochrome;
         for (int ch = 0; ch < ChannelCount; ++ch) {
             group.Range[static_cast<std::size_t>(ch)] = frame.White - frame.ChannelBlack(ch);
         }
     }
-    if (givenAsDark) {
-        AddDark(group, std::move(frame));
-        return FrameRole::Dark;
+    if (analysis.Role == FrameRole::Mosaic) {
+        AddMosaic(group, std::move(frame), analysis, name);
+    } else {
+        AddDark(group, std::move(frame), analysis.Whole);
     }
-    if (const std::optional<Placement> placement = FindMosaic(frame, layout_)) {
-        AddMosaic(group, std::move(frame), *placement);
-        return FrameRole::Mosaic;
-    }
-    if (LooksDark(frame)) {
-        AddDark(group, std::move(frame));
-        return FrameRole::FoundDark;
-    }
-    if (group.Frames == 0 && group.Darks == 0) {
-        groups_.erase(key);
-    }
-    return FrameRole::NoMosaic;
+    return analysis.Role;
 }
 
-void Series::AddMosaic(Group& group, CfaFrame frame, const Placement& placement) {
-    const std::vector<Stats> single = MeasureSquares(frame, placement, layout_);
-    for (std::size_t k = 0; k < single.size(); ++k) {
-        AddStats(group.Squares[k], single[k]);
+void Series::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
+                       const std::string& name) {
+    auto set = std::find_if(group.Sets.begin(), group.Sets.end(),
+                            [&](const Set& s) { return SameShutter(s.Shutter, frame.Shutter); });
+    if (set == group.Sets.end()) {
+        group.Sets.emplace_back();
+        set = group.Sets.end() - 1;
+        set->Shutter = frame.Shutter;
+        set->Singles.resize(layout_.Squares.size());
+        set->PairSums.resize(layout_.Squares.size());
+    }
+    for (std::size_t k = 0; k < analysis.Squares.size() && k < set->Singles.size(); ++k) {
+        AddStats(set->Singles[k], analysis.Squares[k]);
     }
     ++group.Frames;
-    if (group.PendingMosaic && group.PendingMosaic->Width == frame.Width &&
-        group.PendingMosaic->Height == frame.Height &&
-        SamePlace(group.PendingPlacement, placement, layout_)) {
+    ++set->Frames;
+    if (set->Waiting && set->Waiting->Frame.Width == frame.Width &&
+        set->Waiting->Frame.Height == frame.Height &&
+        SamePlace(set->Waiting->Where, analysis.Where, layout_)) {
         const std::vector<Stats> pair =
-            MeasureSquarePair(*group.PendingMosaic, frame, group.PendingPlacement, layout_);
+            MeasureSquarePair(set->Waiting->Frame, frame, set->Waiting->Where, layout_);
         for (std::size_t k = 0; k < pair.size(); ++k) {
-            AddPair(group.Squares[k], pair[k]);
+            AddStats(set->PairSums[k], pair[k]);
         }
-        ++group.Pairs;
-        group.PendingMosaic.reset();
-    } else {
-        group.PendingMosaic = std::move(frame);
-        group.PendingPlacement = placement;
+        ++set->Pairs;
+        set->Waiting.reset();
+        return;
     }
+    if (set->Waiting) {
+        set->Unpaired.push_back(set->Waiting->Name);
+    }
+    set->Waiting = Pending{std::move(frame), analysis.Where, name};
 }
 
-void Series::AddDark(Group& group, CfaFrame frame) {
-    AddStats(group.Dark, MeasureFrame(frame));
+void Series::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
+    AddStats(group.DarkSingles, whole);
     ++group.Darks;
     if (group.PendingDark && group.PendingDark->Width == frame.Width &&
         group.PendingDark->Height == frame.Height) {
-        AddPair(group.Dark, MeasureFramePair(*group.PendingDark, frame));
+        AddStats(group.DarkPairSums, MeasureFramePair(*group.PendingDark, frame));
         ++group.DarkPairs;
         group.PendingDark.reset();
     } else {
@@ -109,6 +182,27 @@ void Series::AddDark(Group& group, CfaFrame frame) {
 
 std::vector<IsoFigures> Series::Figures() const {
     std::vector<IsoFigures> result;
+    const auto variance = [](const Sums& s) {
+        return s.MeanPixels > 0 ? s.Variance / s.MeanPixels : 0.0;
+    };
+    const auto finish = [&](const ChannelSums& square) {
+        Stats stats;
+        for (std::size_t ch = 0; ch < stats.size(); ++ch) {
+            const Sums& s = square[ch];
+            stats[ch].Pixels = s.Pixels;
+            stats[ch].Clipped = s.Clipped;
+            stats[ch].Rejected = s.Rejected;
+            stats[ch].Mean = s.MeanPixels > 0 ? s.Mean / s.MeanPixels : 0.0;
+            stats[ch].Variance = variance(s);
+            stats[ch].RowsVariance = s.MeanPixels > 0 ? s.RowsVariance / s.MeanPixels : 0.0;
+            stats[ch].Rows = s.Rows;
+        }
+        return stats;
+    };
+    std::vector<int> layoutLevels;
+    for (const MosaicSquare& square : layout_.Squares) {
+        layoutLevels.push_back(square.Level);
+    }
     for (const auto& [key, group] : groups_) {
         if (group.Frames == 0) {
             continue;
@@ -117,29 +211,65 @@ std::vector<IsoFigures> Series::Figures() const {
         iso.Iso = group.Iso;
         iso.Frames = group.Frames;
         iso.DarkFrames = group.Darks;
-        iso.SingleFrame = group.Pairs == 0;
-        const auto variance = [](const Sums& s, bool pairs) {
+        iso.Monochrome = group.Monochrome;
+        const bool pairs = std::any_of(group.Sets.begin(), group.Sets.end(),
+                                       [](const Set& s) { return s.Pairs > 0; });
+        iso.SingleFrame = !pairs;
+        for (const Set& set : group.Sets) {
+            if (pairs && set.Pairs == 0) {
+                if (set.Waiting) {
+                    iso.Unpaired.push_back(set.Waiting->Name);
+                }
+                continue;
+            }
             if (pairs) {
-                return s.PairPixels > 0 ? s.PairVariance / s.PairPixels : 0.0;
+                iso.Unpaired.insert(iso.Unpaired.end(), set.Unpaired.begin(), set.Unpaired.end());
+                if (set.Waiting) {
+                    iso.Unpaired.push_back(set.Waiting->Name);
+                }
             }
-            return s.MeanPixels > 0 ? s.SingleVariance / s.MeanPixels : 0.0;
-        };
-        for (const ChannelSums& square : group.Squares) {
-            Stats stats;
-            for (std::size_t ch = 0; ch < stats.size(); ++ch) {
-                const Sums& s = square[ch];
-                stats[ch].Pixels = s.Pixels;
-                stats[ch].Clipped = s.Clipped;
-                stats[ch].Mean = s.MeanPixels > 0 ? s.Mean / s.MeanPixels : 0.0;
-                stats[ch].Variance = variance(s, group.Pairs > 0);
+            ExposureSet out;
+            out.Shutter = set.Shutter;
+            out.Frames = set.Frames;
+            out.Pairs = set.Pairs;
+            for (const ChannelSums& square : pairs ? set.PairSums : set.Singles) {
+                out.Squares.push_back(finish(square));
             }
-            iso.Squares.push_back(stats);
+            out.Banded = pairs && Banded(out.Squares, iso.ChannelsUsed());
+            iso.Squares.insert(iso.Squares.end(), out.Squares.begin(), out.Squares.end());
+            iso.Sets.push_back(std::move(out));
         }
         for (int ch = 0; ch < ChannelCount; ++ch) {
             const auto c = static_cast<std::size_t>(ch);
-            const double dark =
-                group.Darks > 0 ? variance(group.Dark[c], group.DarkPairs > 0) : 0.0;
-            iso.Channels[c] = measure::Figures(iso.Squares, ch, group.Range[c], dark);
+            double dark = 0;
+            if (group.Darks > 0) {
+                dark = group.DarkPairs > 0 ? variance(group.DarkPairSums[c])
+                                           : variance(group.DarkSingles[c]);
+            }
+            ChannelFigures& f = iso.Channels[c];
+            f = measure::Figures(iso.Squares, ch, group.Range[c], dark);
+            const auto usable = static_cast<int>(
+                std::count_if(iso.Squares.begin(), iso.Squares.end(), [c](const Stats& s) {
+                    return s[c].Pixels > 0 && s[c].Clipped == 0;
+                }));
+            f.Usable = usable;
+            if (ch < iso.ChannelsUsed() && usable < LeastSquares) {
+                // No figures; a shorter time from the set with the shortest.
+                const double range = f.Range;
+                f = ChannelFigures{};
+                f.Range = range;
+                f.Usable = usable;
+                f.TooFew = true;
+                const auto shortest =
+                    std::min_element(iso.Sets.begin(), iso.Sets.end(),
+                                     [](const ExposureSet& a, const ExposureSet& b) {
+                                         return a.Shutter < b.Shutter;
+                                     });
+                if (shortest != iso.Sets.end()) {
+                    f.SuggestedShutter = UsualShutter(SuggestShutter(
+                        shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
+                }
+            }
         }
         result.push_back(std::move(iso));
     }

@@ -1,9 +1,10 @@
 #pragma once
 
-// The frames of a run, gathered by ISO: each mosaic frame is measured alone
-// and, with the next frame of its ISO taken at the same place, as a pair;
-// dark frames likewise over the whole frame. At most one frame of each kind
-// per ISO is held at a time.
+// The frames of a run, gathered by ISO and, within an ISO, by exposure
+// time: each mosaic frame is measured alone and, with the next frame of its
+// ISO and exposure time taken at the same place, as a pair; dark frames
+// likewise over the whole frame. At most one frame of each kind per ISO and
+// exposure time is held at a time.
 
 #include "measure/CfaFrame.h"
 #include "measure/Mosaic.h"
@@ -12,6 +13,7 @@
 
 #include <map>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace pruvex::measure {
@@ -23,11 +25,38 @@ enum class FrameRole {
     NoMosaic,  // neither: not measured
 };
 
+// One frame on its own, before it joins a series: whether the mosaic is
+// found (and where), and in each channel how many of its squares are
+// measured and how many of those lie below clipping (have no clipped pixel).
+struct FrameCheck {
+    bool Found = false;
+    Placement Where;
+    int Channels = ChannelCount; // 1 for a monochrome sensor
+    std::array<int, ChannelCount> Measured{};
+    std::array<int, ChannelCount> Unclipped{};
+    std::vector<Stats> Squares; // the frame's squares, when found
+};
+FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout = TheMosaic());
+
+// What can be learnt of a frame alone, by any thread: its role and, for a
+// mosaic, where it lies and its squares.
+struct FrameAnalysis {
+    FrameRole Role = FrameRole::NoMosaic;
+    Placement Where;
+    std::vector<Stats> Squares;
+    Stats Whole; // a dark frame's
+};
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout);
+
 class Series {
   public:
     explicit Series(const MosaicLayout& layout) : layout_(layout) {}
+    const MosaicLayout& Layout() const { return layout_; }
 
-    FrameRole Add(CfaFrame frame, bool givenAsDark);
+    // A frame, named for the report; frames must come in the order given.
+    FrameRole Add(CfaFrame frame, bool givenAsDark, const std::string& name = {});
+    // The same with the frame already analysed (AnalyseFrame).
+    FrameRole Add(CfaFrame frame, FrameAnalysis analysis, const std::string& name = {});
 
     // The figures of every ISO with at least one mosaic frame, lowest ISO first.
     std::vector<IsoFigures> Figures() const;
@@ -38,30 +67,44 @@ class Series {
     struct Sums {
         double Mean = 0; // weighted by pixels
         double MeanPixels = 0;
-        double SingleVariance = 0;
-        double PairVariance = 0;
-        double PairPixels = 0;
+        double Variance = 0;
+        double RowsVariance = 0;
+        long long Rows = 0;
         long long Pixels = 0;
         long long Clipped = 0;
+        long long Rejected = 0;
     };
     using ChannelSums = std::array<Sums, ChannelCount>;
+    struct Pending {
+        CfaFrame Frame;
+        Placement Where;
+        std::string Name;
+    };
+    struct Set {
+        double Shutter = 0;
+        int Frames = 0;
+        int Pairs = 0;
+        std::vector<ChannelSums> Singles;
+        std::vector<ChannelSums> PairSums;
+        std::optional<Pending> Waiting;
+        std::vector<std::string> Unpaired;
+    };
     struct Group {
         double Iso = 0;
+        bool Monochrome = false;
         int Frames = 0;
         int Darks = 0;
-        int Pairs = 0;
         int DarkPairs = 0;
         std::array<double, ChannelCount> Range{};
-        std::vector<ChannelSums> Squares;
-        ChannelSums Dark;
-        std::optional<CfaFrame> PendingMosaic;
-        Placement PendingPlacement;
+        std::vector<Set> Sets;
+        ChannelSums DarkSingles;
+        ChannelSums DarkPairSums;
         std::optional<CfaFrame> PendingDark;
     };
     static void AddStats(ChannelSums& sums, const Stats& stats);
-    static void AddPair(ChannelSums& sums, const Stats& stats);
-    void AddMosaic(Group& group, CfaFrame frame, const Placement& placement);
-    static void AddDark(Group& group, CfaFrame frame);
+    void AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
+                   const std::string& name);
+    static void AddDark(Group& group, CfaFrame frame, const Stats& whole);
 
     const MosaicLayout& layout_;
     std::map<long long, Group> groups_;

@@ -10,37 +10,125 @@ namespace pruvex::measure {
 
 namespace {
 
-// Sums about a shift, so that the variance keeps its precision.
-struct Sums {
-    double Shift = 0;
-    bool Started = false;
-    double Sum = 0;
-    double SumSquares = 0;
-    double MeanSum = 0; // the signal, when the sums are of differences
-    long long Count = 0;
-    long long Clipped = 0;
+// A pixel of a square: its signal above black in the first frame and the
+// second (of a pair), its row, and whether it is clipped in either.
+struct Sample {
+    double First = 0;
+    double Second = 0;
+    int Row = 0;
+    std::uint8_t Clipped = 0;
+};
+using Samples = std::array<std::vector<Sample>, ChannelCount>;
 
-    void Add(double value) {
-        if (!Started) {
-            Shift = value;
-            Started = true;
-        }
-        const double d = value - Shift;
-        Sum += d;
-        SumSquares += d * d;
-        ++Count;
-    }
-    double Mean() const { return Count > 0 ? Shift + Sum / static_cast<double>(Count) : 0.0; }
-    double Variance() const {
-        if (Count < 2) {
-            return 0;
-        }
-        const auto n = static_cast<double>(Count);
-        return std::max(0.0, (SumSquares - Sum * Sum / n) / (n - 1));
-    }
+// A robust centre and spread: the median and the median absolute deviation
+// scaled to a normal distribution's sigma.
+struct Spread {
+    double Centre = 0;
+    double Sigma = 0;
+    // Far enough off to be a hot, stuck or dead pixel rather than noise.
+    bool Outside(double value) const { return std::abs(value - Centre) > 6 * Sigma + 1; }
 };
 
-using ChannelSums = std::array<Sums, ChannelCount>;
+template <typename Value>
+Spread SpreadOf(const std::vector<Sample>& samples, Value value, std::vector<double>& scratch) {
+    // A few thousand samples, evenly spread, tell the median and the
+    // spread well enough to know a hot pixel.
+    constexpr std::size_t Enough = 4096;
+    const std::size_t stride = std::max<std::size_t>(1, samples.size() / Enough);
+    scratch.clear();
+    for (std::size_t i = 0; i < samples.size(); i += stride) {
+        scratch.push_back(value(samples[i]));
+    }
+    const auto middle = scratch.begin() + static_cast<std::ptrdiff_t>(scratch.size() / 2);
+    std::nth_element(scratch.begin(), middle, scratch.end());
+    const double centre = *middle;
+    for (double& v : scratch) {
+        v = std::abs(v - centre);
+    }
+    std::nth_element(scratch.begin(), middle, scratch.end());
+    return {centre, 1.4826 * *middle};
+}
+
+// The statistics of one channel's samples in a square, single or as a pair.
+ChannelStats Summarise(const std::vector<Sample>& samples, bool pair,
+                       std::vector<double>& scratch) {
+    ChannelStats out;
+    if (samples.empty()) {
+        return out;
+    }
+    const Spread first = SpreadOf(
+        samples, [](const Sample& s) { return s.First; }, scratch);
+    Spread second;
+    Spread difference;
+    if (pair) {
+        second = SpreadOf(
+            samples, [](const Sample& s) { return s.Second; }, scratch);
+        difference = SpreadOf(
+            samples, [](const Sample& s) { return s.First - s.Second; }, scratch);
+    }
+    // Sums about the centres, so that the variance keeps its precision; for
+    // a pair, within each row as well.
+    double signal = 0;
+    double sum = 0;
+    double squares = 0;
+    double withinRows = 0;
+    double betweenRows = 0; // sum over rows of (row sum)^2 / row pixels
+    long long rows = 0;
+    double rowSum = 0;
+    double rowSquares = 0;
+    long long rowCount = 0;
+    int row = samples.front().Row;
+    const auto closeRow = [&] {
+        if (rowCount > 0) {
+            withinRows += rowSquares - rowSum * rowSum / static_cast<double>(rowCount);
+            betweenRows += rowSum * rowSum / static_cast<double>(rowCount);
+            ++rows;
+        }
+        rowSum = 0;
+        rowSquares = 0;
+        rowCount = 0;
+    };
+    for (const Sample& s : samples) {
+        if (first.Outside(s.First) ||
+            (pair && (second.Outside(s.Second) || difference.Outside(s.First - s.Second)))) {
+            ++out.Rejected;
+            continue;
+        }
+        if (s.Row != row) {
+            closeRow();
+            row = s.Row;
+        }
+        const double value = pair ? s.First - s.Second - difference.Centre : s.First - first.Centre;
+        signal += pair ? 0.5 * (s.First + s.Second) : s.First;
+        sum += value;
+        squares += value * value;
+        rowSum += value;
+        rowSquares += value * value;
+        ++rowCount;
+        ++out.Pixels;
+        out.Clipped += s.Clipped;
+    }
+    closeRow();
+    if (out.Pixels == 0) {
+        return out;
+    }
+    const auto n = static_cast<double>(out.Pixels);
+    out.Mean = signal / n;
+    if (!pair) {
+        out.Variance = out.Pixels > 1 ? std::max(0.0, (squares - sum * sum / n) / (n - 1)) : 0.0;
+        return out;
+    }
+    // Half the variance of the difference: within rows, each row's mean
+    // taken out at the cost of one degree of freedom a row.
+    out.Rows = rows;
+    out.Variance =
+        out.Pixels > rows ? std::max(0.0, 0.5 * withinRows / (n - static_cast<double>(rows))) : 0.0;
+    out.RowsVariance =
+        rows > 1
+            ? std::max(0.0, 0.5 * (betweenRows - sum * sum / n) / static_cast<double>(rows - 1))
+            : 0.0;
+    return out;
+}
 
 // Calls visit(x, y) for every pixel of the square's measured part in the
 // frame, after checking that enough of the part lies in the frame.
@@ -108,75 +196,131 @@ void ForEachPixel(int width, int height, const Placement& placement, int column,
     }
 }
 
-Stats Finish(const ChannelSums& sums, double varianceScale) {
+// Every channel's samples of one square, single or as a pair.
+Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placement& placement,
+                    const MosaicSquare& square, Samples& samples, std::vector<double>& scratch) {
+    for (std::vector<Sample>& channel : samples) {
+        channel.clear();
+    }
+    const double clipFirst = ClipLevel(first);
+    const double clipSecond = second != nullptr ? ClipLevel(*second) : 0;
+    ForEachPixel(first.Width, first.Height, placement, square.Column, square.Row,
+                 [&](int x, int y) {
+                     const auto site = static_cast<std::size_t>(first.SiteOf(x, y));
+                     const double a = first.At(x, y);
+                     Sample sample{a - first.Black[site], 0, y,
+                                   static_cast<std::uint8_t>(a >= clipFirst ? 1 : 0)};
+                     if (second != nullptr) {
+                         const double b = second->At(x, y);
+                         sample.Second = b - second->Black[site];
+                         sample.Clipped =
+                             static_cast<std::uint8_t>(sample.Clipped + (b >= clipSecond ? 1 : 0));
+                     }
+                     samples[static_cast<std::size_t>(first.Sites[site])].push_back(sample);
+                 });
     Stats stats;
-    for (std::size_t ch = 0; ch < sums.size(); ++ch) {
-        const Sums& s = sums[ch];
-        stats[ch].Pixels = s.Count;
-        stats[ch].Clipped = s.Clipped;
-        stats[ch].Variance = s.Variance() * varianceScale;
-        stats[ch].Mean = s.Count > 0 ? s.MeanSum / static_cast<double>(s.Count) : 0.0;
+    for (std::size_t ch = 0; ch < stats.size(); ++ch) {
+        stats[ch] = Summarise(samples[ch], second != nullptr, scratch);
     }
     return stats;
 }
 
-std::size_t ChannelOf(const CfaFrame& frame, int x, int y) {
-    return static_cast<std::size_t>(frame.Sites[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))]);
+bool SameSensor(const CfaFrame& first, const CfaFrame& second) {
+    return first.Valid() && second.Valid() && first.Width == second.Width &&
+           first.Height == second.Height && first.PatternWidth == second.PatternWidth &&
+           first.PatternHeight == second.PatternHeight && first.Sites == second.Sites;
 }
 
-// One pixel of a frame: its signal above the black level of its site.
-void AddPixel(ChannelSums& sums, const CfaFrame& frame, int x, int y, double clip) {
-    const std::size_t ch = ChannelOf(frame, x, y);
-    const double raw = frame.At(x, y);
-    const double value = raw - frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))];
-    sums[ch].Add(value);
-    sums[ch].MeanSum += value;
-    sums[ch].Clipped += raw >= clip ? 1 : 0;
+// Whole frames: a histogram per channel of a value from -65535 to 65535
+// gives the robust limits, then the sums.
+struct Histogram {
+    std::vector<long long> Counts = std::vector<long long>(2 * 65536, 0);
+    long long Total = 0;
+    void Add(int value) {
+        ++Counts[static_cast<std::size_t>(value + 65536)];
+        ++Total;
+    }
+    // The value below which a share of the counts lies.
+    double Quantile(double share) const {
+        const auto target = static_cast<long long>(share * static_cast<double>(Total));
+        long long seen = 0;
+        for (std::size_t i = 0; i < Counts.size(); ++i) {
+            seen += Counts[i];
+            if (seen > target) {
+                return static_cast<double>(i) - 65536;
+            }
+        }
+        return 0;
+    }
+    Spread SpreadOf() const {
+        if (Total == 0) {
+            return {};
+        }
+        // The median and, from the quartiles, sigma.
+        return {Quantile(0.5), (Quantile(0.75) - Quantile(0.25)) / 1.349};
+    }
+};
+
+template <typename Value>
+std::array<Spread, ChannelCount> FrameSpreads(const CfaFrame& frame, Value value) {
+    std::array<Histogram, ChannelCount> histograms;
+    for (int y = 0; y < frame.Height; ++y) {
+        for (int x = 0; x < frame.Width; ++x) {
+            histograms[static_cast<std::size_t>(frame.ChannelAt(x, y))].Add(value(x, y));
+        }
+    }
+    std::array<Spread, ChannelCount> spreads;
+    for (std::size_t ch = 0; ch < spreads.size(); ++ch) {
+        spreads[ch] = histograms[ch].SpreadOf();
+    }
+    return spreads;
 }
 
-// One pixel of a pair: the difference for the noise, the mean signal of both.
-void AddPairPixel(ChannelSums& sums, const CfaFrame& first, const CfaFrame& second, int x, int y,
-                  double clipFirst, double clipSecond) {
-    const std::size_t ch = ChannelOf(first, x, y);
-    const auto site = static_cast<std::size_t>(CfaFrame::SiteOf(x, y));
-    const double a = first.At(x, y);
-    const double b = second.At(x, y);
-    sums[ch].Add(a - b);
-    sums[ch].MeanSum += 0.5 * ((a - first.Black[site]) + (b - second.Black[site]));
-    sums[ch].Clipped += (a >= clipFirst ? 1 : 0) + (b >= clipSecond ? 1 : 0);
-}
-
-bool SitesValid(const CfaFrame& frame) {
-    return std::all_of(frame.Sites.begin(), frame.Sites.end(),
-                       [](int ch) { return ch >= 0 && ch < ChannelCount; }) &&
-           frame.Width > 0 && frame.Height > 0 &&
-           frame.Values.size() ==
-               static_cast<std::size_t>(frame.Width) * static_cast<std::size_t>(frame.Height);
-}
+// Plain sums about a shift.
+struct Sums {
+    double Shift = 0;
+    double Signal = 0;
+    double Sum = 0;
+    double SumSquares = 0;
+    long long Count = 0;
+    long long Rejected = 0;
+    void Add(double value, double signal) {
+        const double d = value - Shift;
+        Sum += d;
+        SumSquares += d * d;
+        Signal += signal;
+        ++Count;
+    }
+    ChannelStats Finish(double scale) const {
+        ChannelStats s;
+        s.Pixels = Count;
+        s.Rejected = Rejected;
+        if (Count > 0) {
+            const auto n = static_cast<double>(Count);
+            s.Mean = Signal / n;
+            s.Variance =
+                Count > 1 ? scale * std::max(0.0, (SumSquares - Sum * Sum / n) / (n - 1)) : 0.0;
+        }
+        return s;
+    }
+};
 
 } // namespace
 
 double ClipLevel(const CfaFrame& frame) {
-    double black = 0;
-    for (const double b : frame.Black) {
-        black = std::max(black, b);
-    }
-    return frame.White - std::max(1.0, 0.005 * (frame.White - black));
+    return frame.White - std::max(1.0, 0.005 * (frame.White - frame.HighestBlack()));
 }
 
 std::vector<Stats> MeasureSquares(const CfaFrame& frame, const Placement& placement,
                                   const MosaicLayout& layout) {
     std::vector<Stats> result(layout.Squares.size());
-    if (!SitesValid(frame)) {
+    if (!frame.Valid()) {
         return result;
     }
-    const double clip = ClipLevel(frame);
+    Samples samples;
+    std::vector<double> scratch;
     for (std::size_t k = 0; k < layout.Squares.size(); ++k) {
-        ChannelSums sums;
-        ForEachPixel(frame.Width, frame.Height, placement, layout.Squares[k].Column,
-                     layout.Squares[k].Row,
-                     [&](int x, int y) { AddPixel(sums, frame, x, y, clip); });
-        result[k] = Finish(sums, 1.0);
+        result[k] = MeasureSquare(frame, nullptr, placement, layout.Squares[k], samples, scratch);
     }
     return result;
 }
@@ -184,84 +328,105 @@ std::vector<Stats> MeasureSquares(const CfaFrame& frame, const Placement& placem
 std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& second,
                                      const Placement& placement, const MosaicLayout& layout) {
     std::vector<Stats> result(layout.Squares.size());
-    if (!SitesValid(first) || !SitesValid(second) || first.Width != second.Width ||
-        first.Height != second.Height) {
+    if (!SameSensor(first, second)) {
         return result;
     }
-    const double clipFirst = ClipLevel(first);
-    const double clipSecond = ClipLevel(second);
+    Samples samples;
+    std::vector<double> scratch;
     for (std::size_t k = 0; k < layout.Squares.size(); ++k) {
-        ChannelSums sums;
-        ForEachPixel(
-            first.Width, first.Height, placement, layout.Squares[k].Column, layout.Squares[k].Row,
-            [&](int x, int y) { AddPairPixel(sums, first, second, x, y, clipFirst, clipSecond); });
-        result[k] = Finish(sums, 0.5);
+        result[k] = MeasureSquare(first, &second, placement, layout.Squares[k], samples, scratch);
     }
     return result;
 }
 
 Stats MeasureFrame(const CfaFrame& frame) {
-    ChannelSums sums;
-    if (!SitesValid(frame)) {
-        return Finish(sums, 1.0);
+    Stats stats;
+    if (!frame.Valid()) {
+        return stats;
+    }
+    const auto spreads =
+        FrameSpreads(frame, [&](int x, int y) { return static_cast<int>(frame.At(x, y)); });
+    std::array<Sums, ChannelCount> sums;
+    for (std::size_t ch = 0; ch < sums.size(); ++ch) {
+        sums[ch].Shift = spreads[ch].Centre;
     }
     const double clip = ClipLevel(frame);
+    std::array<long long, ChannelCount> clipped{};
     for (int y = 0; y < frame.Height; ++y) {
         for (int x = 0; x < frame.Width; ++x) {
-            AddPixel(sums, frame, x, y, clip);
+            const auto ch = static_cast<std::size_t>(frame.ChannelAt(x, y));
+            const double raw = frame.At(x, y);
+            if (spreads[ch].Outside(raw)) {
+                ++sums[ch].Rejected;
+                continue;
+            }
+            sums[ch].Add(raw, raw - frame.BlackAt(x, y));
+            clipped[ch] += raw >= clip ? 1 : 0;
         }
     }
-    return Finish(sums, 1.0);
+    for (std::size_t ch = 0; ch < stats.size(); ++ch) {
+        stats[ch] = sums[ch].Finish(1.0);
+        stats[ch].Clipped = clipped[ch];
+    }
+    return stats;
 }
 
 Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second) {
-    ChannelSums sums;
-    if (!SitesValid(first) || !SitesValid(second) || first.Width != second.Width ||
-        first.Height != second.Height) {
-        return Finish(sums, 0.5);
+    Stats stats;
+    if (!SameSensor(first, second)) {
+        return stats;
     }
-    // The whole frames' clipped pixels are not counted.
-    constexpr double Unclipped = std::numeric_limits<double>::infinity();
+    const auto difference = [&](int x, int y) {
+        return static_cast<int>(first.At(x, y)) - static_cast<int>(second.At(x, y));
+    };
+    const auto spreads = FrameSpreads(first, difference);
+    const auto singles =
+        FrameSpreads(first, [&](int x, int y) { return static_cast<int>(first.At(x, y)); });
+    const auto seconds =
+        FrameSpreads(second, [&](int x, int y) { return static_cast<int>(second.At(x, y)); });
+    std::array<Sums, ChannelCount> sums;
+    for (std::size_t ch = 0; ch < sums.size(); ++ch) {
+        sums[ch].Shift = spreads[ch].Centre;
+    }
     for (int y = 0; y < first.Height; ++y) {
         for (int x = 0; x < first.Width; ++x) {
-            AddPairPixel(sums, first, second, x, y, Unclipped, Unclipped);
+            const auto ch = static_cast<std::size_t>(first.ChannelAt(x, y));
+            const double a = first.At(x, y);
+            const double b = second.At(x, y);
+            const int d = difference(x, y);
+            if (spreads[ch].Outside(d) || singles[ch].Outside(a) || seconds[ch].Outside(b)) {
+                ++sums[ch].Rejected;
+                continue;
+            }
+            sums[ch].Add(d, 0.5 * ((a - first.BlackAt(x, y)) + (b - second.BlackAt(x, y))));
         }
     }
-    return Finish(sums, 0.5);
+    for (std::size_t ch = 0; ch < stats.size(); ++ch) {
+        stats[ch] = sums[ch].Finish(0.5);
+    }
+    return stats;
 }
 
 bool LooksDark(const CfaFrame& frame) {
-    if (!SitesValid(frame)) {
+    if (!frame.Valid()) {
         return false;
     }
     const Stats stats = MeasureFrame(frame);
-    double black = 0;
-    for (const double b : frame.Black) {
-        black = std::max(black, b);
-    }
-    const double range = frame.White - black;
-    std::array<double, ChannelCount> sigma{};
-    for (std::size_t ch = 0; ch < stats.size(); ++ch) {
-        if (stats[ch].Pixels == 0) {
-            continue;
-        }
-        sigma[ch] = std::sqrt(stats[ch].Variance);
-        if (std::abs(stats[ch].Mean) > 2 * sigma[ch] + 0.5 || sigma[ch] > 0.05 * range) {
+    const double range = frame.White - frame.HighestBlack();
+    for (int ch = 0; ch < frame.Channels(); ++ch) {
+        const ChannelStats& s = stats[static_cast<std::size_t>(ch)];
+        const double sigma = std::sqrt(s.Variance);
+        if (s.Pixels == 0 || std::abs(s.Mean) > 2 * sigma + 0.5 || sigma > 0.05 * range) {
             return false;
         }
     }
     // The whole frame within six sigmas of black, but for one pixel in a
-    // thousand (hot pixels).
+    // hundred (hot, stuck and dead pixels).
     long long outside = 0;
-    for (int y = 0; y < frame.Height; ++y) {
-        for (int x = 0; x < frame.Width; ++x) {
-            const std::size_t ch = ChannelOf(frame, x, y);
-            const double value =
-                frame.At(x, y) - frame.Black[static_cast<std::size_t>(CfaFrame::SiteOf(x, y))];
-            outside += std::abs(value) > 6 * sigma[ch] + 1 ? 1 : 0;
-        }
+    for (const ChannelStats& s : stats) {
+        outside += s.Rejected;
     }
-    return outside * 1000 <= static_cast<long long>(frame.Values.size());
+    return outside * 100 <= static_cast<long long>(frame.Values.size());
 }
 
 } // namespace pruvex::measure

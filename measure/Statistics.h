@@ -22,6 +22,14 @@ struct ChannelStats {
     double Variance = 0; // DN^2
     long long Pixels = 0;
     long long Clipped = 0; // pixels at or near the white level
+    // Pixels left out as hot, stuck or dead: far off the square's own
+    // spread in either frame or in their difference.
+    long long Rejected = 0;
+    // Of a pair: the variance of the rows' mean differences (each row's
+    // pixels of the channel, scaled as Variance is, times the pixels in a
+    // row), and the rows. Without bands across rows it is about Variance.
+    double RowsVariance = 0;
+    long long Rows = 0;
 };
 using Stats = std::array<ChannelStats, ChannelCount>;
 
@@ -35,17 +43,20 @@ std::vector<Stats> MeasureSquares(const CfaFrame& frame, const Placement& placem
                                   const MosaicLayout& layout);
 
 // Two frames of the same scene, at the same place: the means of both, and
-// the temporal variance, half the variance of their difference with the
-// difference of their means taken out. The frames must be of one size.
+// the temporal variance, half the variance of their difference with each
+// row's mean difference taken out (a backlight's flicker, and the bands a
+// dimmed backlight puts across a rolling-shutter frame), with the freedom
+// that takes counted. The frames must be of one size.
 std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& second,
                                      const Placement& placement, const MosaicLayout& layout);
 
-// A whole frame, and a pair of whole frames, likewise.
+// A whole frame, and a pair of whole frames, likewise (their difference's
+// mean taken out, not each row's).
 Stats MeasureFrame(const CfaFrame& frame);
 Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second);
 
 // No mosaic, and every channel within a few of its own noise sigmas of the
-// black level: a frame taken with the lens capped.
+// black level, but for hot pixels: a frame taken with the lens capped.
 bool LooksDark(const CfaFrame& frame);
 
 } // namespace pruvex::measure

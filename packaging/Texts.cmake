@@ -36,8 +36,9 @@ set(PRUVEX_OPTIONS
   "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the monitor shows the new picture: the first vertical blank after the display server holds it, one refresh to scan it out (one more behind a compositing manager) and the settle time. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, settle N, state, check (the --check report as one reply) and quit. A reply gives the state, ms (from reading the line to the reply), shown_ms (to the frame scanned out), refresh_hz and settle_ms."
   "--settle=MS|The panel's settle time that each reply waits after the frame is scanned out, 0 to 10000 milliseconds (default 20). Give a slow panel or a projector more."
   "--check|Show the patterns, report on standard output, one line per check, whether the display shows exactly the pixels painted (colour depth, gamma ramps, output properties and the pixels read back), and exit."
+  "--threads N|Read and measure on N threads (1 to 256), by default one per core. The figures are the same."
   "--help|Print a short usage text and exit."
-  "--version|Print the program's name and version and exit.")
+  "--version|Print the program's name and version, with LibRaw's, and exit.")
 
 # The exit statuses, "status|when".
 set(PRUVEX_EXIT_STATUSES
@@ -58,20 +59,21 @@ set(PRUVEX_EXAMPLES
 set(PRUVEX_MEASURE_SUMMARY
   "measure a camera sensor's gain, read noise, full well and dynamic range from raw photographs of the grid mosaic")
 set(PRUVEX_MEASURE_DESCRIPTION
-  "pruvex-measure turns raw photographs of the grid mosaic into the figures of the camera's sensor by the photon transfer method: the conversion gain in electrons per DN, the read noise in DN and in electrons, the full-well capacity and the engineering dynamic range, for each ISO and each colour channel of the sensor (R, G with both green sites pooled, and B)."
-  "It reads every raw format that LibRaw reads, DNG included, and takes the black and white levels, the colour pattern, the ISO and the exposure time from each file. It groups the files by ISO, finds the 11 x 7 mosaic in each frame (on a white margin, or filling the frame with its outer squares cut, turned by up to 2 degrees, out of focus) and measures the central part of every square, leaving out squares with a pixel at or near the white level. Two frames at the same ISO give the temporal noise from their difference. One frame alone gives a variance that includes the sensor's fixed pattern, and the report says so. Dark frames, taken with the lens capped, give the read noise. Without them the read noise is the fit's intercept."
-  "Shoot the series with the monitor's brightness set on the flat field, the mosaic filling the frame without white, slightly out of focus, at 1/250 s: two frames of the mosaic and two dark frames at each ISO.")
+  "pruvex-measure turns raw photographs of the grid mosaic into the figures of the camera's sensor by the photon transfer method: the conversion gain in electrons per DN, the read noise in DN and in electrons, the full-well capacity and the engineering dynamic range, for each ISO and each colour channel of the sensor (R, G with every green site pooled, and B, or Y on a monochrome sensor)."
+  "It reads every raw format that LibRaw reads, DNG included, from Bayer, X-Trans and monochrome sensors, and takes the black levels (per channel or per site), the white level, the linearisation, the colour pattern, the ISO and the exposure time from each file. Other sensors (Foveon, four colours, images already demosaiced) are named and not measured. It groups the files by ISO and exposure time, finds the 11 x 7 mosaic in each frame (on a white margin, or filling the frame with its outer squares cut, turned by up to 2 degrees, out of focus, most of it clipped) and measures the central part of every square, leaving out squares with a pixel at or near the white level and hot or stuck pixels. Two frames of the same ISO and exposure time give the temporal noise from their difference, each row's mean difference taken out (a flickering or dimmed backlight), and every exposure time of an ISO goes into one fit. One frame alone gives a variance that includes the sensor's fixed pattern, and the report says so. Dark frames, taken with the lens capped, give the read noise. Without them the read noise is the fit's intercept. An ISO and channel with fewer than 8 squares below clipping has no figures, and the report names a shorter exposure time to shoot it again at. The files are read and measured on every core."
+  "Shoot the series with the monitor's brightness set on the flat field, the mosaic filling the frame without white, slightly out of focus, at 1/250 s: two frames of the mosaic and two dark frames at each ISO, and two more frames at the shorter times the report asks for.")
 set(PRUVEX_MEASURE_OPTIONS
   "--csv FILE|Write one row per ISO and channel, with the columns iso, channel, frames, squares, gain_e_per_dn, read_noise_dn, read_noise_e, full_well_e, dr_ev and read_noise_from (dark or fit)."
-  "--squares FILE|Write one row per ISO, square (0 to 76) and channel, with the columns iso, square, channel, mean_dn, variance_dn2, pixels and clipped."
-  "--plot FILE|Write the photon transfer curves (noise against signal, log-log, with the fitted lines) and the dynamic range against ISO as an SVG picture."
+  "--squares FILE|Write one row per ISO, exposure time, square (0 to 76) and channel, with the columns iso, exposure_s, square, channel, mean_dn, variance_dn2, pixels and clipped."
+  "--plot FILE|Write the photon transfer curves (noise against signal, log-log, with the fitted lines), the dynamic range and the read noise in electrons against ISO as an SVG picture."
   "--dark FILE|Take FILE as a dark frame. The option may be repeated. A file in which no mosaic is found and whose whole frame lies at the black level is taken as dark without it."
+  "--threads N|Read and measure on N threads (1 to 256), by default one per core. The figures are the same."
   "--help|Print a short usage text and exit."
   "--version|Print the program's name and version, and the version of the LibRaw it reads raw files with, and exit.")
 set(PRUVEX_MEASURE_EXIT_STATUSES
-  "0|Every file was measured."
-  "1|A file could not be read, was not a raw file, was cut short, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."
-  "2|A usage error, or nothing to measure at all.")
+  "0|Every file was measured (an ISO and channel with too few squares below clipping is no error)."
+  "1|A file could not be read, was not a raw file, was cut short, came from a sensor that is not measured, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."
+  "2|A usage error, or nothing to measure at all (no ISO and channel with enough squares below clipping).")
 set(PRUVEX_MEASURE_EXAMPLES
   "pruvex-measure --csv sensor.csv --plot sensor.svg *.dng|Measure every DNG file of the folder, the dark frames found by their level."
   "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such.")

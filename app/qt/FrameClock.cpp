@@ -10,6 +10,7 @@
 #include <wayland-client.h>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
 #include <xcb/present.h>
 #include <xcb/xcb.h>
 
@@ -30,10 +31,7 @@ FrameTime FromMonotonic(std::chrono::nanoseconds since) {
     return FrameTime(std::chrono::duration_cast<FrameTime::duration>(since));
 }
 
-// A rate read back as a period is believed within these bounds.
-bool Plausible(Milliseconds period) {
-    return period.count() >= 2.0 && period.count() <= 200.0;
-}
+using pruvex::PlausiblePeriod;
 
 // A blank or a presentation feedback is waited for at most this long
 // before the reply goes by the nominal rate.
@@ -41,6 +39,61 @@ constexpr Milliseconds BlankPatience{250.0};
 
 // The blanks are followed this long after a reply waited for one.
 constexpr std::chrono::seconds ChainTime{10};
+
+// The refresh period of the mode of the monitor that shows the middle of
+// the window, where the X server knows the mode's timings (a real monitor's
+// mode does; Xvfb's has no dot clock).
+std::optional<Milliseconds> ModePeriodOf(Display* display, ::Window window) {
+    int event = 0;
+    int error = 0;
+    XWindowAttributes attributes{};
+    ::Window child = 0;
+    int x = 0;
+    int y = 0;
+    if (display == nullptr || !XRRQueryExtension(display, &event, &error) ||
+        XGetWindowAttributes(display, window, &attributes) == 0 ||
+        !XTranslateCoordinates(display, window, DefaultRootWindow(display), attributes.width / 2,
+                               attributes.height / 2, &x, &y, &child)) {
+        return std::nullopt;
+    }
+    XRRScreenResources* resources =
+        XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
+    if (resources == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<Milliseconds> period;
+    for (int i = 0; i < resources->ncrtc && !period; ++i) {
+        XRRCrtcInfo* crtc = XRRGetCrtcInfo(display, resources, resources->crtcs[i]);
+        if (crtc == nullptr) {
+            continue;
+        }
+        const bool shows = crtc->mode != None && x >= crtc->x && y >= crtc->y &&
+                           x - crtc->x < static_cast<int>(crtc->width) &&
+                           y - crtc->y < static_cast<int>(crtc->height);
+        for (int m = 0; shows && m < resources->nmode; ++m) {
+            const XRRModeInfo& mode = resources->modes[m];
+            if (mode.id != crtc->mode || mode.dotClock == 0 || mode.hTotal == 0 ||
+                mode.vTotal == 0) {
+                continue;
+            }
+            double lines = mode.vTotal;
+            if ((mode.modeFlags & RR_DoubleScan) != 0) {
+                lines *= 2;
+            }
+            if ((mode.modeFlags & RR_Interlace) != 0) {
+                lines /= 2;
+            }
+            const Milliseconds modePeriod(1000.0 * mode.hTotal * lines /
+                                          static_cast<double>(mode.dotClock));
+            if (PlausiblePeriod(modePeriod)) {
+                period = modePeriod;
+            }
+        }
+        XRRFreeCrtcInfo(crtc);
+    }
+    XRRFreeScreenResources(resources);
+    return period;
+}
 
 } // namespace
 
@@ -101,6 +154,7 @@ FrameClock::FrameClock(QWindow& window, Listener blanked)
     Patience.setInterval(std::chrono::duration_cast<std::chrono::milliseconds>(BlankPatience));
     QObject::connect(&Patience, &QTimer::timeout, [this] { GiveUp(); });
     QObject::connect(&WaylandPoll, &QTimer::timeout, [this] { PollWayland(); });
+    QObject::connect(&Window, &QWindow::screenChanged, [this] { ReadMode(); });
     if (QGuiApplication::platformName() != "wayland") {
         return;
     }
@@ -150,7 +204,15 @@ void FrameClock::FollowX11Window(std::uint32_t window) {
     X11Events = xcb_generate_id(connection);
     xcb_present_select_input(connection, X11Events, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
     QCoreApplication::instance()->installNativeEventFilter(this);
+    ReadMode();
     AskX11(0); // the first ticks tell the rate before any reply waits
+}
+
+void FrameClock::ReadMode() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (X11 != nullptr && x11 != nullptr) {
+        ModePeriod = ModePeriodOf(x11->display(), X11Window);
+    }
 }
 
 // Counter 0 asks where the count is now: its answer is the current count
@@ -246,12 +308,14 @@ std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
 }
 
 void FrameClock::Record(const Tick& tick, std::optional<Milliseconds> period) {
-    if (period && Plausible(*period)) {
+    if (period && PlausiblePeriod(*period)) {
         Reported = period;
     }
     if (!Ticks.empty() && tick.Counter <= Ticks.back().Counter) {
         Ticks.clear(); // a new counter: the window moved to another monitor
+        ReadMode();
     }
+    Rate.Add(tick.Counter, tick.When);
     Ticks.push_back(tick);
     if (Ticks.size() > 64) {
         Ticks.pop_front();
@@ -264,7 +328,7 @@ void FrameClock::Ticked(const Tick& tick) {
     // after a paint is the one already asked for: a question asked after the
     // paint can miss the blank that comes first.
     Asking = false;
-    if (Waiting || Ticks.size() < 8 || tick.When - LastAwait < ChainTime) {
+    if (Waiting || !Rate.Measured() || tick.When - LastAwait < ChainTime) {
         AskX11(tick.Counter + 1);
     }
     if (Waiting && tick.When > HeldAt) {
@@ -279,19 +343,38 @@ void FrameClock::Answer(const VerticalBlank& blank) {
     Blanked(blank);
 }
 
+// The compositor's word, else the monitor's mode, else the blanks measured
+// over a second. Before that, the longer of the nominal period and the
+// blanks seen so far: a period taken too short would make a reply early.
 Milliseconds FrameClock::Period() const {
     if (Reported) {
         return *Reported;
     }
+    if (ModePeriod) {
+        return *ModePeriod;
+    }
+    if (const std::optional<Milliseconds> measured = Rate.Measured()) {
+        return *measured;
+    }
+    Milliseconds period = NominalPeriod();
     if (Ticks.size() >= 2) {
-        const Milliseconds measured =
-            (Ticks.back().When - Ticks.front().When) /
-            static_cast<double>(Ticks.back().Counter - Ticks.front().Counter);
-        if (Plausible(measured)) {
-            return measured;
+        const Milliseconds seen = (Ticks.back().When - Ticks.front().When) /
+                                  static_cast<double>(Ticks.back().Counter - Ticks.front().Counter);
+        if (PlausiblePeriod(seen) && seen > period) {
+            period = seen;
         }
     }
-    return NominalPeriod();
+    return period;
+}
+
+std::string FrameClock::RateSource() const {
+    if (ModePeriod) {
+        return " from the monitor's mode";
+    }
+    if (Rate.Measured()) {
+        return " measured over its blanks";
+    }
+    return " until a second of blanks is measured";
 }
 
 Milliseconds FrameClock::NominalPeriod() const {
@@ -361,8 +444,12 @@ pruvex::CheckLine FrameClock::Check() {
                     pruvex::RateText(NominalPeriod()),
                 advice};
     }
-    if (X11 != nullptr && Ticks.size() >= 2) {
-        std::string measured = "X11 Present on the window's monitor, " + pruvex::RateText(Period());
+    if (X11 != nullptr && !ModePeriod && !Rate.Measured()) {
+        MeasureNow();
+    }
+    if (X11 != nullptr && (Ticks.size() >= 2 || Rate.Measured())) {
+        std::string measured =
+            "X11 Present on the window's monitor, " + pruvex::RateText(Period()) + RateSource();
         if (Refreshes() > 1) {
             measured += ", one frame more for the compositing manager";
         }
@@ -374,6 +461,48 @@ pruvex::CheckLine FrameClock::Check() {
                                        : "no frame clock") +
                 "; by the nominal " + pruvex::RateText(NominalPeriod()),
             advice};
+}
+
+// For a report asked before a second of blanks was seen: the blanks of the
+// window's monitor read on a connection of this clock's own until the rate
+// is known (at most three seconds, while the event loop waits).
+void FrameClock::MeasureNow() {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    Display* display = x11 != nullptr ? x11->display() : nullptr;
+    xcb_connection_t* own =
+        xcb_connect(display != nullptr ? DisplayString(display) : nullptr, nullptr);
+    const xcb_query_extension_reply_t* present =
+        xcb_connection_has_error(own) == 0 ? xcb_get_extension_data(own, &xcb_present_id) : nullptr;
+    if (present == nullptr || present->present == 0) {
+        xcb_disconnect(own);
+        return;
+    }
+    std::free(xcb_present_query_version_reply(own, xcb_present_query_version(own, 1, 0), nullptr));
+    const std::uint32_t events = xcb_generate_id(own);
+    xcb_present_select_input(own, events, X11Window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
+    xcb_present_notify_msc(own, X11Window, 0, 0, 0, 0); // where the count is now
+    xcb_flush(own);
+    const auto end = std::chrono::steady_clock::now() + 3 * pruvex::TickRate::Span;
+    while (!Rate.Measured() && std::chrono::steady_clock::now() < end &&
+           xcb_connection_has_error(own) == 0) {
+        pollfd descriptor{xcb_get_file_descriptor(own), POLLIN, 0};
+        poll(&descriptor, 1, 100);
+        while (xcb_generic_event_t* event = xcb_poll_for_event(own)) {
+            const auto* complete = reinterpret_cast<xcb_present_complete_notify_event_t*>(event);
+            if ((event->response_type & 0x7F) == XCB_GE_GENERIC &&
+                complete->event_type == XCB_PRESENT_EVENT_COMPLETE_NOTIFY &&
+                complete->kind == XCB_PRESENT_COMPLETE_KIND_NOTIFY_MSC) {
+                if (complete->serial != 0) { // the first answer is the time of asking
+                    Rate.Add(complete->msc,
+                             FromMonotonic(std::chrono::microseconds(complete->ust)));
+                }
+                xcb_present_notify_msc(own, X11Window, 1, complete->msc + 1, 0, 0);
+                xcb_flush(own);
+            }
+            std::free(event);
+        }
+    }
+    xcb_disconnect(own);
 }
 
 bool FrameClock::nativeEventFilter(const QByteArray& eventType, void* message,

@@ -4,6 +4,7 @@
 // Present extension, on Wayland from the compositor's presentation feedback,
 // elsewhere by the monitor's nominal refresh rate.
 
+#include "app/FrameRate.h"
 #include "app/Platform.h"
 
 #include <QAbstractNativeEventFilter>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 class QWindow;
 struct xcb_connection_t;
@@ -56,6 +58,9 @@ class FrameClock : public QAbstractNativeEventFilter {
     void Ticked(const Tick& tick);
     void Answer(const pruvex::VerticalBlank& blank);
     pruvex::Milliseconds Period() const;
+    std::string RateSource() const; // for --check
+    void ReadMode();
+    void MeasureNow();
     pruvex::Milliseconds NominalPeriod() const;
     int Refreshes() const;
     void PollWayland();
@@ -64,8 +69,10 @@ class FrameClock : public QAbstractNativeEventFilter {
 
     QWindow& Window;
     Listener Blanked;
-    std::deque<Tick> Ticks;                       // the latest blanks seen
-    std::optional<pruvex::Milliseconds> Reported; // the period the compositor reports
+    std::deque<Tick> Ticks;                         // the latest blanks seen
+    std::optional<pruvex::Milliseconds> Reported;   // the period the compositor reports
+    std::optional<pruvex::Milliseconds> ModePeriod; // of the monitor's mode (X11)
+    pruvex::TickRate Rate;                          // the blanks' rate
     bool Waiting = false;
     pruvex::FrameTime HeldAt;
 

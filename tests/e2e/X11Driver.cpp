@@ -1878,6 +1878,7 @@ class PresentTicks {
                     const std::lock_guard<std::mutex> lock(Guard);
                     Blanks.emplace_back(std::chrono::duration_cast<Clock::duration>(
                         std::chrono::microseconds(complete->ust)));
+                    Counters.push_back(complete->msc);
                 }
                 xcb_present_notify_msc(Connection, Root, 1, complete->msc + 1, 0, 0);
                 xcb_flush(Connection);
@@ -1892,6 +1893,18 @@ class PresentTicks {
     std::atomic<bool> Stop{false};
     std::mutex Guard;
     std::vector<Clock::time_point> Blanks;
+    std::vector<std::uint64_t> Counters;
+
+  public:
+    // The clock's rate from its first and last blank seen: over seconds, a
+    // few milliseconds of lateness hardly count.
+    double RateHz() {
+        const std::lock_guard<std::mutex> lock(Guard);
+        const double seconds =
+            Blanks.size() < 2 ? 0
+                              : std::chrono::duration<double>(Blanks.back() - Blanks[0]).count();
+        return seconds > 0 ? static_cast<double>(Counters.back() - Counters[0]) / seconds : 0;
+    }
 };
 
 // Each reply comes once the monitor shows the picture: no earlier than the
@@ -2204,6 +2217,92 @@ void CheckDepth(Session& s, int depth) {
 
 } // namespace
 
+// Busy processes on every core for as long as it lives.
+class Load {
+  public:
+    Load() {
+        const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < 2 * cores; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                std::atomic<unsigned long> spin{0};
+                for (;;) {
+                    spin.fetch_add(1, std::memory_order_relaxed);
+                }
+            }
+            if (child > 0) {
+                Children.push_back(child);
+            }
+        }
+    }
+    ~Load() {
+        for (const pid_t child : Children) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
+    Load(const Load&) = delete;
+    Load& operator=(const Load&) = delete;
+
+  private:
+    std::vector<pid_t> Children;
+};
+
+// The rate is read from the blanks over a second or more, not from the
+// first few: on a loaded machine --check at start-up and the replies name
+// the clock's rate within 1 %.
+void RefreshRate(Session& s) {
+    PresentTicks ticks;
+    if (!ticks.Running()) {
+        Skip("the refresh rate", "this X server has no Present extension to compare with");
+        return;
+    }
+    std::vector<double> named;
+    {
+        const Load load;
+        for (int run = 0; run < 3; ++run) {
+            const std::string line = ReportLine(s.Run({"--check"}).Out, "frame timing");
+            const std::size_t hz = line.find(" Hz");
+            const std::size_t from = line.rfind(", ", hz);
+            named.push_back(hz != std::string::npos && from != std::string::npos
+                                ? std::atof(line.c_str() + from + 2)
+                                : 0.0);
+            Info("--check under load: " + line);
+        }
+        s.LaunchControlled({"--control"});
+        Check(s.WaitForCaption(FlatCaption(212)), "window shown");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        for (int i = 0; i < 5; ++i) {
+            s.SendLine(i % 2 == 0 ? "level 100" : "state");
+            named.push_back(ReadReplyFields(s.ReadReply().value_or("")).RefreshHz);
+        }
+    }
+    s.SendLine("quit");
+    s.ReadReply();
+    const double truth = ticks.RateHz();
+    std::string seen;
+    int off = 0;
+    for (const double hz : named) {
+        seen += (seen.empty() ? "" : ", ") + std::to_string(hz).substr(0, 6);
+        off += std::abs(hz - truth) > truth * 0.01 ? 1 : 0;
+    }
+    Check(truth > 0 && off == 0, "3 --check reports and 5 replies name the clock's " +
+                                     std::to_string(truth).substr(0, 6) +
+                                     " Hz within 1 % under load (" + seen + ")");
+
+    // A mode with timings, as a real monitor's: 88.89 MHz over 1440 x 823.
+    const int added = std::system(
+        "xrandr --newmode pruvex75 88.89 1280 1328 1360 1440 800 803 809 823 +hsync -vsync && "
+        "xrandr --addmode screen pruvex75 && xrandr --output screen --mode pruvex75");
+    if (added != 0) {
+        Skip("the rate of the monitor's mode", "this X server takes no new mode");
+        return;
+    }
+    const std::string line = ReportLine(s.Run({"--check"}).Out, "frame timing");
+    Check(line.find("75.0 Hz from the monitor's mode") != std::string::npos,
+          "--check takes the rate of the monitor's mode: " + line);
+}
+
 int main(int argc, char** argv) {
     using Scenario = std::function<void(Session&)>;
     const std::pair<const char*, Scenario> scenarios[] = {
@@ -2227,6 +2326,7 @@ int main(int argc, char** argv) {
         {"control", Control},
         {"control_flood", ControlFlood},
         {"frame_timing", FrameTiming},
+        {"refresh_rate", RefreshRate},
         {"check", CheckReport},
         {"timing_fullscreen", FullScreenTiming},
         {"check_depth16", [](Session& s) { CheckDepth(s, 16); }},

@@ -4,9 +4,9 @@
 // written is finite.
 //
 // Input: width (16 + byte % 81), height (16 + byte % 65), the colour
-// pattern and bit depth, the black level (byte x 4) and a shift; then one
-// byte per pixel, shifted and put on the black level, repeated to fill the
-// frame.
+// pattern (four Bayer phases, X-Trans, none) and bit depth, the black level
+// (byte x 4, a site pattern of its low bits) and a shift; then one byte per
+// pixel, shifted and put on the black level, repeated to fill the frame.
 
 #include "measure/Mosaic.h"
 #include "measure/Report.h"
@@ -49,10 +49,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     frame.Height = 16 + data[1] % 65;
     constexpr std::array<std::array<int, 4>, 4> patterns{
         {{0, 1, 1, 2}, {2, 1, 1, 0}, {1, 0, 2, 1}, {1, 2, 0, 1}}};
-    frame.Sites = patterns[data[2] % 4];
-    frame.White = (data[2] / 4) % 2 == 0 ? 4095 : 16383;
+    constexpr std::array<int, 36> xtrans{1, 1, 0, 1, 1, 2, 1, 1, 2, 1, 1, 0, 2, 0, 1, 0, 2, 1,
+                                         1, 1, 2, 1, 1, 0, 1, 1, 0, 1, 1, 2, 0, 2, 1, 2, 0, 1};
+    const int kind = data[2] % 6;
+    if (kind < 4) {
+        std::copy(patterns[static_cast<std::size_t>(kind)].begin(),
+                  patterns[static_cast<std::size_t>(kind)].end(), frame.Sites.begin());
+    } else if (kind == 4) {
+        frame.PatternWidth = 6;
+        frame.PatternHeight = 6;
+        frame.Sites = xtrans;
+    } else {
+        frame.PatternWidth = 1;
+        frame.PatternHeight = 1;
+        frame.Sites = {};
+        frame.Monochrome = true;
+    }
+    frame.White = (data[2] / 6) % 2 == 0 ? 4095 : 16383;
     const double black = data[3] * 4.0;
-    frame.Black = {black, black, black, black};
+    for (int site = 0; site < frame.SiteCount(); ++site) {
+        frame.Black[static_cast<std::size_t>(site)] = black + (data[3] >> (site % 4)) % 2;
+    }
     const int shift = data[4] % 7;
     frame.Iso = 100;
     const std::size_t pixels =
@@ -77,6 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 Require(s.Variance == 0); // a frame less itself
             }
         }
+    }
+    const FrameCheck check = CheckFrame(frame, layout);
+    for (int ch = 0; ch < ChannelCount; ++ch) {
+        const auto c = static_cast<std::size_t>(ch);
+        Require(check.Unclipped[c] <= check.Measured[c] &&
+                check.Measured[c] <= static_cast<int>(layout.Squares.size()));
+        Require(check.Found || check.Measured[c] == 0);
+        Require(ch < frame.Channels() || check.Measured[c] == 0);
     }
     RequireSane(MeasureFrame(frame));
     (void)LooksDark(frame);

@@ -140,6 +140,8 @@ struct Setting {
     double Gain = 1;
     double ReadNoise = 2;
     double WhiteFill = 1.2;
+    // Two frames of the mosaic at each of these exposure times.
+    std::vector<double> Shutters{1.0 / 250};
 };
 
 struct Camera {
@@ -149,14 +151,39 @@ struct Camera {
     std::vector<Setting> Settings;
     std::uint64_t Seed = 1;
     const char* Plot = nullptr; // the README's plot, in docs/, made from this series
+    // A real series: the monitor's white gives this many times the range of
+    // the lowest ISO at 1/250 s, at every ISO (WhiteFill is not used).
+    double FixedLight = 0;
+    // The backlight: the two frames of a pair this far apart in mean, and
+    // bands across the rows of this amplitude, moving from frame to frame.
+    double Flicker = 0;
+    double Bands = 0;
+    // Measured again on one thread: the same files, byte for byte.
+    bool OneThreadToo = false;
 };
 
-Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, bool dark) {
-    const Sensor& sensor = camera.TheSensor;
+double Range(const Sensor& sensor) {
     double black = 0;
     for (const double b : sensor.Black) {
         black = std::max(black, b);
     }
+    return sensor.White() - black;
+}
+
+Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, bool dark,
+                    double shutter = 1.0 / 250) {
+    const Sensor& sensor = camera.TheSensor;
+    if (camera.FixedLight > 0) {
+        const Setting& lowest = camera.Settings.front();
+        Exposure e = pruvex::testing::FixedExposure(
+            dark ? 0 : camera.FixedLight * Range(sensor) * lowest.Gain, s.Iso, s.Gain, s.ReadNoise,
+            shutter, camera.Seed * 1000 + shot);
+        e.Flicker = shot == 0 ? 1 : 1 + (shot % 2 == 0 ? 0.5 : -0.5) * camera.Flicker;
+        e.BandAmplitude = camera.Bands;
+        e.BandPhase = 0.37 * static_cast<double>(shot);
+        return e;
+    }
+    const double black = sensor.White() - Range(sensor);
     Exposure e;
     e.Iso = s.Iso;
     e.Gain = s.Gain;
@@ -166,15 +193,21 @@ Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, 
     return e;
 }
 
-// Two frames of the mosaic and two dark frames per ISO; the arguments that
-// measure them (on Windows, two wildcards the program expands).
+// Two frames of the mosaic at each exposure time, the times in turn, and
+// two dark frames per ISO; the arguments that measure them (on Windows, two
+// wildcards the program expands).
 std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder) {
     std::vector<std::string> args;
     std::uint64_t shot = 0;
     for (const Setting& s : camera.Settings) {
-        for (int i = 0; i < 4; ++i) {
-            const bool dark = i >= 2;
-            const Exposure e = ExposureOf(camera, s, ++shot, dark);
+        const int grids = 2 * static_cast<int>(s.Shutters.size());
+        for (int i = 0; i < grids + 2; ++i) {
+            const bool dark = i >= grids;
+            // The exposure times taken in turn: only the metadata tell the
+            // frames of a pair.
+            const double shutter =
+                dark ? 1.0 / 250 : s.Shutters[static_cast<std::size_t>(i) % s.Shutters.size()];
+            const Exposure e = ExposureOf(camera, s, ++shot, dark, shutter);
             const std::string path =
                 folder / ("iso" + std::to_string(static_cast<int>(s.Iso)) +
                           (dark ? "-dark" : "-grid") + std::to_string(i) + ".dng");
@@ -236,6 +269,87 @@ const Camera Cameras[] = {
      4},
 };
 
+// Real series, one exposure at every ISO: at 8 x the lowest ISO most of
+// the mosaic and all around it clipped; at 16 x again at a shorter time.
+// Bayer on a margin and filling the frame, X-Trans and monochrome; odd
+// crops, black patterns per site, black from masked pixels, a white level
+// below the container, a linearisation table, hot pixels, a flickering
+// backlight and moving bands.
+Camera FixedSeries(const char* name, Sensor sensor, Scene scene, std::vector<Setting> settings,
+                   std::uint64_t seed) {
+    Camera camera{name, std::move(sensor), scene, std::move(settings), seed};
+    camera.FixedLight = 1.4;
+    return camera;
+}
+
+Sensor Small(Sensor sensor) {
+    sensor.Width = 1200;
+    sensor.Height = 800;
+    return sensor;
+}
+
+const std::string XTrans = "GGRGGBGGBGGRBRGRBGGGBGGRGGRGGBRBGBRG";
+
+std::vector<std::uint16_t> KneeTable() {
+    // 12-bit codes: linear up to 2048, then two DN a code.
+    std::vector<std::uint16_t> table(4096);
+    for (std::size_t code = 0; code < table.size(); ++code) {
+        table[code] = static_cast<std::uint16_t>(code < 2048 ? code : 2048 + 2 * (code - 2048));
+    }
+    return table;
+}
+
+const Camera FixedCameras[] = {
+    FixedSeries("RealSeriesRggbOnMargin", MakeSensor(12, "RGGB", {256, 258, 255, 256}, 31),
+                MakeScene(0.84, 0.5, 0.5, 1.5),
+                {{100, 4.0, 2.2}, {800, 0.5, 4.0}, {1600, 0.25, 6.0, 0, {1.0 / 250, 1.0 / 1000}}},
+                31),
+    FixedSeries("RealSeriesBggrFilled", MakeSensor(14, "BGGR", {1024, 1024, 1024, 1024}, 32),
+                MakeScene(1.12, 0.5, 0.5, -2.0),
+                {{200, 2.5, 3.5}, {1600, 0.32, 6.0}, {3200, 0.16, 9.0, 0, {1.0 / 250, 1.0 / 1000}}},
+                32),
+    [] {
+        Sensor sensor = Small(MakeSensor(14, XTrans.c_str(), {512, 516, 508, 512}, 33));
+        sensor.MaskedTop = 3;
+        sensor.MaskedLeft = 1;
+        return FixedSeries("RealSeriesXTransOddCrop", sensor, MakeScene(0.86, 0.5, 0.5, 1.0),
+                           {{200, 2.0, 3.0}, {3200, 0.125, 8.0, 0, {1.0 / 250, 1.0 / 1000}}}, 33);
+    }(),
+    [] {
+        Sensor sensor = Small(MakeSensor(12, "Y", {240, 240, 240, 240}, 34));
+        return FixedSeries("RealSeriesMonochromeFilled", sensor, MakeScene(1.1, 0.5, 0.5, -1.2),
+                           {{100, 3.0, 2.5}, {1600, 0.1875, 6.0, 0, {1.0 / 250, 1.0 / 1000}}}, 34);
+    }(),
+    [] {
+        // The black pattern from the active area's origin, an odd one.
+        Sensor sensor = Small(MakeSensor(12, "GRBG", {128, 140, 120, 132}, 35));
+        sensor.MaskedTop = 3;
+        sensor.MaskedLeft = 5;
+        return FixedSeries("OddCropBlackPerSite", sensor, MakeScene(0.84, 0.5, 0.5, 0.8),
+                           {{400, 1.0, 3.0}, {3200, 0.125, 8.0, 0, {1.0 / 250, 1.0 / 1000}}}, 35);
+    }(),
+    [] {
+        Sensor sensor = Small(MakeSensor(14, "RGGB", {600, 600, 600, 600}, 36));
+        sensor.WhiteLevel = 6000;
+        sensor.Linearisation = KneeTable();
+        return FixedSeries("LinearisedWhiteBelowContainer", sensor, MakeScene(0.9, 0.5, 0.5, 0.4),
+                           {{100, 1.5, 2.0}, {800, 0.1875, 4.0}}, 36);
+    }(),
+    [] {
+        Sensor sensor = Small(MakeSensor(12, "GBRG", {200, 200, 200, 200}, 37));
+        sensor.MaskedTop = 8;
+        sensor.MaskedAreas = true;
+        sensor.HotPerThousand = 3;
+        Camera camera =
+            FixedSeries("MaskedBlackHotPixelsFlickerBands", sensor, MakeScene(0.86, 0.5, 0.5, -0.6),
+                        {{200, 2.0, 3.0}, {1600, 0.25, 5.0}}, 37);
+        camera.Flicker = 0.05;
+        camera.Bands = 0.02;
+        camera.OneThreadToo = true;
+        return camera;
+    }(),
+};
+
 class Recovery : public ::testing::TestWithParam<Camera> {};
 
 TEST_P(Recovery, GivesBackTheSensor) {
@@ -249,6 +363,16 @@ TEST_P(Recovery, GivesBackTheSensor) {
     }
     const Result run = Measure(folder, args);
     ASSERT_EQ(run.Status, 0) << run.Err;
+    if (camera.OneThreadToo) {
+        const Folder one;
+        std::vector<std::string> again = ShootSeries(camera, one);
+        again.insert(again.begin(), {"--threads", "1", "--csv", one / "figures.csv", "--squares",
+                                     one / "squares.csv"});
+        const Result single = Measure(one, again);
+        EXPECT_EQ(single.Status, 0) << single.Err;
+        EXPECT_EQ(ReadText(one / "figures.csv"), ReadText(folder / "figures.csv"));
+        EXPECT_EQ(ReadText(one / "squares.csv"), ReadText(folder / "squares.csv"));
+    }
     if (camera.Plot != nullptr) {
         // The plot in the README is this one. To renew it after a change,
         // run this test with PRUVEX_PICTURE_DIR=$PWD/docs.
@@ -261,20 +385,22 @@ TEST_P(Recovery, GivesBackTheSensor) {
         }
     }
 
+    const bool mono = camera.TheSensor.Pattern == "Y";
+    const std::vector<std::string> channels =
+        mono ? std::vector<std::string>{"Y"} : std::vector<std::string>{"R", "G", "B"};
     const std::vector<Row> figures = ReadCsv(folder / "figures.csv");
-    ASSERT_EQ(figures.size(), 3 * camera.Settings.size()) << run.Out;
+    ASSERT_EQ(figures.size(), channels.size() * camera.Settings.size()) << run.Out << run.Err;
     std::size_t row = 0;
     for (const Setting& s : camera.Settings) {
-        const double black = camera.TheSensor.Black[0];
-        const double range = camera.TheSensor.White() - black;
+        const double range = Range(camera.TheSensor);
         // The read noise as the sensor's values carry it: rounding to DN included.
         const double read = std::sqrt(s.ReadNoise * s.ReadNoise + 1.0 / 12);
-        for (const char* channel : {"R", "G", "B"}) {
+        for (const std::string& channel : channels) {
             const Row& r = figures.at(row++);
             SCOPED_TRACE(r.at("iso") + " " + r.at("channel"));
             EXPECT_EQ(Number(r, "iso"), s.Iso);
             EXPECT_EQ(r.at("channel"), channel);
-            EXPECT_EQ(r.at("frames"), "2");
+            EXPECT_EQ(r.at("frames"), std::to_string(2 * s.Shutters.size()));
             EXPECT_EQ(r.at("read_noise_from"), "dark");
             ASSERT_GE(Number(r, "squares"), 8);
             const double gain = Number(r, "gain_e_per_dn");
@@ -289,6 +415,8 @@ TEST_P(Recovery, GivesBackTheSensor) {
             EXPECT_NEAR(Number(r, "full_well_e") / (range * s.Gain), 1, 0.035);
         }
     }
+    EXPECT_EQ(run.Out.find("bands across the rows") != std::string::npos, camera.Bands > 0)
+        << run.Out;
 
     // Every square's signal in every channel, where it is not clipped: the
     // black level taken off and each channel under its own name.
@@ -301,9 +429,11 @@ TEST_P(Recovery, GivesBackTheSensor) {
         const auto s = std::find_if(camera.Settings.begin(), camera.Settings.end(),
                                     [iso](const Setting& x) { return x.Iso == iso; });
         ASSERT_NE(s, camera.Settings.end());
-        const int channel = static_cast<int>(std::string("RGB").find(r.at("channel")));
+        const int channel = mono ? 1 : static_cast<int>(std::string("RGB").find(r.at("channel")));
+        ASSERT_GE(channel, 0) << r.at("channel");
         const double expected =
-            ExpectedSignal(camera.TheSensor, camera.TheScene, ExposureOf(camera, *s, 0, false),
+            ExpectedSignal(camera.TheSensor, camera.TheScene,
+                           ExposureOf(camera, *s, 0, false, Number(r, "exposure_s")),
                            std::stoi(r.at("square")), channel);
         EXPECT_NEAR(Number(r, "mean_dn"), expected, 0.02 * expected + 1)
             << "ISO " << iso << " square " << r.at("square") << " " << r.at("channel");
@@ -313,6 +443,10 @@ TEST_P(Recovery, GivesBackTheSensor) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedCamera, Recovery, ::testing::ValuesIn(Cameras),
+                         [](const ::testing::TestParamInfo<Camera>& param) {
+                             return std::string(param.param.Name);
+                         });
+INSTANTIATE_TEST_SUITE_P(FixedExposure, Recovery, ::testing::ValuesIn(FixedCameras),
                          [](const ::testing::TestParamInfo<Camera>& param) {
                              return std::string(param.param.Name);
                          });
@@ -342,6 +476,10 @@ class Files : public ::testing::Test {
         }
         const Exposure e = ExposureOf(camera, camera.Settings[0], 0, false);
         WriteDng(Path("grey"), camera.TheSensor, grey, e);
+        // The grey scene as an image already demosaiced: three samples a pixel.
+        Sensor rgb = camera.TheSensor;
+        rgb.Pattern = "RGB";
+        WriteDng(Path("rgb"), rgb, grey, e);
         const std::string whole = ReadText(Path("grid0"));
         std::ofstream(Path("cut"), std::ios::binary) << whole.substr(0, whole.size() * 6 / 10);
         const unsigned char png[] = {
@@ -387,10 +525,20 @@ const FilesCase FilesCases[] = {
     {"NoArguments", {}, 2, {"no raw files given", "Usage:"}, {}, false},
     {"UnknownOption", {"--frobnicate", "@grid0"}, 2, {"unknown option --frobnicate"}, {}, false},
     {"OptionWithoutFile", {"@grid0", "--csv"}, 2, {"--csv needs a file name"}, {}, false},
+    {"OptionWithEmptyFile", {"--plot=", "@grid0"}, 2, {"--plot needs a file name"}, {}, false},
+    {"UnknownOptionBeforeHelp", {"--frobnicate", "--help"}, 2, {"unknown option --frobnicate"},
+     {}, false},
+    {"UnreadableManifest",
+     {"@grid0", "/nonexistent/series.csv"},
+     2,
+     {"/nonexistent/series.csv: cannot be read"},
+     {},
+     false},
     {"BadFilesAmongGood",
-     {"@png", "@grid0", "@cut", "@grid1", "@grey", "--dark", "@dark0", "--dark", "@dark1"},
+     {"@png", "@grid0", "@cut", "@grid1", "@grey", "@rgb", "--dark", "@dark0", "--dark", "@dark1"},
      1,
-     {"picture.png: not a raw file", "cut.dng: truncated", "grey.dng: no mosaic found"},
+     {"picture.png: not a raw file", "cut.dng: truncated", "grey.dng: no mosaic found",
+      "rgb.dng: not measured: an image already demosaiced"},
      {"dark0.dng (ISO 400, given with --dark)"},
      true},
     {"MissingFile",
@@ -466,5 +614,73 @@ INSTANTIATE_TEST_SUITE_P(Measure, FilesTable, ::testing::ValuesIn(FilesCases),
                          [](const ::testing::TestParamInfo<FilesCase>& param) {
                              return std::string(param.param.Name);
                          });
+
+// Far up the ISO range at 1/250 s only a few squares stay below clipping:
+// no row for such a channel, one line naming the ISO, the squares and the
+// time to shoot it again at, at which about 20 squares come below
+// clipping; no error, unless no row at all is left.
+TEST(TooFewSquares, SaysTheTimeToShootAgainAt) {
+    const Camera camera =
+        FixedSeries("TooFew", Small(MakeSensor(12, "RGGB", {256, 256, 256, 256}, 41)),
+                    MakeScene(0.86, 0.5, 0.5, 0.5), {{100, 4.0, 2.2}, {3200, 4.0 / 32, 10.0}}, 41);
+    const Folder folder;
+    std::vector<std::string> high;
+    std::vector<std::string> all{"--csv", folder / "figures.csv"};
+    std::uint64_t shot = 0;
+    for (const Setting& s : camera.Settings) {
+        for (int i = 0; i < 2; ++i) {
+            const Exposure e = ExposureOf(camera, s, ++shot, false);
+            const std::string path = folder / ("iso" + std::to_string(static_cast<int>(s.Iso)) +
+                                               "-" + std::to_string(i) + ".dng");
+            WriteDng(path, camera.TheSensor, Shoot(camera.TheSensor, camera.TheScene, e), e);
+            all.push_back(path);
+            if (s.Iso > 100) {
+                high.push_back(path);
+            }
+        }
+    }
+    const Result run = Measure(folder, all);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<Row> rows = ReadCsv(folder / "figures.csv");
+    int named = 0;
+    for (const char* channel : {"R", "G", "B"}) {
+        SCOPED_TRACE(channel);
+        const bool row = std::any_of(rows.begin(), rows.end(), [&](const Row& r) {
+            return r.at("iso") == "3200" && r.at("channel") == channel;
+        });
+        const std::string start = std::string("ISO 3200 ") + channel + ": ";
+        const std::size_t at = run.Out.find(start);
+        EXPECT_NE(row, at != std::string::npos) << run.Out;
+        if (at == std::string::npos) {
+            continue;
+        }
+        ++named;
+        const std::string line = run.Out.substr(at, run.Out.find('\n', at) - at);
+        EXPECT_NE(run.Err.find(line), std::string::npos) << run.Err;
+        const int usable = std::stoi(line.substr(start.size()));
+        EXPECT_LT(usable, 8);
+        const std::size_t over = line.find("shoot it again at 1/");
+        ASSERT_NE(over, std::string::npos) << line;
+        const double time = 1 / std::stod(line.substr(over + 20));
+        // The squares below clipping at that time, as the camera has it.
+        const int ch = static_cast<int>(std::string("RGB").find(channel));
+        const Exposure e = ExposureOf(camera, camera.Settings[1], 0, false, time);
+        int below = 0;
+        for (int k = 0; k < 77; ++k) {
+            below += ExpectedSignal(camera.TheSensor, camera.TheScene, e, k, ch) <
+                             0.95 * Range(camera.TheSensor)
+                         ? 1
+                         : 0;
+        }
+        std::cout << line << ": " << below << " squares below clipping at " << time << " s\n";
+        EXPECT_GE(below, 14);
+        EXPECT_LE(below, 30);
+    }
+    EXPECT_GE(named, 1);
+    EXPECT_EQ(rows.size(), 3U * 2 - static_cast<std::size_t>(named));
+    // The high ISO alone: nothing left to give.
+    const Result alone = Measure(folder, high);
+    EXPECT_EQ(alone.Status, named == 3 ? 2 : 0) << alone.Err;
+}
 
 } // namespace

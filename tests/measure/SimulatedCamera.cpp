@@ -28,12 +28,13 @@ struct Monitor {
     double MosaicTop = 0;
     double MosaicWidth = 0;
     double MosaicHeight = 0;
+    Colour Outside = White; // what the camera sees beyond the picture
 
     Colour At(double x, double y) const {
         const double fx = std::floor(x);
         const double fy = std::floor(y);
         if (fx < 0 || fy < 0 || fx >= Width || fy >= Height) {
-            return White;
+            return Outside;
         }
         return Pixels[static_cast<std::size_t>(fy) * static_cast<std::size_t>(Width) +
                       static_cast<std::size_t>(fx)];
@@ -94,8 +95,7 @@ struct Framing {
     }
 };
 
-Framing FramingOf(const Sensor& sensor, const Scene& scene) {
-    const Monitor& m = TheMonitor();
+Framing FramingOf(const Sensor& sensor, const Scene& scene, const Monitor& m = TheMonitor()) {
     const double angle = scene.RotationDegrees * std::numbers::pi / 180;
     Framing f;
     f.Scale = scene.MosaicWidth * sensor.Width / m.MosaicWidth;
@@ -135,6 +135,8 @@ int ChannelOfLetter(char letter) {
         return 1;
     case 'B':
         return 2;
+    case 'Y':
+        return 1;
     default:
         throw std::invalid_argument("a colour pattern of R, G and B");
     }
@@ -176,19 +178,86 @@ void BoxBlur(std::vector<float>& plane, int width, int height, int radius) {
 
 } // namespace
 
-std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
-                                 const Exposure& exposure) {
+Exposure FixedExposure(double whiteElectronsAt250, double iso, double gain, double readNoise,
+                       double shutter, std::uint64_t seed) {
+    Exposure e;
+    e.Iso = iso;
+    e.Gain = gain;
+    e.ReadNoise = readNoise;
+    e.WhiteElectrons = whiteElectronsAt250 * shutter * 250;
+    e.Shutter = shutter;
+    e.Seed = seed;
+    return e;
+}
+
+namespace {
+
+// The value the file stores for a level in DN: clipped to the sensor's
+// range, and through the linearisation table backwards when there is one.
+std::uint16_t Stored(const Sensor& sensor, double dn) {
+    const double level = std::clamp(std::nearbyint(dn), 0.0, sensor.White());
+    const std::vector<std::uint16_t>& table = sensor.Linearisation;
+    if (table.empty()) {
+        return static_cast<std::uint16_t>(level);
+    }
+    const auto above = std::lower_bound(table.begin(), table.end(), level);
+    if (above == table.end()) {
+        return static_cast<std::uint16_t>(table.size() - 1);
+    }
+    auto code = above - table.begin();
+    if (above != table.begin() && level - *(above - 1) < *above - level) {
+        --code;
+    }
+    return static_cast<std::uint16_t>(code);
+}
+
+// What a bad pixel makes of a value: 0 a good one, 1 hot, 2 stuck at white,
+// 3 dead; the same pixels in every frame of the sensor.
+std::vector<std::uint8_t> BadPixels(const Sensor& sensor) {
+    const auto count =
+        static_cast<std::size_t>(sensor.Width) * static_cast<std::size_t>(sensor.Height);
+    std::vector<std::uint8_t> bad(count, 0);
+    if (sensor.HotPerThousand <= 0) {
+        return bad;
+    }
+    std::mt19937_64 place(sensor.Seed * 7919 + 3);
+    const auto n =
+        static_cast<std::size_t>(static_cast<double>(count) * sensor.HotPerThousand / 1000);
+    for (std::size_t i = 0; i < n; ++i) {
+        bad[place() % count] = static_cast<std::uint8_t>(1 + i % 3);
+    }
+    return bad;
+}
+
+// The camera photographing whatever the monitor shows.
+std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& sensor,
+                                        const Scene& scene, const Exposure& exposure) {
     const auto w = static_cast<std::size_t>(sensor.Width);
     const auto h = static_cast<std::size_t>(sensor.Height);
-    std::array<int, 4> sites{};
-    for (std::size_t i = 0; i < 4; ++i) {
+    const auto side = static_cast<std::size_t>(sensor.PatternSide());
+    std::vector<int> sites(side * side);
+    for (std::size_t i = 0; i < sites.size(); ++i) {
         sites[i] = ChannelOfLetter(sensor.Pattern.at(i));
     }
     std::vector<std::uint16_t> values(w * h);
     std::mt19937_64 noise(exposure.Seed);
     std::normal_distribution<double> normal;
+    const std::vector<std::uint8_t> bad = BadPixels(sensor);
     const auto store = [&](std::size_t i, double dn) {
-        values[i] = static_cast<std::uint16_t>(std::clamp(std::nearbyint(dn), 0.0, sensor.White()));
+        switch (bad[i]) {
+        case 1:
+            dn += 0.3 * (sensor.White() - sensor.Black[0]);
+            break;
+        case 2:
+            dn = sensor.White();
+            break;
+        case 3:
+            dn = 0;
+            break;
+        default:
+            break;
+        }
+        values[i] = Stored(sensor, dn);
     };
     if (exposure.WhiteElectrons <= 0) {
         for (std::size_t y = 0; y < h; ++y) {
@@ -200,8 +269,7 @@ std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
         return values;
     }
     // The light on the sensor, each channel's plane, blurred by defocus.
-    const Monitor& monitor = TheMonitor();
-    const Framing framing = FramingOf(sensor, scene);
+    const Framing framing = FramingOf(sensor, scene, monitor);
     std::array<std::vector<float>, 3> planes;
     for (auto& plane : planes) {
         plane.resize(w * h);
@@ -228,14 +296,19 @@ std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
     std::mt19937_64 pattern(sensor.Seed);
     std::normal_distribution<double> fixed;
     for (std::size_t y = 0; y < h; ++y) {
+        // The backlight while this row was exposed.
+        const double backlight =
+            exposure.Flicker *
+            (1 + exposure.BandAmplitude *
+                     std::sin(2 * std::numbers::pi *
+                              (static_cast<double>(y) / exposure.BandPeriod + exposure.BandPhase)));
         for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t site = (y % 2) * 2 + x % 2;
-            const auto ch = static_cast<std::size_t>(sites[site]);
+            const auto ch = static_cast<std::size_t>(sites[(y % side) * side + x % side]);
             const double response = 1 + sensor.Prnu * fixed(pattern);
             const double mean = static_cast<double>(planes[ch][y * w + x]) *
                                 VignettingAt(sensor, scene, static_cast<double>(x) + 0.5,
                                              static_cast<double>(y) + 0.5) *
-                                exposure.WhiteElectrons * response;
+                                exposure.WhiteElectrons * response * backlight;
             double electrons = 0;
             if (mean < 100) {
                 electrons = static_cast<double>(
@@ -243,11 +316,18 @@ std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
             } else {
                 electrons = mean + std::sqrt(mean) * normal(noise);
             }
-            store(y * w + x, sensor.Black[site] + electrons / exposure.Gain +
+            store(y * w + x, sensor.Black[(y % 2) * 2 + x % 2] + electrons / exposure.Gain +
                                  exposure.ReadNoise * normal(noise));
         }
     }
     return values;
+}
+
+} // namespace
+
+std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
+                                 const Exposure& exposure) {
+    return ShootMonitor(TheMonitor(), sensor, scene, exposure);
 }
 
 double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& exposure,
@@ -351,8 +431,14 @@ std::uint32_t PutDirectory(std::vector<std::uint8_t>& out, std::vector<Entry> en
 
 void WriteDng(const std::string& path, const Sensor& sensor,
               const std::vector<std::uint16_t>& values, const Exposure& exposure) {
-    const auto width = static_cast<std::uint32_t>(sensor.Width);
-    const auto height = static_cast<std::uint32_t>(sensor.Height);
+    // The whole sensor: the masked rows and columns, then the visible area.
+    const auto top = static_cast<std::uint32_t>(sensor.MaskedTop);
+    const auto left = static_cast<std::uint32_t>(sensor.MaskedLeft);
+    const auto width = static_cast<std::uint32_t>(sensor.Width) + left;
+    const auto height = static_cast<std::uint32_t>(sensor.Height) + top;
+    const auto side = static_cast<std::uint32_t>(sensor.PatternSide());
+    const bool mono = side == 1;
+    const std::uint32_t samples = sensor.Pattern == "RGB" ? 3 : 1;
     std::vector<std::uint8_t> cfa;
     for (const char letter : sensor.Pattern) {
         cfa.push_back(static_cast<std::uint8_t>(ChannelOfLetter(letter)));
@@ -365,36 +451,32 @@ void WriteDng(const std::string& path, const Sensor& sensor,
         PutDirectory(file, {Rationals(33434, 5, {{1, shutter}}),
                             Shorts(34855, {static_cast<std::uint32_t>(std::lround(exposure.Iso))}),
                             {36864, 7, 4, {'0', '2', '3', '0'}}});
-    const std::uint32_t bytes = width * height * 2;
+    const std::uint32_t bytes = width * height * 2 * samples;
     // The directory's size is known before the pixels' offset: write it
     // once to measure, then again with the offset.
     const auto directory = [&](std::uint32_t pixels) {
         std::vector<std::uint32_t> black;
         for (const double b : sensor.Black) {
-            black.push_back(static_cast<std::uint32_t>(std::lround(b)));
+            black.push_back(sensor.MaskedAreas ? 0U : static_cast<std::uint32_t>(std::lround(b)));
         }
-        return std::vector<Entry>{
+        std::vector<Entry> entries{
             Longs(254, {0}),
             Longs(256, {width}),
             Longs(257, {height}),
-            Shorts(258, {16}),
+            Shorts(258, std::vector<std::uint32_t>(samples, 16)),
             Shorts(259, {1}),
-            Shorts(262, {32803}),
+            Shorts(262, {mono ? 34892U : 32803U}),
             Ascii(271, "Pruvex"),
             Ascii(272, "Simulated camera"),
             Longs(273, {pixels}),
-            Shorts(277, {1}),
+            Shorts(277, {samples}),
             Longs(278, {height}),
             Longs(279, {bytes}),
             Shorts(284, {1}),
-            Shorts(33421, {2, 2}),
-            Bytes(33422, cfa),
             Longs(34665, {exif}),
             Bytes(50706, {1, 4, 0, 0}),
             Bytes(50707, {1, 1, 0, 0}),
             Ascii(50708, "Pruvex Simulated camera"),
-            Bytes(50710, {0, 1, 2}),
-            Shorts(50711, {1}),
             Shorts(50713, {2, 2}),
             Longs(50714, black),
             Longs(50717, {static_cast<std::uint32_t>(sensor.White())}),
@@ -409,7 +491,23 @@ void WriteDng(const std::string& path, const Sensor& sensor,
                        {0, 10000},
                        {10000, 10000}}),
             Shorts(50778, {21}),
+            Longs(50829, {top, left, height, width}),
         };
+        if (!mono) {
+            entries.push_back(Shorts(33421, {side, side}));
+            entries.push_back(Bytes(33422, cfa));
+            entries.push_back(Bytes(50710, {0, 1, 2}));
+            entries.push_back(Shorts(50711, {1}));
+        }
+        if (!sensor.Linearisation.empty()) {
+            entries.push_back(
+                Shorts(50712, std::vector<std::uint32_t>(sensor.Linearisation.begin(),
+                                                         sensor.Linearisation.end())));
+        }
+        if (sensor.MaskedAreas && top > 0) {
+            entries.push_back(Longs(50830, {0, 0, top, width}));
+        }
+        return entries;
     };
     std::vector<std::uint8_t> probe(file);
     PutDirectory(probe, directory(0));
@@ -420,8 +518,23 @@ void WriteDng(const std::string& path, const Sensor& sensor,
     file[5] = static_cast<std::uint8_t>((ifd0 >> 8) & 0xFF);
     file[6] = static_cast<std::uint8_t>((ifd0 >> 16) & 0xFF);
     file[7] = static_cast<std::uint8_t>(ifd0 >> 24);
-    for (const std::uint16_t v : values) {
-        Put16(file, v);
+    // The masked pixels: black and read noise, the 2 x 2 black pattern
+    // continued from the visible area's origin.
+    std::mt19937_64 noise(exposure.Seed * 31 + 17);
+    std::normal_distribution<double> normal;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x) {
+            if (y >= top && x >= left) {
+                for (std::uint32_t i = 0; i < samples; ++i) {
+                    Put16(file, values[static_cast<std::size_t>(y - top) *
+                                           static_cast<std::size_t>(sensor.Width) +
+                                       (x - left)]);
+                }
+                continue;
+            }
+            const std::size_t site = ((y + 2 - top % 2) % 2) * 2 + (x + 2 - left % 2) % 2;
+            Put16(file, Stored(sensor, sensor.Black[site] + exposure.ReadNoise * normal(noise)));
+        }
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(file.data()),
@@ -429,6 +542,31 @@ void WriteDng(const std::string& path, const Sensor& sensor,
     if (!out) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
+                                       const Exposure& exposure, const MonitorPicture& screen) {
+    Monitor monitor;
+    monitor.Width = screen.Width;
+    monitor.Height = screen.Height;
+    monitor.Pixels = screen.Pixels;
+    monitor.Outside = Colour{}; // the monitor's dark frame
+    // The camera stays where the mosaic would be at this screen's size.
+    PatternState state;
+    state.Mode = "G";
+    const Picture grid = Draw(state, static_cast<float>(screen.Width),
+                              static_cast<float>(screen.Height));
+    const FilledSquare& first = grid.Squares.front();
+    const FilledSquare& last = grid.Squares.back();
+    monitor.MosaicLeft = first.X1;
+    monitor.MosaicTop = first.Y1;
+    monitor.MosaicWidth = static_cast<double>(last.X2 - first.X1);
+    monitor.MosaicHeight = static_cast<double>(last.Y2 - first.Y1);
+    if (monitor.Pixels.size() !=
+        static_cast<std::size_t>(screen.Width) * static_cast<std::size_t>(screen.Height)) {
+        throw std::invalid_argument("a screen's pixels, row by row");
+    }
+    return ShootMonitor(monitor, sensor, scene, exposure);
 }
 
 } // namespace pruvex::testing

@@ -6,7 +6,12 @@
 // response to the monitor's primaries, vignetting, defocus, rotation and
 // framing, the pixels' response non-uniformity, Poisson shot noise (its
 // normal limit above 100 electrons), Gaussian read noise, a gain per ISO,
-// 12 or 14 bits, clipping and any of the four Bayer patterns.
+// 12 or 14 bits, clipping, any of the four Bayer patterns, a 6 x 6 X-Trans
+// pattern or none (monochrome), masked borders, a linearisation table, hot
+// and stuck pixels, and a backlight that flickers or puts moving bands into
+// a rolling-shutter frame.
+
+#include "pattern/LevelColour.h"
 
 #include <array>
 #include <cstdint>
@@ -16,11 +21,30 @@
 namespace pruvex::testing {
 
 struct Sensor {
-    int Width = 1500;
+    int Width = 1500; // the visible area
     int Height = 1000;
     int Bits = 12;
-    std::string Pattern = "RGGB"; // sites (0,0), (1,0), (0,1), (1,1)
+    // Sites in reading order of a square pattern: 4 letters (Bayer, sites
+    // (0,0), (1,0), (0,1), (1,1)), 36 (X-Trans, 6 x 6) or "Y" (no colour
+    // filter: one sample per pixel, a linear raw DNG); "RGB" writes each
+    // value as three samples, as an image already demosaiced.
+    std::string Pattern = "RGGB";
+    // Black level of each site of a 2 x 2 repeat pattern, from the visible
+    // area's origin.
     std::array<double, 4> Black{256, 256, 256, 256};
+    // Masked rows above and columns left of the visible area (the DNG's
+    // ActiveArea starts there); with MaskedAreas the file names the masked
+    // rows as such and writes no black level of its own (0).
+    int MaskedTop = 0;
+    int MaskedLeft = 0;
+    bool MaskedAreas = false;
+    // The level at which the sensor saturates; 0 for the container's top.
+    double WhiteLevel = 0;
+    // A linearisation table (code -> linear DN): the file stores codes.
+    std::vector<std::uint16_t> Linearisation;
+    // Pixels in a thousand that are hot (a third), stuck at the white level
+    // (a third) or dead (a third), the same ones in every frame.
+    double HotPerThousand = 0;
     double Prnu = 0.01;
     // Response of sensor channel R, G, B (rows) to the monitor's red, green
     // and blue light (columns).
@@ -28,7 +52,8 @@ struct Sensor {
         {{1.0, 0.12, 0.03}, {0.18, 1.0, 0.22}, {0.02, 0.15, 0.8}}};
     std::uint64_t Seed = 1; // of the pixels' response non-uniformity
 
-    double White() const { return (1 << Bits) - 1.0; }
+    double White() const { return WhiteLevel > 0 ? WhiteLevel : (1 << Bits) - 1.0; }
+    int PatternSide() const { return Pattern.size() == 36 ? 6 : Pattern.size() == 4 ? 2 : 1; }
 };
 
 struct Scene {
@@ -49,21 +74,47 @@ struct Exposure {
     double WhiteElectrons = 0;
     double Shutter = 1.0 / 250;
     std::uint64_t Seed = 1;
+    // The backlight: its mean brightness against the nominal, and bands of
+    // this relative amplitude and period in rows (a dimmer's pulse-width
+    // modulation seen by a rolling shutter), starting at this phase (turns).
+    double Flicker = 1;
+    double BandAmplitude = 0;
+    double BandPeriod = 40;
+    double BandPhase = 0;
 };
+
+// A real series: the same monitor and aperture at every ISO, so that the
+// light (electrons of the monitor's white in the frame's centre at 1/250 s)
+// stays and only the gain follows the ISO, and the exposure time scales it.
+Exposure FixedExposure(double whiteElectronsAt250, double iso, double gain, double readNoise,
+                       double shutter, std::uint64_t seed);
 
 // The sensor's values, row by row.
 std::vector<std::uint16_t> Shoot(const Sensor& sensor, const Scene& scene,
                                  const Exposure& exposure);
 
 // The signal without noise at the centre of a square (0..76) in a channel
-// (0 R, 1 G, 2 B), DN above black, before clipping.
+// (0 R, 1 G, 2 B; a monochrome sensor's one channel is 1), DN above black,
+// before clipping.
 double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& exposure,
                       int square, int channel);
 
-// A minimal DNG: one 16-bit CFA image with its pattern, per-site black
-// levels and white level; ISO and exposure time in the EXIF sub-IFD, where
-// cameras put them.
+// A minimal DNG: one 16-bit CFA (or one-sample linear) image with its
+// pattern, per-site black levels, white level, masked borders and
+// linearisation table; ISO and exposure time in the EXIF sub-IFD, where
+// cameras put them. The masked borders hold the black level and read noise.
 void WriteDng(const std::string& path, const Sensor& sensor,
               const std::vector<std::uint16_t>& values, const Exposure& exposure);
+
+// A whole screen as it shows at a moment (any picture, a whole monitor of
+// any size), row by row: the camera, framed on the mosaic as the pattern
+// engine would draw it full screen there, photographs it.
+struct MonitorPicture {
+    int Width = 0;
+    int Height = 0;
+    std::vector<Colour> Pixels;
+};
+std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
+                                       const Exposure& exposure, const MonitorPicture& screen);
 
 } // namespace pruvex::testing

@@ -1,0 +1,121 @@
+#include "measure/Manifest.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace pruvex::measure {
+
+namespace {
+
+bool ReadNumber(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    return !text.empty() && error == std::errc() && at == end && std::isfinite(value) && value >= 0;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = line.find(',', start);
+        fields.push_back(line.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return fields;
+        }
+        start = comma + 1;
+    }
+}
+
+// The same time within rounding of its text.
+bool SameTime(double a, double b) { return std::abs(a - b) <= 1e-6 * std::max(a, b); }
+
+} // namespace
+
+bool IsManifest(const std::string& path) {
+    const std::string_view name = "series.csv";
+    return path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(),
+                                                      name) == 0;
+}
+
+bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (number == 1) {
+            if (line != ManifestHeader) {
+                error = path + ": not a series manifest (its first line is not " +
+                        std::string(ManifestHeader) + ")";
+                return false;
+            }
+            continue;
+        }
+        if (line.empty()) {
+            continue;
+        }
+        const std::vector<std::string> f = Fields(line);
+        ManifestRow row;
+        double level = 0;
+        const bool ok = f.size() == 6 && !f[0].empty() &&
+                        (f[1] == "flat" || f[1] == "grid" || f[1] == "dark") &&
+                        ReadNumber(f[2], row.Iso) && ReadNumber(f[3], row.Exposure) &&
+                        ReadNumber(f[4], level) && level <= 255;
+        if (!ok) {
+            error = path + ": line " + std::to_string(number) + " is not a row of a manifest";
+            return false;
+        }
+        row.File = f[0];
+        row.Kind = f[1];
+        row.Level = static_cast<int>(level);
+        row.ShotAt = f[5];
+        rows.push_back(std::move(row));
+    }
+    if (number == 0) {
+        error = path + ": empty";
+        return false;
+    }
+    return true;
+}
+
+std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
+                                        const std::vector<ManifestRow>& rows) {
+    const std::filesystem::path folder = std::filesystem::path(manifestPath).parent_path();
+    std::map<double, double> lastTime; // per ISO
+    for (const ManifestRow& row : rows) {
+        if (row.Kind == "grid") {
+            lastTime[row.Iso] = row.Exposure;
+        }
+    }
+    std::map<double, bool> darkAtTime;
+    for (const ManifestRow& row : rows) {
+        const auto last = lastTime.find(row.Iso);
+        if (row.Kind == "dark" && last != lastTime.end() && SameTime(row.Exposure, last->second)) {
+            darkAtTime[row.Iso] = true;
+        }
+    }
+    std::vector<MeasuredFile> files;
+    for (const ManifestRow& row : rows) {
+        const auto last = lastTime.find(row.Iso);
+        const bool atTime = last != lastTime.end() && SameTime(row.Exposure, last->second);
+        const bool take = (row.Kind == "grid" && atTime) ||
+                          (row.Kind == "dark" && (atTime || !darkAtTime[row.Iso]));
+        if (take) {
+            files.push_back({(folder / row.File).string(), row.Kind == "dark"});
+        }
+    }
+    return files;
+}
+
+} // namespace pruvex::measure

@@ -1,0 +1,42 @@
+#pragma once
+
+// A series' manifest, series.csv: one row per shot as it landed, with
+// exactly the columns file,kind,iso,exposure_s,level,shot_at.
+
+#include <string>
+#include <vector>
+
+namespace pruvex::measure {
+
+inline constexpr const char* ManifestHeader = "file,kind,iso,exposure_s,level,shot_at";
+
+struct ManifestRow {
+    std::string File; // relative to the manifest's folder
+    std::string Kind; // flat, grid or dark
+    double Iso = 0;
+    double Exposure = 0; // s
+    int Level = 0;
+    std::string ShotAt; // UTC, ISO 8601 with milliseconds
+};
+
+// A file named series.csv, or any name ending in it.
+bool IsManifest(const std::string& path);
+
+// The rows of a manifest; false with the reason (naming the line) when it
+// cannot be read or a row is not one of a manifest.
+bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error);
+
+struct MeasuredFile {
+    std::string Path;
+    bool Dark = false;
+};
+
+// What is measured of a series: at each ISO the mosaic frames of the last
+// exposure time shot (a series shoots shorter times only while the longer
+// ones clip), and the dark frames of that ISO and time (all of the ISO's
+// when none match it); the flat frames are left out. Paths are the
+// manifest's folder joined with each file.
+std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
+                                        const std::vector<ManifestRow>& rows);
+
+} // namespace pruvex::measure

@@ -1,0 +1,254 @@
+#include "series/Camera.h"
+
+#include "series/Choices.h"
+#include "series/Stop.h"
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+namespace pruvex::series {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The last non-empty line of a program's output, for a message.
+std::string LastLine(const std::string& output) {
+    std::istringstream in(output);
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) {
+        if (line.find_first_not_of(" \t\r") != std::string::npos) {
+            last = line;
+        }
+    }
+    while (!last.empty() && (last.back() == '\r' || last.back() == ' ')) {
+        last.pop_back();
+    }
+    return last.empty() ? "no output" : last;
+}
+
+// The files named `name.*` in a folder.
+std::vector<fs::path> Landed(const fs::path& folder, const std::string& name) {
+    std::vector<fs::path> files;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
+        if (entry.path().stem() == name && entry.path().has_extension() &&
+            entry.is_regular_file(error)) {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+class Gphoto2 : public Camera {
+  public:
+    explicit Gphoto2(std::string program) : program_(std::move(program)) {}
+
+    std::vector<std::string> IsoChoices() override { return Choices("iso"); }
+    std::vector<std::string> ShutterChoices() override { return Choices("shutterspeed"); }
+
+    void Prepare(int iso, const std::string& shutter, int /*count*/) override {
+        const std::string isoText = std::to_string(iso);
+        if (isoText == iso_ && shutter == shutter_) {
+            return;
+        }
+        const ProgramResult result = Run({"--set-config", "iso=" + isoText, "--set-config",
+                                          "shutterspeed=" + shutter});
+        if (result.Status != 0) {
+            throw Stop{ExitStopped, "the camera refused ISO " + isoText + " and " + shutter +
+                                        ": " + LastLine(result.Output)};
+        }
+        iso_ = isoText;
+        shutter_ = shutter;
+    }
+
+    std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
+        std::string failure;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const ProgramResult result =
+                Run({"--capture-image-and-download", "--force-overwrite", "--filename",
+                     (folder / (name + ".%C")).string()});
+            std::vector<fs::path> files = Landed(folder, name);
+            if (result.Status == 0 && !files.empty()) {
+                return files;
+            }
+            failure = LastLine(result.Output);
+            if (Interrupted()) {
+                break;
+            }
+        }
+        throw Stop{ExitStopped, "the capture of " + name + " failed twice in a row (" + failure +
+                                    "): is the camera still connected and on?"};
+    }
+
+  private:
+    ProgramResult Run(std::vector<std::string> args) const {
+        args.insert(args.begin(), program_);
+        return RunProgram(args);
+    }
+    std::vector<std::string> Choices(const std::string& name) const {
+        const ProgramResult result = Run({"--get-config", name});
+        std::vector<std::string> choices = ConfigChoices(result.Output);
+        if (result.Status != 0 || choices.empty()) {
+            throw Stop{ExitSetup, "the camera gives no " + name + " choices through gphoto2 (" +
+                                      LastLine(result.Output) + "): set it to manual mode (M)"};
+        }
+        return choices;
+    }
+
+    std::string program_;
+    std::string iso_;
+    std::string shutter_;
+};
+
+// The whole-stop times a photographer sets on any camera.
+const std::vector<std::string> FolderShutters{"1/15",   "1/30",   "1/60",  "1/125",
+                                              "1/250",  "1/500",  "1/1000", "1/2000",
+                                              "1/4000", "1/8000"};
+
+class Folder : public Camera {
+  public:
+    Folder(fs::path dir, std::ostream& out, Answers& answers)
+        : dir_(std::move(dir)), out_(out), answers_(answers) {
+        Snapshot();
+    }
+
+    std::vector<std::string> IsoChoices() override {
+        return {"100", "200", "400", "800", "1600", "3200", "6400"};
+    }
+    std::vector<std::string> ShutterChoices() override { return FolderShutters; }
+
+    void Prepare(int iso, const std::string& shutter, int count) override {
+        out_ << "ISO " << iso << ", " << ShutterText(ParseShutter(shutter).value_or(0))
+             << ": take " << count << (count == 1 ? " shot" : " shots") << std::endl;
+    }
+
+    std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
+        for (;;) {
+            if (std::optional<fs::path> file = NewFile()) {
+                const fs::path target = folder / (name + file->extension().string());
+                std::error_code error;
+                fs::copy_file(*file, target, fs::copy_options::overwrite_existing, error);
+                if (error) {
+                    throw Stop{ExitStopped, target.string() + ": cannot be written (" +
+                                                error.message() + ")"};
+                }
+                return {target};
+            }
+            const std::optional<std::string> answer = answers_.Poll(200);
+            if (Interrupted()) {
+                throw Stop{ExitInterrupted, "interrupted"};
+            }
+            if ((answer && *answer == "q") || answers_.Ended()) {
+                throw Stop{ExitStopped, "stopped on request"};
+            }
+        }
+    }
+
+  private:
+    // Every file there now is old.
+    void Snapshot() {
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
+            seen_.insert(entry.path().filename().string());
+        }
+        if (error) {
+            throw Stop{ExitSetup, dir_.string() + ": cannot be read (" + error.message() + ")"};
+        }
+    }
+    // A file that has appeared and stopped growing.
+    std::optional<fs::path> NewFile() {
+        std::error_code error;
+        std::vector<fs::path> fresh;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
+            const std::string name = entry.path().filename().string();
+            if (!seen_.contains(name) && name.front() != '.' && entry.is_regular_file(error)) {
+                fresh.push_back(entry.path());
+            }
+        }
+        std::sort(fresh.begin(), fresh.end());
+        for (const fs::path& path : fresh) {
+            const auto size = fs::file_size(path, error);
+            if (error) {
+                continue;
+            }
+            auto& last = sizes_[path.filename().string()];
+            if (last == size + 1 && size > 0) {
+                seen_.insert(path.filename().string());
+                return path;
+            }
+            last = size + 1;
+        }
+        return std::nullopt;
+    }
+
+    fs::path dir_;
+    std::ostream& out_;
+    Answers& answers_;
+    std::set<std::string> seen_;
+    std::map<std::string, std::uintmax_t> sizes_; // size + 1 at the last look
+};
+
+} // namespace
+
+std::vector<std::string> ConfigChoices(const std::string& output) {
+    std::vector<std::string> choices;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind("Choice: ", 0) != 0) {
+            continue;
+        }
+        const std::size_t space = line.find(' ', 8);
+        if (space != std::string::npos && space + 1 < line.size()) {
+            choices.push_back(line.substr(space + 1));
+        }
+    }
+    return choices;
+}
+
+std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
+    const std::optional<std::string> program = FindProgram("gphoto2");
+    if (!program) {
+        throw Stop{ExitSetup, "no gphoto2 program: install gphoto2 (Debian: apt install "
+                              "gphoto2), or use --camera=folder:DIR with the camera's own "
+                              "tethering program"};
+    }
+    const ProgramResult detect = RunProgram({*program, "--auto-detect"});
+    // Its list starts after a header and a line of dashes.
+    std::istringstream in(detect.Output);
+    std::string line;
+    bool listed = false;
+    std::string model;
+    while (std::getline(in, line)) {
+        if (listed && line.find_first_not_of(" \t\r") != std::string::npos) {
+            model = line.substr(0, line.find("  "));
+            break;
+        }
+        listed = listed || line.rfind("----", 0) == 0;
+    }
+    if (detect.Status != 0 || model.empty()) {
+        throw Stop{ExitSetup, "no camera found by gphoto2: connect it by USB and switch it on; "
+                              "a desktop's automounter may hold the camera (close its file "
+                              "window or stop gvfs-gphoto2-volume-monitor)"};
+    }
+    out << "Camera: " << model << std::endl;
+    return std::make_unique<Gphoto2>(*program);
+}
+
+std::unique_ptr<Camera> OpenFolder(const fs::path& dir, std::ostream& out, Answers& answers) {
+    std::error_code error;
+    if (!fs::is_directory(dir, error)) {
+        throw Stop{ExitSetup, dir.string() + ": no such folder"};
+    }
+    out << "Camera: the files that appear in " << dir.string() << std::endl;
+    return std::make_unique<Folder>(dir, out, answers);
+}
+
+} // namespace pruvex::series

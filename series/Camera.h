@@ -1,0 +1,42 @@
+#pragma once
+
+// The cameras a series can drive: one on USB through the gphoto2 program,
+// or any camera whose own tethering program saves into a folder.
+
+#include "series/Process.h"
+
+#include <filesystem>
+#include <memory>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pruvex::series {
+
+class Camera {
+  public:
+    virtual ~Camera() = default;
+    // The camera's choices, as its own texts.
+    virtual std::vector<std::string> IsoChoices() = 0;
+    virtual std::vector<std::string> ShutterChoices() = 0;
+    // The next shots are `count` frames at these settings.
+    virtual void Prepare(int iso, const std::string& shutter, int count) = 0;
+    // One shot, saved as `folder/name.EXT` (EXT the camera's own); the files
+    // that landed (a camera saving raw and JPEG gives two). Throws Stop when
+    // the camera fails.
+    virtual std::vector<std::filesystem::path> Capture(const std::filesystem::path& folder,
+                                                       const std::string& name) = 0;
+};
+
+// gphoto2's choices from `--get-config` output: its "Choice: N VALUE" lines.
+std::vector<std::string> ConfigChoices(const std::string& output);
+
+// Through the gphoto2 program; throws Stop when it or a camera is missing.
+std::unique_ptr<Camera> OpenGphoto2(std::ostream& out);
+
+// The new raw files in `dir`, announced on `out`; `answers` is watched for q.
+std::unique_ptr<Camera> OpenFolder(const std::filesystem::path& dir, std::ostream& out,
+                                   Answers& answers);
+
+} // namespace pruvex::series

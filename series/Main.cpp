@@ -1,0 +1,162 @@
+// pruvex-series: the whole series in one command: the target on the
+// monitor, the camera at every ISO with the exposures the measurement
+// needs, the dark frames, and the figures.
+
+#include "generated/Version.h"
+#include "series/Camera.h"
+#include "series/Choices.h"
+#include "series/ManifestWriter.h"
+#include "series/Process.h"
+#include "series/Run.h"
+#include "series/Stop.h"
+#include "series/Target.h"
+
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+
+namespace {
+
+using namespace pruvex::series;
+
+struct Options {
+    std::string Camera = "gphoto2";
+    std::vector<std::string> Isos;
+    int Monitor = 0;
+    int SettleMs = 20;
+    bool NoBrightness = false;
+    std::string Folder;
+};
+
+constexpr const char* Description =
+    "Runs a whole series: starts the target (pruvex --control) full screen, sets the\n"
+    "monitor's brightness with you, shoots the mosaic at every ISO with the exposures\n"
+    "the measurement needs and the dark frames, and measures them. Prompts go to\n"
+    "standard output; answer on standard input (Enter goes on, q stops).";
+
+void Fail(const std::string& line) { std::cerr << "pruvex-series: " << line << '\n'; }
+
+int Run(int argc, char** argv) {
+    Options options;
+    CLI::App app(Description, "pruvex-series");
+    app.set_version_flag("--version", std::string("pruvex-series ") + PRUVEX_VERSION);
+    app.add_option("--camera", options.Camera,
+                   "gphoto2 (a camera on USB, the default) or folder:DIR (the new raw files "
+                   "that the camera's own program saves in DIR)");
+    app.add_option("--iso", options.Isos,
+                   "the ISOs, comma-separated (default: the camera's ISOs in whole stops "
+                   "from the lowest)")
+        ->delimiter(',');
+    app.add_flag("--fullscreen{0}", options.Monitor,
+                 "the target full screen on monitor N (default: the monitor it opens on)")
+        ->check(CLI::Range(0, 64))
+        ->option_text("[=N]");
+    app.add_option("--settle", options.SettleMs,
+                   "the panel's settle time in milliseconds, 0 to 10000 (default 20)")
+        ->check(CLI::Range(0, 10000));
+    app.add_flag("--no-brightness", options.NoBrightness, "leave out the brightness step");
+    app.add_option("FOLDER", options.Folder, "where the raw files, series.csv and the figures go")
+        ->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForVersion&) {
+        std::cout << "pruvex-series " << PRUVEX_VERSION << '\n';
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        Fail(e.what());
+        std::cerr << "Run pruvex-series --help for the options.\n";
+        return ExitSetup;
+    }
+    std::optional<std::vector<int>> isoList;
+    if (!options.Isos.empty()) {
+        isoList = ParseIsoList(options.Isos);
+        if (!isoList) {
+            Fail("--iso: a list of ISO values such as 100,400,1600");
+            return ExitSetup;
+        }
+    }
+    std::filesystem::path folderCamera;
+    if (options.Camera.rfind("folder:", 0) == 0 && options.Camera.size() > 7) {
+        folderCamera = options.Camera.substr(7);
+    } else if (options.Camera != "gphoto2") {
+        Fail("--camera: gphoto2 or folder:DIR, not " + options.Camera);
+        return ExitSetup;
+    }
+
+    InstallInterruptHandler();
+    const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<Target> target;
+    std::unique_ptr<SeriesRun> series;
+    try {
+        const std::filesystem::path folder(options.Folder);
+        if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
+            throw Stop{ExitSetup, refusal};
+        }
+        Answers answers;
+        std::unique_ptr<Camera> camera = folderCamera.empty()
+                                             ? OpenGphoto2(std::cout)
+                                             : OpenFolder(folderCamera, std::cout, answers);
+        SeriesPlan plan;
+        plan.Folder = folder;
+        plan.Brightness = !options.NoBrightness;
+        plan.Shutters = camera->ShutterChoices();
+        const std::vector<std::string> isoChoices = camera->IsoChoices();
+        plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
+        for (const int iso : plan.Isos) {
+            const std::string text = std::to_string(iso);
+            if (std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
+                throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
+            }
+        }
+        if (plan.Isos.empty()) {
+            throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
+        }
+        ManifestWriter manifest(folder);
+        const std::string program = TargetProgram();
+        if (!FindProgram(program)) {
+            throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
+        }
+        target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
+        series = std::make_unique<SeriesRun>(plan, *camera, *target, manifest, answers, std::cout);
+        series->Shoot();
+        target->Close();
+        std::cout << "Figures:\n";
+        const bool measured = series->Measure();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("Series done in %.1f s, of which the camera %.1f s (%d shots).\n", wall,
+                    series->CameraSeconds(), series->Shots());
+        std::fflush(stdout);
+        if (!measured) {
+            Fail("nothing measured: no mosaic frame could be read, or a file could not be "
+                 "written");
+            return ExitStopped;
+        }
+        return 0;
+    } catch (const Stop& stop) {
+        std::cout << std::flush;
+        if (target) {
+            target->Close();
+        }
+        Fail(stop.Line + (series ? "; the files shot and series.csv are kept" : ""));
+        return stop.Status;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        Fail(e.what());
+        return ExitStopped;
+    }
+}

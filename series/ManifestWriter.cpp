@@ -1,0 +1,72 @@
+#include "series/ManifestWriter.h"
+
+#include "series/Stop.h"
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+namespace pruvex::series {
+
+namespace fs = std::filesystem;
+
+std::string UtcNow() {
+    using namespace std::chrono;
+    const auto now = system_clock::now();
+    const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(ms % 1000));
+    return text;
+}
+
+std::string FolderRefusal(const fs::path& folder) {
+    std::error_code error;
+    if (fs::exists(folder, error) && !fs::is_directory(folder, error)) {
+        return folder.string() + ": not a folder";
+    }
+    const fs::path manifest = folder / "series.csv";
+    if (!fs::exists(manifest, error)) {
+        return {};
+    }
+    std::vector<measure::ManifestRow> rows;
+    std::string reason;
+    if (!measure::ReadManifest(manifest.string(), rows, reason) || !rows.empty()) {
+        return folder.string() + " already holds a series (" + manifest.string() +
+               "): choose another folder";
+    }
+    return {};
+}
+
+ManifestWriter::ManifestWriter(const fs::path& folder) : path_(folder / "series.csv") {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    file_ = std::fopen(path_.c_str(), "w");
+    if (file_ == nullptr) {
+        throw Stop{ExitSetup, path_.string() + ": cannot be written (" +
+                                  std::string(std::strerror(errno)) + ")"};
+    }
+    std::fprintf(file_, "%s\n", measure::ManifestHeader);
+    std::fflush(file_);
+}
+
+ManifestWriter::~ManifestWriter() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+}
+
+void ManifestWriter::Add(const measure::ManifestRow& row) {
+    std::fprintf(file_, "%s,%s,%.0f,%.6g,%d,%s\n", row.File.c_str(), row.Kind.c_str(), row.Iso,
+                 row.Exposure, row.Level, row.ShotAt.c_str());
+    if (std::fflush(file_) != 0) {
+        throw Stop{ExitStopped, path_.string() + ": cannot be written"};
+    }
+    rows_.push_back(row);
+}
+
+} // namespace pruvex::series

@@ -1,0 +1,296 @@
+// A camera for the tests behind gphoto2's command line: the calls the
+// series makes, answered as gphoto2 answers them. At each capture it takes
+// the X display's picture as it is at that moment, names what it shows (the
+// flat field or the mosaic at a level, exactly as the pattern engine draws
+// it full screen, or anything else) in its log, and writes a DNG from the
+// simulated camera: exposure in proportion to the shutter time, the gain of
+// the ISO, nothing but read noise with the lens capped.
+//
+// Its state lies in the folder PRUVEX_FAKE_CAMERA, where the test puts
+// files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
+// instead of raw), `fail-from` (the number of the first capture that fails), `capped`
+// (the lens capped), `brightness` (the monitor's brightness, a factor).
+
+#include "SimulatedCamera.h"
+
+#include "pattern/Picture.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using pruvex::Colour;
+using namespace pruvex::testing;
+
+const std::vector<std::string> IsoChoices{"Auto", "100", "125", "160", "200", "400", "800",
+                                          "1600", "3200", "6400"};
+const std::vector<std::string> ShutterChoices{"bulb",   "1",      "1/2",    "1/4",   "1/8",
+                                              "1/15",   "1/30",   "1/60",   "1/125", "1/250",
+                                              "1/500",  "1/1000", "1/2000", "1/4000"};
+
+// The sensor and its figures at each ISO, which the log gives the tests.
+constexpr double GainAt100 = 3.2;      // e-/DN
+constexpr double ReadNoiseAt100 = 1.5; // DN
+// Electrons from the monitor's white in the frame's centre at 1/250 s, at
+// brightness 1.
+constexpr double WhiteAt250 = 2400;
+
+Sensor TheSensor() {
+    Sensor sensor;
+    sensor.Width = 1500;
+    sensor.Height = 1000;
+    return sensor;
+}
+// The mosaic fills the frame but for a little of the white around it: the
+// tests' screens are as wide as the frame for their height.
+Scene TheScene() {
+    Scene scene;
+    scene.MosaicWidth = 0.9;
+    return scene;
+}
+double Gain(double iso) { return GainAt100 * 100 / iso; }
+double ReadNoise(double iso) { return ReadNoiseAt100 * std::sqrt(iso / 100); }
+
+fs::path State(const std::string& name) {
+    const char* dir = std::getenv("PRUVEX_FAKE_CAMERA");
+    return fs::path(dir != nullptr ? dir : ".") / name;
+}
+bool Has(const std::string& name) { return fs::exists(State(name)); }
+std::string Read(const std::string& name, const std::string& fallback) {
+    std::ifstream in(State(name));
+    std::string value;
+    return in >> value ? value : fallback;
+}
+void Write(const std::string& name, const std::string& value) {
+    std::ofstream(State(name), std::ios::trunc) << value << '\n';
+}
+void Log(const std::string& line) {
+    std::ofstream(State("log"), std::ios::app) << line << '\n';
+}
+
+int Error(const std::string& text) {
+    std::cout << "*** Error: " << text << " ***\n";
+    return 1;
+}
+
+int AutoDetect() {
+    std::cout << "Model                          Port\n"
+                 "----------------------------------------------------------\n";
+    if (!Has("no-camera")) {
+        std::cout << "Pruvex Simulated camera        usb:001,004\n";
+    }
+    return 0;
+}
+
+int GetConfig(const std::string& name) {
+    const bool iso = name == "iso";
+    if (!iso && name != "shutterspeed") {
+        return Error("'" + name + "' not found in configuration tree.");
+    }
+    const std::vector<std::string>& choices = iso ? IsoChoices : ShutterChoices;
+    std::cout << "Label: " << (iso ? "ISO Speed" : "Shutter Speed") << "\nReadonly: 0\n"
+              << "Type: RADIO\nCurrent: " << Read(name, iso ? "100" : "1/250") << '\n';
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        std::cout << "Choice: " << i << ' ' << choices[i] << '\n';
+    }
+    std::cout << "END\n";
+    return 0;
+}
+
+int SetConfig(const std::string& setting) {
+    const std::size_t equals = setting.find('=');
+    const std::string name = setting.substr(0, equals);
+    const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
+    const std::vector<std::string>* choices =
+        name == "iso" ? &IsoChoices : name == "shutterspeed" ? &ShutterChoices : nullptr;
+    if (choices == nullptr) {
+        return Error("'" + name + "' not found in configuration tree.");
+    }
+    if (std::find(choices->begin(), choices->end(), value) == choices->end()) {
+        return Error("Choice " + value + " not found within list of choices.");
+    }
+    Write(name, value);
+    return 0;
+}
+
+// The screen as it is now, read from the root window.
+MonitorPicture TakeScreen() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        throw std::runtime_error("no X display");
+    }
+    const Window root = DefaultRootWindow(display);
+    XWindowAttributes attributes{};
+    XGetWindowAttributes(display, root, &attributes);
+    XImage* image = XGetImage(display, root, 0, 0, static_cast<unsigned>(attributes.width),
+                              static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        XCloseDisplay(display);
+        throw std::runtime_error("no picture of the screen");
+    }
+    MonitorPicture screen;
+    screen.Width = attributes.width;
+    screen.Height = attributes.height;
+    for (int y = 0; y < screen.Height; ++y) {
+        for (int x = 0; x < screen.Width; ++x) {
+            const unsigned long pixel = XGetPixel(image, x, y);
+            screen.Pixels.push_back({static_cast<std::uint8_t>((pixel >> 16) & 0xFF),
+                                     static_cast<std::uint8_t>((pixel >> 8) & 0xFF),
+                                     static_cast<std::uint8_t>(pixel & 0xFF)});
+        }
+    }
+    XDestroyImage(image);
+    XCloseDisplay(display);
+    return screen;
+}
+
+// The pixels that differ from the pattern engine's picture full screen.
+long Differences(const MonitorPicture& screen, pruvex::PatternState state) {
+    const pruvex::Picture picture = pruvex::Draw(state, static_cast<float>(screen.Width),
+                                                 static_cast<float>(screen.Height));
+    long different = 0;
+    for (const pruvex::PaintRect& rect : pruvex::PaintPlan(picture, screen.Width, screen.Height)) {
+        for (int y = rect.Pixels.Top; y < rect.Pixels.Bottom; ++y) {
+            for (int x = rect.Pixels.Left; x < rect.Pixels.Right; ++x) {
+                const std::size_t i = static_cast<std::size_t>(y) *
+                                          static_cast<std::size_t>(screen.Width) +
+                                      static_cast<std::size_t>(x);
+                different += screen.Pixels[i] == rect.Fill ? 0 : 1;
+            }
+        }
+    }
+    return different;
+}
+
+std::string Named(const char* kind, int level) {
+    std::ostringstream text;
+    text << kind << ' ' << level;
+    return text.str();
+}
+
+// "flat 212", "grid 25" when the screen shows exactly that, else "other".
+std::string WhatIsShown(const MonitorPicture& screen) {
+    pruvex::PatternState state;
+    for (std::int16_t level = 0; level <= 255; ++level) {
+        if (pruvex::LevelColour(level, state) == screen.Pixels.front()) {
+            state.FlatLevel = level;
+            if (Differences(screen, state) == 0) {
+                return Named("flat", level);
+            }
+        }
+    }
+    state.Mode = std::string(1, 'G');
+    const pruvex::Picture grid = pruvex::Draw(state, static_cast<float>(screen.Width),
+                                              static_cast<float>(screen.Height));
+    const pruvex::PixelRect& first = grid.Squares.front().Pixels;
+    const Colour seen = screen.Pixels[static_cast<std::size_t>(first.Top + first.Height() / 2) *
+                                          static_cast<std::size_t>(screen.Width) +
+                                      static_cast<std::size_t>(first.Left + first.Width() / 2)];
+    for (std::int16_t level = 0; level <= pruvex::HighestGridLevel(state); ++level) {
+        if (pruvex::LevelColour(level, state) == seen) {
+            state.GridLevel = level;
+            if (Differences(screen, state) == 0) {
+                return Named("grid", level);
+            }
+        }
+    }
+    return "other";
+}
+
+int Capture(const std::string& pattern) {
+    // Captures are counted, failed ones too; from `fail-from` on they fail.
+    const int count = std::atoi(Read("count", "0").c_str()) + 1;
+    Write("count", std::to_string(count));
+    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
+    if (failFrom > 0 && count >= failFrom) {
+        return Error("Could not capture image (-110: 'I/O in progress')");
+    }
+    const bool jpeg = Has("jpeg");
+    const std::size_t suffix = pattern.find("%C");
+    const std::string path = suffix == std::string::npos
+                                 ? pattern
+                                 : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") +
+                                       pattern.substr(suffix + 2);
+    const std::string iso = Read("iso", "100");
+    const std::string shutter = Read("shutterspeed", "1/250");
+    const bool capped = Has("capped");
+    const MonitorPicture screen = TakeScreen();
+    const std::string shown = WhatIsShown(screen);
+
+    Exposure exposure;
+    exposure.Iso = std::atof(iso.c_str());
+    const std::size_t slash = shutter.find('/');
+    exposure.Shutter = slash == std::string::npos
+                           ? std::atof(shutter.c_str())
+                           : std::atof(shutter.c_str()) / std::atof(shutter.c_str() + slash + 1);
+    exposure.Gain = Gain(exposure.Iso);
+    exposure.ReadNoise = ReadNoise(exposure.Iso);
+    exposure.WhiteElectrons =
+        capped ? 0
+               : WhiteAt250 * exposure.Shutter * 250 * std::atof(Read("brightness", "1").c_str());
+    // Each shot its own noise.
+    exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
+    const Sensor sensor = TheSensor();
+    if (jpeg) {
+        std::ofstream(path, std::ios::binary) << "\xFF\xD8\xFF\xE0" << std::string(16, 'J')
+                                              << "JFIF\xFF\xD9";
+    } else {
+        WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
+    }
+    std::ostringstream line;
+    line << fs::path(path).filename().string() << ',' << shown << ',' << iso << ',' << shutter
+         << ',' << (capped ? 1 : 0) << ',' << exposure.Gain << ',' << exposure.ReadNoise << ','
+         << sensor.White() - sensor.Black[0];
+    Log(line.str());
+    std::cout << "New file is in location /capt" << count << ".dng on the camera\n"
+              << "Saving file as " << path << '\n';
+    return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    int status = 0;
+    for (std::size_t i = 0; i < args.size() && status == 0; ++i) {
+        const std::string& arg = args[i];
+        const bool last = i + 1 >= args.size();
+        if (arg == "--auto-detect") {
+            status = AutoDetect();
+        } else if (Has("no-camera")) {
+            status = Error("Could not detect any camera");
+        } else if (arg == "--get-config" && !last) {
+            status = GetConfig(args[++i]);
+        } else if (arg == "--set-config" && !last) {
+            status = SetConfig(args[++i]);
+        } else if (arg == "--capture-image-and-download" || arg == "--force-overwrite") {
+            continue;
+        } else if (arg == "--filename" && !last) {
+            status = Capture(args[++i]);
+        } else {
+            status = Error("Unknown option " + arg);
+        }
+    }
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& e) {
+        return Error(e.what());
+    }
+}

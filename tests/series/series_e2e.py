@@ -1,0 +1,327 @@
+#!/usr/bin/env python3
+"""pruvex-series end to end, inside a private X session (run-under-x.sh):
+the real target full screen, the fake camera named gphoto2 first on PATH,
+prompts answered here as a person would.
+
+    series_e2e.py SCENARIO PRUVEX_SERIES CAMERA_DIR PRUVEX_DIR PRUVEX_MEASURE
+"""
+import csv
+import math
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SCENARIO, SERIES, CAMERA_DIR, PRUVEX_DIR, MEASURE = sys.argv[1:6]
+HEADER = "file,kind,iso,exposure_s,level,shot_at"
+failures = []
+
+
+def check(ok, what):
+    print(("ok   " if ok else "FAIL ") + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+class Run:
+    """pruvex-series with its output read as it comes."""
+
+    def __init__(self, args, state, path=None):
+        env = dict(os.environ)
+        env["PRUVEX_FAKE_CAMERA"] = state
+        env["PATH"] = path or f"{CAMERA_DIR}:{PRUVEX_DIR}:{os.environ['PATH']}"
+        self.started = time.monotonic()
+        self.process = subprocess.Popen([SERIES] + args, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        env=env)
+        self.out = ""
+        self.err = ""
+        self.seen = 0
+        self.lock = threading.Lock()
+        self.readers = [threading.Thread(target=self.read, args=(self.process.stdout, "out")),
+                        threading.Thread(target=self.read, args=(self.process.stderr, "err"))]
+        for reader in self.readers:
+            reader.start()
+
+    def read(self, stream, name):
+        while True:
+            chunk = stream.read1(4096)
+            if not chunk:
+                return
+            with self.lock:
+                setattr(self, name, getattr(self, name) + chunk.decode())
+
+    def wait_for(self, text, timeout=120):
+        """The output up to `text`, after what was waited for before."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            with self.lock:
+                at = self.out.find(text, self.seen)
+                if at >= 0:
+                    part = self.out[self.seen:at + len(text)]
+                    self.seen = at + len(text)
+                    return part
+            if self.process.poll() is not None:
+                time.sleep(0.2)
+                with self.lock:
+                    if self.out.find(text, self.seen) < 0:
+                        break
+            time.sleep(0.02)
+        check(False, f"{text!r} in the output (got {self.out[self.seen:]!r}, {self.err!r})")
+        return ""
+
+    def answer(self, line):
+        self.process.stdin.write((line + "\n").encode())
+        self.process.stdin.flush()
+
+    def finish(self, timeout=240):
+        try:
+            status = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            status = self.process.wait()
+        for reader in self.readers:
+            reader.join()
+        self.wall = time.monotonic() - self.started
+        return status
+
+
+def manifest(folder):
+    with open(os.path.join(folder, "series.csv"), newline="") as f:
+        lines = f.read().splitlines()
+    return lines[0] if lines else "", list(csv.DictReader(lines))
+
+
+def camera_log(state):
+    """What the fake camera saw and used at each capture, by file name."""
+    seen = {}
+    path = os.path.join(state, "log")
+    if os.path.exists(path):
+        for line in open(path).read().splitlines():
+            name, shown, iso, shutter, capped, gain, noise, range_ = line.split(",")
+            seen[name] = dict(shown=shown, iso=iso, shutter=shutter, capped=capped == "1",
+                              gain=float(gain), noise=float(noise), range=float(range_))
+    return seen
+
+
+def check_manifest(folder, state, rows_expected=None):
+    """Every row a file that exists, shot at its ISO and time, and showing
+    exactly what the row says was on the screen."""
+    header, rows = manifest(folder)
+    check(header == HEADER, f"manifest header {header!r}")
+    if rows_expected is not None:
+        check(len(rows) == rows_expected, f"{rows_expected} rows in the manifest (got {len(rows)})")
+    seen = camera_log(state)
+    for row in rows:
+        name = row["file"]
+        check(os.path.isfile(os.path.join(folder, name)), f"{name} kept")
+        check(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", row["shot_at"]) is not None,
+              f"{name}: shot_at {row['shot_at']}")
+        shot = seen.get(name)
+        if shot is None:
+            check(False, f"{name} in the camera's log")
+            continue
+        check(shot["iso"] == row["iso"], f"{name}: ISO {row['iso']}")
+        shutter = shot["shutter"].split("/")
+        seconds = float(shutter[0]) / (float(shutter[1]) if len(shutter) > 1 else 1)
+        check(abs(seconds - float(row["exposure_s"])) < 1e-5 * seconds,
+              f"{name}: exposure {row['exposure_s']}")
+        if row["kind"] == "dark":
+            check(shot["capped"], f"{name}: the lens capped")
+        else:
+            want = f"{row['kind']} {row['level']}"
+            check(shot["shown"] == want and not shot["capped"],
+                  f"{name}: the screen showed exactly {want} (saw {shot['shown']})")
+    return rows
+
+
+def touch(state, name, text=""):
+    with open(os.path.join(state, name), "w") as f:
+        f.write(text)
+
+
+def figures(path):
+    with open(path, newline="") as f:
+        return list(csv.DictReader(f))
+
+
+def whole():
+    """A whole series at three ISOs; the highest needs shorter exposures."""
+    with tempfile.TemporaryDirectory() as tmp:
+        state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
+        os.mkdir(state)
+        touch(state, "brightness", "0.5")
+        run = Run(["--iso=100,800,6400", "--settle=0", folder], state)
+        part = run.wait_for("r to shoot again, Enter to go on, q to stop: ")
+        check("too dark" in part, "a dim monitor is too dark: " + part.strip().splitlines()[-2])
+        touch(state, "brightness", "1")
+        run.answer("r")
+        part = run.wait_for("r to shoot again, Enter to go on, q to stop: ")
+        check("a proper exposure" in part, "then properly exposed: " + part.strip().splitlines()[-2])
+        run.answer("")
+        part = run.wait_for("cap the lens")
+        check("Fewer than 20: two more at 1/500 s" in part, "shorter exposures where clipped")
+        touch(state, "capped")
+        run.answer("")
+        status = run.finish()
+        print(run.out)
+        check(status == 0, f"exit status 0 (got {status}, {run.err!r})")
+        rows = check_manifest(folder, state)
+        kinds = [r["kind"] for r in rows]
+        check(kinds.count("flat") == 2, "two flat frames")
+        grids = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "grid"]
+        darks = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "dark"]
+        check(sorted(grids) == sorted(darks), "two dark frames at each ISO and time of the mosaic")
+        check(any(iso == "6400" and float(t) < 0.004 for iso, t in grids),
+              "ISO 6400 shot shorter than 1/250 s")
+        for name in ("sensor.csv", "squares.csv", "sensor.svg"):
+            check(os.path.isfile(os.path.join(folder, name)), f"{name} written")
+        seen = camera_log(state)
+        truth = {shot["iso"]: shot for shot in seen.values()}
+        table = figures(os.path.join(folder, "sensor.csv"))
+        check(len(table) == 9, f"three ISOs of three channels (got {len(table)})")
+        for row in table:
+            t = dict(truth[row["iso"]])
+            # The noise as the sensor's values carry it, rounding to DN included.
+            t["noise"] = math.sqrt(t["noise"] ** 2 + 1 / 12)
+            gain = float(row["gain_e_per_dn"])
+            noise = float(row["read_noise_dn"])
+            dr = float(row["dr_ev"])
+            true_dr = math.log2(t["range"] / t["noise"])
+            print(f"ISO {row['iso']} {row['channel']}: gain {gain:.4f} (true {t['gain']:.4f}, "
+                  f"{100 * (gain / t['gain'] - 1):+.1f} %), read noise {noise:.3f} DN (true "
+                  f"{t['noise']:.3f}, {100 * (noise / t['noise'] - 1):+.1f} %), {dr:.3f} EV "
+                  f"(true {true_dr:.3f}), {row['squares']} squares, {row['read_noise_from']}")
+            check(abs(gain / t["gain"] - 1) < 0.03, f"ISO {row['iso']} {row['channel']}: gain")
+            check(abs(noise / t["noise"] - 1) < 0.03,
+                  f"ISO {row['iso']} {row['channel']}: read noise")
+            check(abs(dr - true_dr) < 0.1, f"ISO {row['iso']} {row['channel']}: dynamic range")
+        # pruvex-measure gives the same figures from the manifest.
+        again = os.path.join(tmp, "again.csv")
+        measured = subprocess.run([MEASURE, "--csv", again, os.path.join(folder, "series.csv")],
+                                  capture_output=True, text=True)
+        check(measured.returncode == 0, f"pruvex-measure series.csv: {measured.stderr}")
+        check(open(again).read() == open(os.path.join(folder, "sensor.csv")).read(),
+              "pruvex-measure FOLDER/series.csv gives the same figures")
+        match = re.search(r"Series done in ([\d.]+) s, of which the camera ([\d.]+) s", run.out)
+        check(match is not None, "the wall time and the camera's")
+
+
+def drop(state, folder_dir, name):
+    """The test as a tethering program: a shot saved into the folder."""
+    env = dict(os.environ, PRUVEX_FAKE_CAMERA=state)
+    subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--capture-image-and-download",
+                    "--filename", os.path.join(folder_dir, name + ".%C")], env=env, check=True,
+                   capture_output=True)
+
+
+def folder_camera():
+    """--camera=folder:DIR with the files dropped by the test."""
+    with tempfile.TemporaryDirectory() as tmp:
+        state, folder, drops = (os.path.join(tmp, n) for n in ("camera", "series", "drops"))
+        os.mkdir(state)
+        os.mkdir(drops)
+        drop(state, drops, "OLD_0001")  # there before: never taken
+        run = Run([f"--camera=folder:{drops}", "--iso=100", "--no-brightness", folder], state)
+        env = dict(os.environ, PRUVEX_FAKE_CAMERA=state)
+        subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--set-config", "iso=100",
+                        "--set-config", "shutterspeed=1/250"], env=env, check=True)
+        run.wait_for("ISO 100, 1/250 s: take 2 shots")
+        drop(state, drops, "IMG_0002")
+        run.wait_for("grid-iso100-1_250-a.DNG")
+        drop(state, drops, "IMG_0003")
+        run.wait_for("cap the lens")
+        touch(state, "capped")
+        run.answer("")
+        run.wait_for("ISO 100, 1/250 s: take 2 shots")
+        drop(state, drops, "IMG_0004")
+        run.wait_for("dark-iso100-1_250-a.DNG")
+        drop(state, drops, "IMG_0005")
+        status = run.finish()
+        print(run.out)
+        check(status == 0, f"exit status 0 (got {status}, {run.err!r})")
+        rows = manifest(folder)[1]
+        check([r["file"] for r in rows] == ["grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG",
+                                            "dark-iso100-1_250-a.DNG", "dark-iso100-1_250-b.DNG"],
+              "the dropped files, named by what they are")
+        log = camera_log(state)
+        for row, dropped in zip(rows, ["IMG_0002", "IMG_0003", "IMG_0004", "IMG_0005"]):
+            same = open(os.path.join(folder, row["file"]), "rb").read() == \
+                open(os.path.join(drops, dropped + ".DNG"), "rb").read()
+            check(same, f"{row['file']} is {dropped}.DNG")
+            log[row["file"]] = log[dropped + ".DNG"]
+        check(len(figures(os.path.join(folder, "sensor.csv"))) == 3, "ISO 100 measured")
+
+
+def failure(name, args, prepare, act, status, line, rows, path=None):
+    """One way of failing: the line, the exit status, the files and the
+    manifest kept."""
+    with tempfile.TemporaryDirectory() as tmp:
+        state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
+        os.mkdir(state)
+        prepare(state, folder)
+        before = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+        run = Run(args + [folder], state, path)
+        act(run, state)
+        got = run.finish(120)
+        print(f"--- {name}:\n{run.out}{run.err}")
+        check(got == status, f"{name}: exit status {status} (got {got})")
+        check(line in run.err, f"{name}: says {line!r}")
+        if rows is None:
+            check(not os.path.exists(os.path.join(folder, "series.csv")) or
+                  sorted(os.listdir(folder)) == before, f"{name}: nothing written")
+        else:
+            check_manifest(folder, state, rows)
+
+
+def nothing(*_):
+    pass
+
+
+def failures_all():
+    short = ["--iso=100", "--no-brightness", "--settle=0"]
+
+    def stop_at_cap(answer):
+        def act(run, state):
+            run.wait_for("cap the lens")
+            answer(run, state)
+        return act
+
+    failure("no gphoto2", short, nothing, nothing, 2, "no gphoto2 program", None,
+            path=PRUVEX_DIR)
+    failure("no camera", short, lambda s, f: touch(s, "no-camera"), nothing, 2,
+            "a desktop's automounter may hold the camera", None)
+    failure("JPEG", short, lambda s, f: touch(s, "jpeg"), nothing, 2,
+            "set it to save raw files", 0)
+    failure("capture failing twice", short, lambda s, f: touch(s, "fail-from", "3"),
+            stop_at_cap(lambda run, state: run.answer("")), 1, "failed twice in a row", 2)
+    failure("q midway", short, nothing, stop_at_cap(lambda run, state: run.answer("q")), 1,
+            "stopped on request", 2)
+    failure("Ctrl-C", short, nothing,
+            stop_at_cap(lambda run, state: run.process.send_signal(signal.SIGINT)), 130,
+            "interrupted", 2)
+
+    def uncapped(run, state):
+        run.wait_for("cap the lens")
+        run.answer("")
+        run.wait_for("the lens is not capped")
+        run.wait_for("Cap the lens")
+        touch(state, "capped")
+        run.answer("")
+    failure("lens not capped", short, nothing, uncapped, 0, "", 4)
+
+    def occupied(state, folder):
+        os.mkdir(folder)
+        with open(os.path.join(folder, "series.csv"), "w") as f:
+            f.write(HEADER + "\ngrid-iso100-1_250-a.DNG,grid,100,0.004,25,"
+                    "2026-12-08T19:00:00.000Z\n")
+    failure("occupied FOLDER", short, occupied, nothing, 2, "already holds a series", None)
+
+
+{"whole": whole, "folder": folder_camera, "failures": failures_all}[SCENARIO]()
+print(f"{len(failures)} failed" if failures else "all passed")
+sys.exit(1 if failures else 0)
