@@ -227,10 +227,6 @@ std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name)
     return names;
 }
 
-std::filesystem::path FileName(const std::string& name) {
-    return Widen(name);
-}
-
 #else
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
@@ -239,10 +235,6 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name) {
     return std::vector<std::string>{name};
-}
-
-std::filesystem::path FileName(const std::string& name) {
-    return name;
 }
 
 #endif

@@ -24,7 +24,22 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // already and '*' may be part of a file name: the name is itself.
 std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name);
 
-// A UTF-8 file name as the system opens it.
-std::filesystem::path FileName(const std::string& name);
+// A UTF-8 file name as the system opens it (on Windows, by its wide form),
+// and back.
+inline std::filesystem::path FileName(const std::string& name) {
+#ifdef _WIN32
+    return std::u8string(name.begin(), name.end());
+#else
+    return name;
+#endif
+}
+inline std::string Utf8Name(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::u8string name = path.u8string();
+    return {name.begin(), name.end()};
+#else
+    return path.string();
+#endif
+}
 
 } // namespace pruvex::measure

@@ -1,5 +1,7 @@
 #include "measure/Manifest.h"
 
+#include "measure/FileNames.h"
+
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -31,18 +33,20 @@ std::vector<std::string> Fields(const std::string& line) {
 }
 
 // The same time within rounding of its text.
-bool SameTime(double a, double b) { return std::abs(a - b) <= 1e-6 * std::max(a, b); }
+bool SameTime(double a, double b) {
+    return std::abs(a - b) <= 1e-6 * std::max(a, b);
+}
 
 } // namespace
 
 bool IsManifest(const std::string& path) {
     const std::string_view name = "series.csv";
-    return path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(),
-                                                      name) == 0;
+    return path.size() >= name.size() &&
+           path.compare(path.size() - name.size(), name.size(), name) == 0;
 }
 
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FileName(path), std::ios::binary);
     if (!in) {
         error = path + ": cannot be read";
         return false;
@@ -91,7 +95,7 @@ bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::
 
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows) {
-    const std::filesystem::path folder = std::filesystem::path(manifestPath).parent_path();
+    const std::filesystem::path folder = FileName(manifestPath).parent_path();
     std::map<double, double> lastTime; // per ISO
     for (const ManifestRow& row : rows) {
         if (row.Kind == "grid") {
@@ -112,7 +116,7 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
         const bool take = (row.Kind == "grid" && atTime) ||
                           (row.Kind == "dark" && (atTime || !darkAtTime[row.Iso]));
         if (take) {
-            files.push_back({(folder / row.File).string(), row.Kind == "dark"});
+            files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark"});
         }
     }
     return files;
