@@ -22,6 +22,7 @@ inline const char* ChannelName(int channel, bool monochrome) {
 
 // The largest pattern of sites (colours and black levels) a frame holds.
 inline constexpr int LargestPattern = 6;
+inline constexpr std::size_t LargestSites = 36;
 
 struct CfaFrame {
     int Width = 0;
@@ -31,8 +32,8 @@ struct CfaFrame {
     int PatternWidth = 2;
     int PatternHeight = 2;
     // Channel (0 R, 1 G, 2 B) of each site, from the visible area's origin.
-    std::array<int, LargestPattern * LargestPattern> Sites{0, 1, 1, 2};
-    std::array<double, LargestPattern * LargestPattern> Black{}; // of each site, DN
+    std::array<int, LargestSites> Sites{0, 1, 1, 2};
+    std::array<double, LargestSites> Black{}; // of each site, DN
     bool Monochrome = false;
     double White = 65535; // the level at which the sensor saturates, DN
     double Iso = 0;

@@ -85,7 +85,7 @@ Cells MakeCells(const CfaFrame& frame) {
         for (int x = 0; x < frame.PatternWidth; ++x) {
             black += frame.BlackAt(x, y);
         }
-        black *= static_cast<double>(cells.Size / frame.PatternWidth);
+        black *= static_cast<double>(cells.Size) / frame.PatternWidth;
         const std::uint16_t* row = frame.Values.data() + static_cast<std::size_t>(y) *
                                                              static_cast<std::size_t>(frame.Width);
         for (int cx = 0; cx < cells.Width; ++cx) {

@@ -120,9 +120,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         error = "unknown option " + unknown.front();
         return false;
     }
-    for (const auto& [name, values] :
-         {std::pair{"--csv", &csv}, std::pair{"--squares", &squares}, std::pair{"--plot", &plot},
-          std::pair{"--dark", &dark}}) {
+    for (const auto& [name, values] : {std::pair{"--csv", &csv}, std::pair{"--squares", &squares},
+                                       std::pair{"--plot", &plot}, std::pair{"--dark", &dark}}) {
         for (const std::string& value : *values) {
             if (value.empty()) {
                 error = std::string(name) + " needs a file name";

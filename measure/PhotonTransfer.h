@@ -69,7 +69,7 @@ struct ExposureSet {
 // Everything measured at one ISO.
 struct IsoFigures {
     double Iso = 0;
-    int Frames = 0;           // mosaic frames
+    int Frames = 0;           // mosaic frames in the fit
     int DarkFrames = 0;       // frames with the lens capped
     bool SingleFrame = false; // variance from single frames: fixed pattern included
     bool Monochrome = false;  // one channel, Y

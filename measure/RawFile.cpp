@@ -162,7 +162,9 @@ RawResult ReadRaw(const std::string& path) {
     }
     for (int y = 0; y < frame.PatternHeight; ++y) {
         for (int x = 0; x < frame.PatternWidth; ++x) {
-            const auto site = static_cast<std::size_t>(y * frame.PatternWidth + x);
+            const auto site =
+                static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.PatternWidth) +
+                static_cast<std::size_t>(x);
             // 0 R, 1 G, 2 B, 3 the second green; 6 without a colour filter.
             const int index = frame.Monochrome ? 0 : raw->COLOR(y, x);
             if (index < 0 || index > 3) {

@@ -55,8 +55,11 @@ std::vector<std::string> Notes(const IsoFigures& iso) {
         }
     }
     for (const std::string& frame : iso.Unpaired) {
-        notes.push_back(name + ": " + frame +
-                        " has no partner of its ISO and exposure time: left out of the fit");
+        std::string note = name;
+        note += ": ";
+        note += frame;
+        note += " has no partner of its ISO and exposure time: left out of the fit";
+        notes.push_back(std::move(note));
     }
     for (const ExposureSet& set : iso.Sets) {
         if (set.Banded) {

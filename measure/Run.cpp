@@ -43,7 +43,7 @@ void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameR
             role = slot.Analysis.Role;
             // The frame's values go to the series; its levels and metadata
             // stay for the report.
-            series.Add(std::move(slot.Loaded.Frame), std::move(slot.Analysis), inputs[i].Name);
+            series.Add(std::move(slot.Loaded.Frame), slot.Analysis, inputs[i].Name);
         }
         done(i, slot.Loaded, role);
     };

@@ -108,11 +108,11 @@ void Series::AddStats(ChannelSums& sums, const Stats& stats) {
 }
 
 FrameRole Series::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
-    FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
-    return Add(std::move(frame), std::move(analysis), name);
+    const FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
+    return Add(std::move(frame), analysis, name);
 }
 
-FrameRole Series::Add(CfaFrame frame, FrameAnalysis analysis, const std::string& name) {
+FrameRole Series::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name) {
     if (analysis.Role == FrameRole::NoMosaic) {
         return analysis.Role;
     }
@@ -209,7 +209,6 @@ std::vector<IsoFigures> Series::Figures() const {
         }
         IsoFigures iso;
         iso.Iso = group.Iso;
-        iso.Frames = group.Frames;
         iso.DarkFrames = group.Darks;
         iso.Monochrome = group.Monochrome;
         const bool pairs = std::any_of(group.Sets.begin(), group.Sets.end(),
@@ -228,6 +227,8 @@ std::vector<IsoFigures> Series::Figures() const {
                     iso.Unpaired.push_back(set.Waiting->Name);
                 }
             }
+            // The frames in the fit: those of the pairs, or every single one.
+            iso.Frames += pairs ? 2 * set.Pairs : set.Frames;
             ExposureSet out;
             out.Shutter = set.Shutter;
             out.Frames = set.Frames;

@@ -56,7 +56,7 @@ class Series {
     // A frame, named for the report; frames must come in the order given.
     FrameRole Add(CfaFrame frame, bool givenAsDark, const std::string& name = {});
     // The same with the frame already analysed (AnalyseFrame).
-    FrameRole Add(CfaFrame frame, FrameAnalysis analysis, const std::string& name = {});
+    FrameRole Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name = {});
 
     // The figures of every ISO with at least one mosaic frame, lowest ISO first.
     std::vector<IsoFigures> Figures() const;

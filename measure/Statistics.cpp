@@ -234,10 +234,12 @@ bool SameSensor(const CfaFrame& first, const CfaFrame& second) {
 // Whole frames: a histogram per channel of a value from -65535 to 65535
 // gives the robust limits, then the sums.
 struct Histogram {
-    std::vector<long long> Counts = std::vector<long long>(2 * 65536, 0);
+    static constexpr int Offset = 65536;
+    std::vector<long long> Counts = std::vector<long long>(std::size_t{2} * Offset, 0);
     long long Total = 0;
     void Add(int value) {
-        ++Counts[static_cast<std::size_t>(value + 65536)];
+        const int index = value + Offset;
+        ++Counts[static_cast<std::size_t>(index)];
         ++Total;
     }
     // The value below which a share of the counts lies.
@@ -247,7 +249,7 @@ struct Histogram {
         for (std::size_t i = 0; i < Counts.size(); ++i) {
             seen += Counts[i];
             if (seen > target) {
-                return static_cast<double>(i) - 65536;
+                return static_cast<double>(i) - Offset;
             }
         }
         return 0;

@@ -55,11 +55,11 @@ class Gphoto2 : public Camera {
         if (isoText == iso_ && shutter == shutter_) {
             return;
         }
-        const ProgramResult result = Run({"--set-config", "iso=" + isoText, "--set-config",
-                                          "shutterspeed=" + shutter});
+        const ProgramResult result =
+            Run({"--set-config", "iso=" + isoText, "--set-config", "shutterspeed=" + shutter});
         if (result.Status != 0) {
-            throw Stop{ExitStopped, "the camera refused ISO " + isoText + " and " + shutter +
-                                        ": " + LastLine(result.Output)};
+            throw Stop{ExitStopped, "the camera refused ISO " + isoText + " and " + shutter + ": " +
+                                        LastLine(result.Output)};
         }
         iso_ = isoText;
         shutter_ = shutter;
@@ -68,9 +68,8 @@ class Gphoto2 : public Camera {
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         std::string failure;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const ProgramResult result =
-                Run({"--capture-image-and-download", "--force-overwrite", "--filename",
-                     (folder / (name + ".%C")).string()});
+            const ProgramResult result = Run({"--capture-image-and-download", "--force-overwrite",
+                                              "--filename", (folder / (name + ".%C")).string()});
             std::vector<fs::path> files = Landed(folder, name);
             if (result.Status == 0 && !files.empty()) {
                 return files;
@@ -105,9 +104,8 @@ class Gphoto2 : public Camera {
 };
 
 // The whole-stop times a photographer sets on any camera.
-const std::vector<std::string> FolderShutters{"1/15",   "1/30",   "1/60",  "1/125",
-                                              "1/250",  "1/500",  "1/1000", "1/2000",
-                                              "1/4000", "1/8000"};
+const std::vector<std::string> FolderShutters{"1/15",  "1/30",   "1/60",   "1/125",  "1/250",
+                                              "1/500", "1/1000", "1/2000", "1/4000", "1/8000"};
 
 class Folder : public Camera {
   public:
@@ -122,8 +120,8 @@ class Folder : public Camera {
     std::vector<std::string> ShutterChoices() override { return FolderShutters; }
 
     void Prepare(int iso, const std::string& shutter, int count) override {
-        out_ << "ISO " << iso << ", " << ShutterText(ParseShutter(shutter).value_or(0))
-             << ": take " << count << (count == 1 ? " shot" : " shots") << std::endl;
+        out_ << "ISO " << iso << ", " << ShutterText(ParseShutter(shutter).value_or(0)) << ": take "
+             << count << (count == 1 ? " shot" : " shots") << std::endl;
     }
 
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
@@ -133,8 +131,8 @@ class Folder : public Camera {
                 std::error_code error;
                 fs::copy_file(*file, target, fs::copy_options::overwrite_existing, error);
                 if (error) {
-                    throw Stop{ExitStopped, target.string() + ": cannot be written (" +
-                                                error.message() + ")"};
+                    throw Stop{ExitStopped,
+                               target.string() + ": cannot be written (" + error.message() + ")"};
                 }
                 return {target};
             }

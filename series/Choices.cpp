@@ -94,8 +94,7 @@ std::vector<int> WholeStopIsos(const std::vector<std::string>& choices) {
     return stops;
 }
 
-std::optional<std::string> NearestShutter(const std::vector<std::string>& choices,
-                                          double seconds) {
+std::optional<std::string> NearestShutter(const std::vector<std::string>& choices, double seconds) {
     std::optional<std::string> best;
     double bestDistance = std::numeric_limits<double>::infinity();
     for (const std::string& choice : choices) {
@@ -110,8 +109,7 @@ std::optional<std::string> NearestShutter(const std::vector<std::string>& choice
     return best;
 }
 
-std::optional<std::string> ShorterShutter(const std::vector<std::string>& choices,
-                                          double seconds) {
+std::optional<std::string> ShorterShutter(const std::vector<std::string>& choices, double seconds) {
     std::vector<std::string> shorter;
     for (const std::string& choice : choices) {
         const std::optional<double> time = ParseShutter(choice);

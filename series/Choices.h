@@ -27,13 +27,11 @@ std::string ShutterText(double seconds);
 std::vector<int> WholeStopIsos(const std::vector<std::string>& choices);
 
 // The choice nearest to a time (by ratio); nothing when no choice is a time.
-std::optional<std::string> NearestShutter(const std::vector<std::string>& choices,
-                                          double seconds);
+std::optional<std::string> NearestShutter(const std::vector<std::string>& choices, double seconds);
 
 // The choice one stop shorter than the time given, or the nearest to that
 // among the shorter ones; nothing when none is shorter.
-std::optional<std::string> ShorterShutter(const std::vector<std::string>& choices,
-                                          double seconds);
+std::optional<std::string> ShorterShutter(const std::vector<std::string>& choices, double seconds);
 
 // The ISOs of --iso=LIST: positive integers; nothing on a bad entry.
 std::optional<std::vector<int>> ParseIsoList(const std::vector<std::string>& items);

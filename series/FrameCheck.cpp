@@ -1,6 +1,7 @@
 #include "series/FrameCheck.h"
 
 #include "measure/Mosaic.h"
+#include "measure/Series.h"
 #include "measure/Statistics.h"
 
 #include <algorithm>
@@ -17,25 +18,22 @@ constexpr double OverexposedShare = 0.1;
 
 } // namespace
 
-FrameCheck CheckFrame(const CfaFrame& frame) {
-    FrameCheck check;
-    const std::optional<Placement> placement = FindMosaic(frame, TheMosaic());
-    if (!placement) {
+ShotCheck CheckShot(const CfaFrame& frame) {
+    ShotCheck check;
+    const FrameCheck found = CheckFrame(frame);
+    if (!found.Found) {
         check.Overexposed = MeasureFullness(frame).ClippedShare > OverexposedShare;
         return check;
     }
     check.Found = true;
-    for (const Stats& square : MeasureSquares(frame, *placement, TheMosaic())) {
-        for (std::size_t ch = 0; ch < square.size(); ++ch) {
-            if (square[ch].Pixels > 0 && square[ch].Clipped == 0) {
-                ++check.Unclipped[ch];
-            }
-        }
-    }
+    check.Channels = found.Channels;
+    check.Unclipped = found.Unclipped;
     return check;
 }
 
-bool IsDark(const CfaFrame& frame) { return LooksDark(frame); }
+bool IsDark(const CfaFrame& frame) {
+    return LooksDark(frame);
+}
 
 Fullness MeasureFullness(const CfaFrame& frame) {
     Fullness fullness;

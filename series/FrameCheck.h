@@ -10,16 +10,18 @@
 
 namespace pruvex::series {
 
-struct FrameCheck {
+struct ShotCheck {
     bool Found = false;
-    // Per channel (R, G, B), the squares measured with no clipped pixel.
+    int Channels = measure::ChannelCount; // 1 for a monochrome sensor
+    // Per channel (R, G, B, or Y alone), the squares measured with no
+    // clipped pixel.
     std::array<int, measure::ChannelCount> Unclipped{};
     // Without the mosaic: so much of the frame clipped that the mosaic is
     // lost in it (a shorter time may show it).
     bool Overexposed = false;
 };
 
-FrameCheck CheckFrame(const measure::CfaFrame& frame);
+ShotCheck CheckShot(const measure::CfaFrame& frame);
 
 // A frame taken with the lens capped.
 bool IsDark(const measure::CfaFrame& frame);

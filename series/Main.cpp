@@ -38,7 +38,9 @@ constexpr const char* Description =
     "the measurement needs and the dark frames, and measures them. Prompts go to\n"
     "standard output; answer on standard input (Enter goes on, q stops).";
 
-void Fail(const std::string& line) { std::cerr << "pruvex-series: " << line << '\n'; }
+void Fail(const std::string& line) {
+    std::cerr << "pruvex-series: " << line << '\n';
+}
 
 int Run(int argc, char** argv) {
     Options options;

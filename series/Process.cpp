@@ -19,7 +19,9 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-extern "C" void OnInterrupt(int /*signal*/) { interrupted = 1; }
+extern "C" void OnInterrupt(int /*signal*/) {
+    interrupted = 1;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -83,7 +85,9 @@ int WaitFor(int pid, int graceMs) {
 
 } // namespace
 
-bool Interrupted() { return interrupted != 0; }
+bool Interrupted() {
+    return interrupted != 0;
+}
 
 void InstallInterruptHandler() {
     struct sigaction action {};
@@ -178,7 +182,9 @@ Child::Child(const std::vector<std::string>& args) {
     }
 }
 
-Child::~Child() { Finish(0); }
+Child::~Child() {
+    Finish(0);
+}
 
 bool Child::Write(const std::string& line) {
     if (in_ < 0) {

@@ -19,7 +19,7 @@ std::optional<std::string> FindProgram(const std::string& name);
 
 struct ProgramResult {
     bool Started = false;
-    int Status = -1; // exit status; -1 when ended by a signal
+    int Status = -1;    // exit status; -1 when ended by a signal
     std::string Output; // standard output and error together
 };
 

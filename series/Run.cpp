@@ -33,7 +33,9 @@ std::string Percent(double value) {
     return text;
 }
 
-double Seconds(const std::string& shutter) { return ParseShutter(shutter).value_or(0); }
+double Seconds(const std::string& shutter) {
+    return ParseShutter(shutter).value_or(0);
+}
 
 } // namespace
 
@@ -141,11 +143,13 @@ void SeriesRun::GridStep() {
             least.fill(std::numeric_limits<int>::max());
             bool framed = true;
             bool overexposed = false;
+            int channels = measure::ChannelCount;
             std::vector<std::pair<Shot, std::string>> pair;
             for (const char letter : {'a', 'b'}) {
                 Shot shot = TakeShot("grid", iso, shutter, letter);
                 const std::string shotAt = lastShotAt_;
-                const FrameCheck check = CheckFrame(shot.Frame);
+                const ShotCheck check = CheckShot(shot.Frame);
+                channels = check.Channels;
                 if (check.Overexposed) {
                     out_ << shot.File.filename().string()
                          << ": so much clipped that the mosaic is lost in it\n";
@@ -170,12 +174,15 @@ void SeriesRun::GridStep() {
                 Prompt("Frame the mosaic, then Enter to shoot again, q to stop: ");
                 continue;
             }
-            const int fewest = *std::min_element(least.begin(), least.end());
+            const int fewest = *std::min_element(least.begin(), least.begin() + channels);
             if (!overexposed) {
                 used_.emplace_back(iso, shutter);
-                out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ": R "
-                     << least[0] << ", G " << least[1] << ", B " << least[2]
-                     << " squares below clipping\n";
+                out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ':';
+                for (int ch = 0; ch < channels; ++ch) {
+                    out_ << (ch > 0 ? ", " : " ") << measure::ChannelName(ch, channels == 1) << ' '
+                         << least[static_cast<std::size_t>(ch)];
+                }
+                out_ << " squares below clipping\n";
             }
             if (fewest >= LeastUnclipped) {
                 break;
@@ -239,8 +246,7 @@ bool SeriesRun::Measure() {
     }
     measure::WriteTable(out_, figures);
     bool written = true;
-    const auto write = [&](const char* name,
-                           const std::function<void(std::ostream&)>& writeTo) {
+    const auto write = [&](const char* name, const std::function<void(std::ostream&)>& writeTo) {
         const fs::path path = plan_.Folder / name;
         std::ofstream file(path, std::ios::binary | std::ios::trunc);
         writeTo(file);

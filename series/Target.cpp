@@ -37,7 +37,9 @@ Target::Target(const std::string& program, int monitor, int settleMs) : monitor_
     Send("state");
 }
 
-Target::~Target() { Close(); }
+Target::~Target() {
+    Close();
+}
 
 nlohmann::json Target::Send(const std::string& command) {
     if (!child_ || !child_->Write(command + "\n")) {

@@ -545,7 +545,7 @@ const FilesCase FilesCases[] = {
     {"UnreadableManifest",
      {"@grid0", "/nonexistent/series.csv"},
      2,
-     {"/nonexistent/series.csv: cannot be read"},
+     {"series.csv: cannot be read"},
      {},
      false},
     {"BadFilesAmongGood",
@@ -568,6 +568,13 @@ const FilesCase FilesCases[] = {
      {"dark1.dng (ISO 400, no mosaic and at the black level)"},
      true},
     {"NothingMeasurable", {"@png", "@grey"}, 2, {"nothing to measure", "picture.png"}, {}, false},
+    // A frame left over where its ISO has a pair: named, and out of the fit.
+    {"FrameLeftOver",
+     {"@grid0", "@grid1", "@grid1", "--dark", "@dark0", "--dark", "@dark1"},
+     0,
+     {},
+     {"grid1.dng has no partner of its ISO and exposure time: left out of the fit"},
+     true},
     {"OneFrameNoDark", {"@grid0"}, 0, {}, {"single frame", "400     G       1"}, false},
 };
 
@@ -692,8 +699,8 @@ TEST(TooFewSquares, SaysTheTimeToShootAgainAt) {
         EXPECT_LE(below, 30);
     }
     EXPECT_GE(named, 1);
-    EXPECT_EQ(rows.size(), 3U * 2 - static_cast<std::size_t>(named));
-    // The high ISO alone: nothing left to give.
+    EXPECT_EQ(rows.size(), std::size_t{6} - static_cast<std::size_t>(named));
+    // The high ISO alone: the rows it has, or nothing to give (status 2).
     const Result alone = Measure(folder, high);
     EXPECT_EQ(alone.Status, named == 3 ? 2 : 0) << alone.Err;
 }

@@ -554,8 +554,8 @@ std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
     // The camera stays where the mosaic would be at this screen's size.
     PatternState state;
     state.Mode = "G";
-    const Picture grid = Draw(state, static_cast<float>(screen.Width),
-                              static_cast<float>(screen.Height));
+    const Picture grid =
+        Draw(state, static_cast<float>(screen.Width), static_cast<float>(screen.Height));
     const FilledSquare& first = grid.Squares.front();
     const FilledSquare& last = grid.Squares.back();
     monitor.MosaicLeft = first.X1;
