@@ -124,6 +124,40 @@ bool Matches(std::wstring_view pattern, std::wstring_view name) {
     return p == pattern.size();
 }
 
+// The folders or the files in a folder (named with its separator at the
+// end, or empty for the current one) whose names match the pattern (in upper
+// case), sorted by name. They are matched here rather than by FindFirstFile,
+// which also matches the short 8.3 names ("*.NEF" would find "X.NEFX").
+std::vector<std::wstring> Entries(const std::wstring& folder, const std::wstring& pattern,
+                                  bool folders) {
+    std::vector<std::pair<std::wstring, std::wstring>> found; // upper case, as written
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &entry,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    do {
+        const std::wstring_view written = entry.cFileName;
+        const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (written == L"." || written == L".." || isFolder != folders) {
+            continue;
+        }
+        std::wstring upper = Upper(entry.cFileName);
+        if (Matches(pattern, upper)) {
+            found.emplace_back(std::move(upper), written);
+        }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+    std::sort(found.begin(), found.end());
+    std::vector<std::wstring> paths;
+    paths.reserve(found.size());
+    for (const auto& [upper, written] : found) {
+        paths.push_back(folder + written);
+    }
+    return paths;
+}
+
 } // namespace
 
 std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
@@ -149,42 +183,48 @@ std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
 
 std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name) {
     const std::wstring wide = Widen(name);
-    const std::size_t end = wide.find_last_of(L"\\/:");
-    const std::wstring folder = end == std::wstring::npos ? L"" : wide.substr(0, end + 1);
-    const std::wstring pattern = Upper(wide.substr(folder.size()));
-    if (pattern.find_first_of(L"*?") == std::wstring::npos) {
+    // ("\\?\C:\..." is a name without wildcards.)
+    const std::size_t wildcard = wide.find_first_of(L"*?", wide.starts_with(L"\\\\?\\") ? 4 : 0);
+    if (wildcard == std::wstring::npos) {
         return std::vector<std::string>{name};
     }
-    // Every entry of the folder, matched here rather than by FindFirstFile,
-    // which also matches the short 8.3 names ("*.NEF" would find "X.NEFX").
-    std::vector<std::pair<std::wstring, std::wstring>> found; // upper case, as written
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &entry,
-                                         FindExSearchNameMatch, nullptr, 0);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring upper = Upper(entry.cFileName);
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                Matches(pattern, upper)) {
-                found.emplace_back(std::move(upper), entry.cFileName);
+    // What comes before the first part with a wildcard is taken as written;
+    // from there on each part gives the folders it matches, the last part
+    // the files.
+    const std::size_t start = wide.find_last_of(L"\\/:", wildcard);
+    std::vector<std::wstring> paths{start == std::wstring::npos ? L"" : wide.substr(0, start + 1)};
+    std::size_t at = start == std::wstring::npos ? 0 : start + 1;
+    for (;;) {
+        const std::size_t end = wide.find_first_of(L"\\/", at);
+        const bool last = end == std::wstring::npos;
+        const std::wstring part = wide.substr(at, last ? std::wstring::npos : end - at);
+        const std::wstring separator = last ? L"" : wide.substr(end, 1);
+        std::vector<std::wstring> next;
+        for (const std::wstring& path : paths) {
+            if (!last && part.find_first_of(L"*?") == std::wstring::npos) {
+                next.push_back(path);
+                next.back().append(part).append(separator);
+                continue;
             }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+            for (const std::wstring& entry : Entries(path, Upper(part), !last)) {
+                next.push_back(entry + separator);
+            }
+        }
+        paths = std::move(next);
+        if (last) {
+            break;
+        }
+        at = end + 1;
     }
-    if (found.empty()) {
+    if (paths.empty()) {
         return std::nullopt;
     }
-    std::sort(found.begin(), found.end());
     std::vector<std::string> names;
-    names.reserve(found.size());
-    for (const auto& [upper, written] : found) {
-        names.push_back(Narrow(folder + written));
+    names.reserve(paths.size());
+    for (const std::wstring& path : paths) {
+        names.push_back(Narrow(path));
     }
     return names;
-}
-
-std::filesystem::path FileName(const std::string& name) {
-    return Widen(name);
 }
 
 #else
@@ -195,10 +235,6 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 std::optional<std::vector<std::string>> ExpandWildcards(const std::string& name) {
     return std::vector<std::string>{name};
-}
-
-std::filesystem::path FileName(const std::string& name) {
-    return name;
 }
 
 #endif

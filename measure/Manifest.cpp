@@ -1,5 +1,7 @@
 #include "measure/Manifest.h"
 
+#include "measure/FileNames.h"
+
 #include <charconv>
 #include <cmath>
 #include <filesystem>
@@ -39,9 +41,7 @@ bool IsManifest(const std::string& path) {
 }
 
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error) {
-    // The name in UTF-8, as the system opens it (by its wide name on Windows).
-    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                     std::ios::binary);
+    std::ifstream in(FileName(path), std::ios::binary);
     if (!in) {
         error = path + ": cannot be read";
         return false;
@@ -90,11 +90,11 @@ bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::
 
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows) {
-    const std::filesystem::path folder = std::filesystem::path(manifestPath).parent_path();
+    const std::filesystem::path folder = FileName(manifestPath).parent_path();
     std::vector<MeasuredFile> files;
     for (const ManifestRow& row : rows) {
         if (row.Kind == "grid" || row.Kind == "dark") {
-            files.push_back({(folder / row.File).string(), row.Kind == "dark"});
+            files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark"});
         }
     }
     return files;

@@ -48,6 +48,10 @@ class Folder {
     Folder(const Folder&) = delete;
     Folder& operator=(const Folder&) = delete;
     std::string operator/(const std::string& name) const { return (path_ / Name / name).string(); }
+    // A file in it, the folder named by wildcards.
+    std::string Wildcard(const std::string& name) const {
+        return (path_ / "ISO * J?rgen *" / name).string();
+    }
 
   private:
     static constexpr const char* Name = "ISO 400 J\u00fcrgen \u5199\u771f";
@@ -215,7 +219,7 @@ std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder)
         }
     }
     if (WindowsProgram != nullptr) {
-        return {folder / "iso*-grid?.dng", "--dark", folder / "ISO*-DARK?.dng"};
+        return {folder.Wildcard("iso*-grid?.dng"), "--dark", folder / "ISO*-DARK?.dng"};
     }
     return args;
 }
@@ -486,13 +490,22 @@ class Files : public ::testing::Test {
             0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
         std::ofstream(Path("png"), std::ios::binary)
             .write(reinterpret_cast<const char*>(png), sizeof png);
+        // A series' manifest of the good files, which it names relative to itself.
+        std::ofstream manifest(Path("series"), std::ios::binary);
+        manifest << "file,kind,iso,exposure_s,level,shot_at\n";
+        for (const char* name : {"grid0", "grid1", "dark0", "dark1"}) {
+            manifest << name << ".dng," << (name[0] == 'd' ? "dark" : "grid")
+                     << ",400,0.004,212,2026-12-08T12:00:00.000Z\n";
+        }
     }
     static void TearDownTestSuite() {
         delete folder_;
         folder_ = nullptr;
     }
     static std::string Path(const std::string& name) {
-        return *folder_ / (name == "png" ? "picture.png" : name + ".dng");
+        return *folder_ / (name == "png"      ? "picture.png"
+                           : name == "series" ? "series.csv"
+                                              : name + ".dng");
     }
     // The arguments with every @NAME made the path of that file.
     static std::vector<std::string> Arguments(const std::vector<std::string>& args) {
@@ -528,6 +541,7 @@ const FilesCase FilesCases[] = {
      {"unknown option --frobnicate"},
      {},
      false},
+    {"Manifest", {"@series"}, 0, {}, {}, true},
     {"UnreadableManifest",
      {"@grid0", "/nonexistent/series.csv"},
      2,
@@ -576,7 +590,8 @@ TEST_P(FilesTable, SaysWhatBecameOfEachFile) {
     const Result run = Measure(out, args);
     EXPECT_EQ(run.Status, c.Status) << run.Err;
     for (const std::string& text : c.Err) {
-        EXPECT_NE(run.Err.find(text), std::string::npos) << text << " not in:\n" << run.Err;
+        EXPECT_NE(run.Err.find(ProgramName(text)), std::string::npos) << text << " not in:\n"
+                                                                      << run.Err;
     }
     for (const std::string& text : c.Out) {
         EXPECT_NE(run.Out.find(text), std::string::npos) << text << " not in:\n" << run.Out;
