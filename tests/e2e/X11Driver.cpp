@@ -1509,7 +1509,11 @@ void FullScreen(Session& s) {
     s.Type("\x1b");
     s.Type("f");
     Check(s.WaitForCaption(FlatCaption(212)), "keys still work");
-    Check(s.TakeBells() == 1, "Escape in a window rings the bell");
+    // Wine rings the bell through a process of its own: it may come after
+    // the caption.
+    int bells = 0;
+    Session::Poll([&] { return (bells += s.TakeBells()) >= 1; });
+    Check(bells == 1, "Escape in a window rings the bell");
 }
 
 // Over the picture the pointer hides after 2 s without motion and shows
