@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 
 namespace pruvex::measure {
@@ -166,6 +168,42 @@ void Text(std::ostream& out, double x, double y, const std::string& text, const 
           const char* extra = "") {
     out << "<text x=\"" << Format("%.1f", x) << "\" y=\"" << Format("%.1f", y)
         << "\" text-anchor=\"" << anchor << "\"" << extra << ">" << text << "</text>\n";
+}
+
+// A panel of one figure against ISO: the ISOs along the bottom, the
+// panel's frame and labels, and per channel its points joined by a line
+// (where `value` gives one, on the scale of `y`).
+void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, std::size_t channels,
+              const std::array<const char*, ChannelCount>& colours, const Scale& x, const Scale& y,
+              double top, double bottom, const char* label,
+              const std::function<std::optional<double>(const ChannelFigures&)>& value) {
+    const double left = x.To0;
+    const double right = x.To1;
+    for (const IsoFigures& iso : figures) {
+        if (iso.Iso > 0) {
+            Text(out, x(std::log2(iso.Iso)), bottom + 16, Iso(iso.Iso), "middle");
+        }
+    }
+    out << "<rect x=\"" << left << "\" y=\"" << top << "\" width=\"" << right - left
+        << "\" height=\"" << bottom - top << "\" fill=\"none\" stroke=\"black\"/>\n";
+    Text(out, (left + right) / 2, bottom + 36, "ISO", "middle");
+    Text(out, left - 34, (top + bottom) / 2, label, "middle",
+         Format(" transform=\"rotate(-90 %.1f %.1f)\"", left - 34, (top + bottom) / 2).c_str());
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+        std::string points;
+        for (const IsoFigures& iso : figures) {
+            const std::optional<double> v = value(iso.Channels[ch]);
+            if (iso.Iso > 0 && v) {
+                const double px = x(std::log2(iso.Iso));
+                const double py = y(*v);
+                points += Pos(px, py) + ' ';
+                out << "<circle cx=\"" << Format("%.1f", px) << "\" cy=\"" << Format("%.1f", py)
+                    << "\" r=\"3\" fill=\"" << colours[ch] << "\"/>\n";
+            }
+        }
+        out << "<polyline fill=\"none\" stroke=\"" << colours[ch] << "\" points=\"" << points
+            << "\"/>\n";
+    }
 }
 
 } // namespace
@@ -347,31 +385,10 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
             << right1 << "\" y2=\"" << Format("%.1f", se(e)) << "\" stroke=\"#ddd\"/>\n";
         Text(out, right0 - 6, se(e) + 4, Format("%g", e), "end");
     }
-    for (const IsoFigures& iso : figures) {
-        if (iso.Iso > 0) {
-            Text(out, si(std::log2(iso.Iso)), bottom + 16, Iso(iso.Iso), "middle");
-        }
-    }
-    out << "<rect x=\"" << right0 << "\" y=\"" << top << "\" width=\"" << right1 - right0
-        << "\" height=\"" << bottom - top << "\" fill=\"none\" stroke=\"black\"/>\n";
-    Text(out, (right0 + right1) / 2, bottom + 36, "ISO", "middle");
-    Text(out, right0 - 34, (top + bottom) / 2, "dynamic range (EV)", "middle",
-         Format(" transform=\"rotate(-90 %.1f %.1f)\"", right0 - 34, (top + bottom) / 2).c_str());
-    for (std::size_t ch = 0; ch < channels; ++ch) {
-        std::string points;
-        for (const IsoFigures& iso : figures) {
-            const ChannelFigures& f = iso.Channels[ch];
-            if (iso.Iso > 0 && f.ReadNoiseDn > 0) {
-                const double x = si(std::log2(iso.Iso));
-                const double y = se(f.DynamicRangeEv);
-                points += Pos(x, y) + ' ';
-                out << "<circle cx=\"" << Format("%.1f", x) << "\" cy=\"" << Format("%.1f", y)
-                    << "\" r=\"3\" fill=\"" << Colours[ch] << "\"/>\n";
-            }
-        }
-        out << "<polyline fill=\"none\" stroke=\"" << Colours[ch] << "\" points=\"" << points
-            << "\"/>\n";
-    }
+    IsoPanel(out, figures, channels, Colours, si, se, top, bottom, "dynamic range (EV)",
+             [](const ChannelFigures& f) {
+                 return f.ReadNoiseDn > 0 ? std::optional(f.DynamicRangeEv) : std::nullopt;
+             });
 
     // Third panel: the read noise in electrons against ISO, on a
     // logarithmic scale (a dual-gain sensor's step shows here).
@@ -407,31 +424,10 @@ void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
             Text(out, noise0 - 6, sn(l) + 4, Format("%g", std::pow(10.0, l)), "end");
         }
     }
-    for (const IsoFigures& iso : figures) {
-        if (iso.Iso > 0) {
-            Text(out, sj(std::log2(iso.Iso)), bottom + 16, Iso(iso.Iso), "middle");
-        }
-    }
-    out << "<rect x=\"" << noise0 << "\" y=\"" << top << "\" width=\"" << noise1 - noise0
-        << "\" height=\"" << bottom - top << "\" fill=\"none\" stroke=\"black\"/>\n";
-    Text(out, (noise0 + noise1) / 2, bottom + 36, "ISO", "middle");
-    Text(out, noise0 - 34, (top + bottom) / 2, "read noise (electrons)", "middle",
-         Format(" transform=\"rotate(-90 %.1f %.1f)\"", noise0 - 34, (top + bottom) / 2).c_str());
-    for (std::size_t ch = 0; ch < channels; ++ch) {
-        std::string points;
-        for (const IsoFigures& iso : figures) {
-            const ChannelFigures& f = iso.Channels[ch];
-            if (iso.Iso > 0 && f.ReadNoiseE > 0) {
-                const double x = sj(std::log2(iso.Iso));
-                const double y = sn(std::log10(f.ReadNoiseE));
-                points += Pos(x, y) + ' ';
-                out << "<circle cx=\"" << Format("%.1f", x) << "\" cy=\"" << Format("%.1f", y)
-                    << "\" r=\"3\" fill=\"" << Colours[ch] << "\"/>\n";
-            }
-        }
-        out << "<polyline fill=\"none\" stroke=\"" << Colours[ch] << "\" points=\"" << points
-            << "\"/>\n";
-    }
+    IsoPanel(out, figures, channels, Colours, sj, sn, top, bottom, "read noise (electrons)",
+             [](const ChannelFigures& f) {
+                 return f.ReadNoiseE > 0 ? std::optional(std::log10(f.ReadNoiseE)) : std::nullopt;
+             });
     out << "</svg>\n";
 }
 
