@@ -10,13 +10,8 @@ namespace {
 // Ticks kept: four seconds at 60 Hz, a second at 240 Hz.
 constexpr std::size_t KeptTicks = 240;
 
-struct Line {
-    double Slope = 0;
-    double Intercept = 0;
-};
-
-// Least squares of y over x; nothing when the x do not vary.
-std::optional<Line> Fit(const std::vector<std::pair<double, double>>& points) {
+// The slope of y over x by least squares; nothing when the x do not vary.
+std::optional<double> Slope(const std::vector<std::pair<double, double>>& points) {
     if (points.size() < 2) {
         return std::nullopt;
     }
@@ -38,23 +33,25 @@ std::optional<Line> Fit(const std::vector<std::pair<double, double>>& points) {
     if (xx <= 0) {
         return std::nullopt;
     }
-    const double slope = xy / xx;
-    return Line{slope, meanY - slope * meanX};
+    return xy / xx;
 }
 
 } // namespace
 
-void TickRate::Add(std::uint64_t counter, FrameTime when) {
+bool TickRate::Add(std::uint64_t counter, FrameTime when) {
+    bool another = false;
     if (!Ticks.empty() && counter <= Ticks.back().Counter) {
         if (when <= Ticks.back().When) {
-            return; // a blank of this clock already seen, told late
+            return false; // a blank of this clock already seen, told late
         }
         Ticks.clear();
+        another = true;
     }
     Ticks.push_back({counter, when});
     if (Ticks.size() > KeptTicks) {
         Ticks.pop_front();
     }
+    return another;
 }
 
 std::optional<Milliseconds> TickRate::Measured() const {
@@ -68,31 +65,38 @@ std::optional<Milliseconds> TickRate::Measured() const {
         points.emplace_back(static_cast<double>(tick.Counter - Ticks.front().Counter),
                             Milliseconds(tick.When - Ticks.front().When).count());
     }
-    std::optional<Line> line = Fit(points);
     // A blank is only ever told late, never early: the ticks that bound
     // the clock from below (the corners of their lower convex hull, spread
     // over the whole span) give its slope, however late the rest.
-    if (line) {
-        std::vector<std::pair<double, double>> hull;
-        for (const auto& point : points) {
-            while (hull.size() >= 2) {
-                const auto& [ax, ay] = hull[hull.size() - 2];
-                const auto& [bx, by] = hull.back();
-                if ((bx - ax) * (point.second - ay) - (by - ay) * (point.first - ax) > 0) {
-                    break; // a left turn: the last corner stays
-                }
-                hull.pop_back();
+    std::vector<std::pair<double, double>> hull;
+    for (const auto& point : points) {
+        while (hull.size() >= 2) {
+            const auto& [ax, ay] = hull[hull.size() - 2];
+            const auto& [bx, by] = hull.back();
+            if ((bx - ax) * (point.second - ay) - (by - ay) * (point.first - ax) > 0) {
+                break; // a left turn: the last corner stays
             }
-            hull.push_back(point);
+            hull.pop_back();
         }
-        if (hull.size() >= 3) {
-            line = Fit(hull);
-        }
+        hull.push_back(point);
     }
-    if (!line || !PlausiblePeriod(Milliseconds(line->Slope))) {
+    const std::optional<double> slope = Slope(hull.size() >= 3 ? hull : points);
+    if (!slope || !PlausiblePeriod(Milliseconds(*slope))) {
         return std::nullopt;
     }
-    return Milliseconds(line->Slope);
+    return Milliseconds(*slope);
+}
+
+std::optional<Milliseconds> TickRate::Seen() const {
+    if (Ticks.size() < 2) {
+        return std::nullopt;
+    }
+    const Milliseconds seen = (Ticks.back().When - Ticks.front().When) /
+                              static_cast<double>(Ticks.back().Counter - Ticks.front().Counter);
+    if (!PlausiblePeriod(seen)) {
+        return std::nullopt;
+    }
+    return seen;
 }
 
 } // namespace pruvex

@@ -311,14 +311,8 @@ void FrameClock::Record(const Tick& tick, std::optional<Milliseconds> period) {
     if (period && PlausiblePeriod(*period)) {
         Reported = period;
     }
-    if (!Ticks.empty() && tick.Counter <= Ticks.back().Counter) {
-        Ticks.clear(); // a new counter: the window moved to another monitor
-        ReadMode();
-    }
-    Rate.Add(tick.Counter, tick.When);
-    Ticks.push_back(tick);
-    if (Ticks.size() > 64) {
-        Ticks.pop_front();
+    if (Rate.Add(tick.Counter, tick.When)) {
+        ReadMode(); // a new counter: the window moved to another monitor
     }
 }
 
@@ -356,15 +350,9 @@ Milliseconds FrameClock::Period() const {
     if (const std::optional<Milliseconds> measured = Rate.Measured()) {
         return *measured;
     }
-    Milliseconds period = NominalPeriod();
-    if (Ticks.size() >= 2) {
-        const Milliseconds seen = (Ticks.back().When - Ticks.front().When) /
-                                  static_cast<double>(Ticks.back().Counter - Ticks.front().Counter);
-        if (PlausiblePeriod(seen) && seen > period) {
-            period = seen;
-        }
-    }
-    return period;
+    const Milliseconds nominal = NominalPeriod();
+    const std::optional<Milliseconds> seen = Rate.Seen();
+    return seen && *seen > nominal ? *seen : nominal;
 }
 
 std::string FrameClock::RateSource() const {
@@ -431,11 +419,11 @@ pruvex::CheckLine FrameClock::Check() {
     if (Way && Way->Presentation != nullptr) {
         // The feedback of the pictures just painted, read here.
         const auto end = std::chrono::steady_clock::now() + BlankPatience;
-        while (Ticks.empty() && Way->Pending > 0 && std::chrono::steady_clock::now() < end) {
+        while (Rate.Count() == 0 && Way->Pending > 0 && std::chrono::steady_clock::now() < end) {
             PollWayland();
             poll(nullptr, 0, 1);
         }
-        if (!Ticks.empty()) {
+        if (Rate.Count() > 0) {
             return {Verdict::Pass, "frame timing",
                     "the compositor's presentation feedback, " + pruvex::RateText(Period()), ""};
         }
@@ -447,7 +435,7 @@ pruvex::CheckLine FrameClock::Check() {
     if (X11 != nullptr && !ModePeriod && !Rate.Measured()) {
         MeasureNow();
     }
-    if (X11 != nullptr && (Ticks.size() >= 2 || Rate.Measured())) {
+    if (X11 != nullptr && Rate.Count() >= 2) {
         std::string measured =
             "X11 Present on the window's monitor, " + pruvex::RateText(Period()) + RateSource();
         if (Refreshes() > 1) {

@@ -11,7 +11,6 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -69,10 +68,9 @@ class FrameClock : public QAbstractNativeEventFilter {
 
     QWindow& Window;
     Listener Blanked;
-    std::deque<Tick> Ticks;                         // the latest blanks seen
     std::optional<pruvex::Milliseconds> Reported;   // the period the compositor reports
     std::optional<pruvex::Milliseconds> ModePeriod; // of the monitor's mode (X11)
-    pruvex::TickRate Rate;                          // the blanks' rate
+    pruvex::TickRate Rate;                          // the latest blanks seen
     bool Waiting = false;
     pruvex::FrameTime HeldAt;
 
