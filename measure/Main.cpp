@@ -12,9 +12,7 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -138,16 +136,8 @@ int Run(const std::vector<std::string_view>& args) {
     WriteTable(std::cout, figures);
     // Too few squares below clipping: said on the error output too.
     for (const IsoFigures& iso : figures) {
-        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
-            if (iso.Channels[static_cast<std::size_t>(ch)].TooFew) {
-                const std::vector<std::string> notes = Notes(iso);
-                for (const std::string& note : notes) {
-                    if (note.find("squares below clipping") != std::string::npos) {
-                        std::cerr << "pruvex-measure: " << note << '\n';
-                    }
-                }
-                break;
-            }
+        for (const std::string& note : TooFewNotes(iso)) {
+            std::cerr << "pruvex-measure: " << note << '\n';
         }
     }
     if (!AnyFigures(figures)) {

@@ -43,7 +43,7 @@ std::string ShutterText(double seconds) {
     return Format("%g s", seconds);
 }
 
-std::vector<std::string> Notes(const IsoFigures& iso) {
+std::vector<std::string> TooFewNotes(const IsoFigures& iso) {
     std::vector<std::string> notes;
     const std::string name = "ISO " + Iso(iso.Iso);
     for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
@@ -56,6 +56,12 @@ std::vector<std::string> Notes(const IsoFigures& iso) {
                                                     : std::string("a shorter time")));
         }
     }
+    return notes;
+}
+
+std::vector<std::string> Notes(const IsoFigures& iso) {
+    std::vector<std::string> notes = TooFewNotes(iso);
+    const std::string name = "ISO " + Iso(iso.Iso);
     for (const std::string& frame : iso.Unpaired) {
         std::string note = name;
         note += ": ";

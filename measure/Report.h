@@ -15,6 +15,8 @@ void WriteTable(std::ostream& out, const std::vector<IsoFigures>& figures);
 // below clipping (and the time to shoot them again at), frames left out,
 // bands found; each on its own line, without a newline.
 std::vector<std::string> Notes(const IsoFigures& iso);
+// Of those, the channels with too few squares below clipping.
+std::vector<std::string> TooFewNotes(const IsoFigures& iso);
 // Whether any ISO and channel has figures.
 bool AnyFigures(const std::vector<IsoFigures>& figures);
 // One row per ISO and channel with figures.
