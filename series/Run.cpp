@@ -6,6 +6,7 @@
 
 #include "measure/RawFile.h"
 #include "measure/Report.h"
+#include "measure/Run.h"
 #include "measure/Series.h"
 
 #include <algorithm>
@@ -234,16 +235,24 @@ void SeriesRun::Shoot() {
 }
 
 bool SeriesRun::Measure() {
+    // Read and measured on every core, as pruvex-measure does.
     measure::Series series(measure::TheMosaic());
+    std::vector<measure::RunInput> inputs;
     for (const measure::MeasuredFile& file :
          measure::MeasuredFiles(manifest_.Path(), manifest_.Rows())) {
-        measure::RawResult raw = measure::ReadRaw(file.Path);
-        if (!raw.Ok) {
-            out_ << file.Path << ": " << raw.Error << '\n';
-            continue;
-        }
-        series.Add(std::move(raw.Frame), file.Dark);
+        inputs.push_back({file.Path, file.Dark});
     }
+    const auto read = [&](std::size_t i) {
+        measure::RawResult raw = measure::ReadRaw(inputs[i].Name);
+        return measure::LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+    };
+    const auto joined = [&](std::size_t i, const measure::LoadedFrame& loaded,
+                            measure::FrameRole /*role*/) {
+        if (!loaded.Ok) {
+            out_ << inputs[i].Name << ": " << loaded.Error << '\n';
+        }
+    };
+    measure::RunSeries(series, inputs, read, joined);
     const std::vector<measure::IsoFigures> figures = series.Figures();
     if (figures.empty()) {
         return false;
