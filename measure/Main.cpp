@@ -5,6 +5,7 @@
 #include "generated/Version.h"
 #include "measure/FileNames.h"
 #include "measure/Options.h"
+#include "measure/Outputs.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 #include "measure/Run.h"
@@ -42,6 +43,30 @@ bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>
     return true;
 }
 
+// --compare: the cameras' JSON files drawn together.
+int Compare(const Options& options) {
+    std::vector<CameraFigures> cameras;
+    for (const Input& input : options.Files) {
+        std::ifstream in(FileName(input.Path), std::ios::binary);
+        CameraFigures camera;
+        std::string error = "cannot be read";
+        if (!in || !ReadJson(in, camera, error)) {
+            std::cerr << "pruvex-measure: " << input.Path << ": " << error << '\n';
+            return ExitUsage;
+        }
+        cameras.push_back(std::move(camera));
+    }
+    bool written = true;
+    if (options.Plot) {
+        written &= WriteFile(*options.Plot, [&](std::ostream& o) { WriteComparePlot(o, cameras); });
+    }
+    if (options.Report) {
+        written &=
+            WriteFile(*options.Report, [&](std::ostream& o) { WriteCompareReport(o, cameras); });
+    }
+    return written ? ExitSuccess : ExitFileError;
+}
+
 int Run(const std::vector<std::string_view>& args) {
     Options options;
     std::string error;
@@ -53,6 +78,7 @@ int Run(const std::vector<std::string_view>& args) {
     if (done) {
         return ExitSuccess;
     }
+
     // Wildcards the shell left to the program (on Windows).
     std::vector<Input> files;
     for (const Input& input : options.Files) {
@@ -66,6 +92,9 @@ int Run(const std::vector<std::string_view>& args) {
         }
     }
     options.Files = std::move(files);
+    if (options.Compare) {
+        return Compare(options);
+    }
     // A series' manifest stands for the files it lists.
     if (!ExpandManifests(options.Files, error)) {
         std::cerr << "pruvex-measure: " << error << '\n';
@@ -74,6 +103,7 @@ int Run(const std::vector<std::string_view>& args) {
 
     Series series(TheMosaic());
     std::vector<std::string> darkLines;
+    RunFacts facts{{}, LibRawVersion(), Today()};
     bool fileError = false;
     // A progress line for runs of many files, on a terminal only.
     const bool progress = options.Files.size() > 2 && isatty(STDERR_FILENO) == 1;
@@ -99,6 +129,9 @@ int Run(const std::vector<std::string_view>& args) {
             std::cerr << "pruvex-measure: " << input.Path << ": " << loaded.Error << '\n';
             fileError = true;
             return;
+        }
+        if (facts.Camera.Make.empty() && facts.Camera.Model.empty()) {
+            facts.Camera = {loaded.Frame.Make, loaded.Frame.Model};
         }
         char isoText[32];
         std::snprintf(isoText, sizeof isoText, "%g", loaded.Frame.Iso);
@@ -155,6 +188,13 @@ int Run(const std::vector<std::string_view>& args) {
     }
     if (options.Plot) {
         written &= WriteFile(*options.Plot, [&](std::ostream& o) { WritePlot(o, figures); });
+    }
+    if (options.Json) {
+        written &= WriteFile(*options.Json, [&](std::ostream& o) { WriteJson(o, facts, figures); });
+    }
+    if (options.Report) {
+        written &= WriteFile(*options.Report,
+                             [&](std::ostream& o) { WriteHtmlReport(o, facts, figures); });
     }
     return fileError || !written ? ExitFileError : ExitSuccess;
 }

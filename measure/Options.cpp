@@ -13,14 +13,19 @@
 namespace pruvex::measure {
 
 const char* const Usage =
-    "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
-    "[--threads N] RAW...\n"
+    "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--json FILE]\n"
+    "                      [--report FILE.html] [--dark FILE]... [--threads N] RAW...\n"
+    "       pruvex-measure --compare [--plot FILE.svg] [--report FILE.html] FILE.json...\n"
     "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
     "from raw photographs of the grid mosaic (two per ISO and exposure time) and dark\n"
     "frames (lens capped), or from the series.csv of a series that pruvex-series shot.\n"
     "  --csv FILE      one row per ISO and channel\n"
     "  --squares FILE  one row per ISO, exposure time, square and channel\n"
     "  --plot FILE     the photon transfer curves, dynamic range and read noise as SVG\n"
+    "  --json FILE     every figure as JSON\n"
+    "  --report FILE   the report: one HTML page with the figures and the plots\n"
+    "  --compare       the files are --json files of several cameras: read noise,\n"
+    "                  dynamic range and full well against ISO in one chart\n"
     "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
     "                  black level are taken as dark too\n"
     "  --threads N     read and measure on N threads (default: one per core)\n"
@@ -34,6 +39,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     std::vector<std::string> csv;
     std::vector<std::string> squares;
     std::vector<std::string> plot;
+    std::vector<std::string> json;
+    std::vector<std::string> report;
     std::vector<std::string> dark;
     std::vector<std::string> threads;
     std::vector<std::string> files;
@@ -44,6 +51,9 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     fileOption("--csv", csv);
     fileOption("--squares", squares);
     fileOption("--plot", plot);
+    fileOption("--json", json);
+    fileOption("--report", report);
+    app.add_flag("--compare", options.Compare);
     const CLI::Option* darkOption = fileOption("--dark", dark);
     fileOption("--threads", threads);
     const CLI::Option* fileList = app.add_option("RAW", files);
@@ -86,7 +96,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         error = e.what();
         return false;
     }
-    for (std::vector<std::string>* values : {&csv, &squares, &plot, &dark, &threads, &files}) {
+    for (std::vector<std::string>* values :
+         {&csv, &squares, &plot, &json, &report, &dark, &threads, &files}) {
         restore(*values);
     }
     std::vector<std::string> unknown;
@@ -123,8 +134,9 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         error = "unknown option " + unknown.front();
         return false;
     }
-    for (const auto& [name, values] : {std::pair{"--csv", &csv}, std::pair{"--squares", &squares},
-                                       std::pair{"--plot", &plot}, std::pair{"--dark", &dark}}) {
+    for (const auto& [name, values] :
+         {std::pair{"--csv", &csv}, std::pair{"--squares", &squares}, std::pair{"--plot", &plot},
+          std::pair{"--json", &json}, std::pair{"--report", &report}, std::pair{"--dark", &dark}}) {
         for (const std::string& value : *values) {
             if (value.empty()) {
                 error = std::string(name) + " needs a file name";
@@ -163,8 +175,18 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     options.Csv = last(csv);
     options.Squares = last(squares);
     options.Plot = last(plot);
+    options.Json = last(json);
+    options.Report = last(report);
     if (options.Files.empty()) {
-        error = "no raw files given";
+        error = options.Compare ? "no JSON files given" : "no raw files given";
+        return false;
+    }
+    if (options.Compare && (!dark.empty() || options.Csv || options.Squares || options.Json)) {
+        error = "--compare draws only --plot and --report";
+        return false;
+    }
+    if (options.Compare && !options.Plot && !options.Report) {
+        error = "--compare needs --plot or --report";
         return false;
     }
     return true;

@@ -20,6 +20,10 @@ struct Options {
     std::optional<std::string> Csv;
     std::optional<std::string> Squares;
     std::optional<std::string> Plot;
+    std::optional<std::string> Json;
+    std::optional<std::string> Report;
+    // The files are JSON files of several cameras, to draw together.
+    bool Compare = false;
     unsigned Threads = 0; // one per core
     std::vector<Input> Files;
 };

@@ -5,6 +5,7 @@
 // gain in electrons per DN. A straight line through the squares' points
 // gives both.
 
+#include "measure/Datasheet.h"
 #include "measure/Statistics.h"
 
 #include <array>
@@ -81,6 +82,7 @@ struct IsoFigures {
     // has pairs: left out of the fit.
     std::vector<std::string> Unpaired;
     std::array<ChannelFigures, ChannelCount> Channels;
+    std::array<ChannelDatasheet, ChannelCount> Datasheet;
     int ChannelsUsed() const { return Monochrome ? 1 : ChannelCount; }
 };
 

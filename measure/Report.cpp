@@ -1,5 +1,8 @@
 #include "measure/Report.h"
 
+#include "measure/FigureRows.h"
+#include "measure/Svg.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -14,16 +17,6 @@ namespace pruvex::measure {
 
 namespace {
 
-// printf-style formatting into a string (the C locale: a point as the
-// decimal separator).
-template <typename... Args> std::string Format(const char* format, Args... args) {
-    std::array<char, 128> buffer{};
-    const int n = std::snprintf(buffer.data(), buffer.size(), format, args...);
-    return n > 0 ? std::string(buffer.data(),
-                               std::min(static_cast<std::size_t>(n), buffer.size() - 1))
-                 : std::string();
-}
-
 std::string Number(double value, bool known = true) {
     return known && std::isfinite(value) ? Format("%.6g", value) : std::string();
 }
@@ -31,8 +24,6 @@ std::string Number(double value, bool known = true) {
 std::string Iso(double iso) {
     return Format("%g", iso);
 }
-
-constexpr std::array<const char*, ChannelCount> ColourOf{"#c8102e", "#2e8b2e", "#1f5fbf"};
 
 } // namespace
 
@@ -119,22 +110,17 @@ void WriteTable(std::ostream& out, const std::vector<IsoFigures>& figures) {
 }
 
 void WriteFiguresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) {
-    out << "iso,channel,frames,squares,gain_e_per_dn,read_noise_dn,read_noise_e,full_well_e,dr_ev,"
-           "read_noise_from\n";
-    for (const IsoFigures& iso : figures) {
-        for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
-            const ChannelFigures& f = iso.Channels[static_cast<std::size_t>(ch)];
-            if (f.TooFew) {
-                continue;
-            }
-            const bool gain = f.Gain > 0;
-            const bool read = f.ReadNoiseDn > 0;
-            out << Iso(iso.Iso) << ',' << ChannelName(ch, iso.Monochrome) << ',' << iso.Frames
-                << ',' << f.Squares << ',' << Number(f.Gain, gain) << ','
-                << Number(f.ReadNoiseDn, read) << ',' << Number(f.ReadNoiseE, read && gain) << ','
-                << Number(f.FullWellE, gain) << ',' << Number(f.DynamicRangeEv, read) << ','
-                << (f.ReadNoiseFromDark ? "dark" : "fit") << '\n';
+    const std::vector<FigureRow> rows = FigureRows(figures);
+    const std::vector<std::string> columns = FigureColumns();
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        out << (i > 0 ? "," : "") << columns[i];
+    }
+    out << '\n';
+    for (const FigureRow& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            out << (i > 0 ? "," : "") << CellText(row[i].Value);
         }
+        out << '\n';
     }
 }
 
@@ -154,65 +140,6 @@ void WriteSquaresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) 
         }
     }
 }
-
-namespace {
-
-// A linear map of a value range onto a pixel range.
-struct Scale {
-    double From0 = 0;
-    double From1 = 1;
-    double To0 = 0;
-    double To1 = 1;
-    double operator()(double v) const { return To0 + (v - From0) / (From1 - From0) * (To1 - To0); }
-};
-
-std::string Pos(double x, double y) {
-    return Format("%.1f,%.1f", x, y);
-}
-
-void Text(std::ostream& out, double x, double y, const std::string& text, const char* anchor,
-          const char* extra = "") {
-    out << "<text x=\"" << Format("%.1f", x) << "\" y=\"" << Format("%.1f", y)
-        << "\" text-anchor=\"" << anchor << "\"" << extra << ">" << text << "</text>\n";
-}
-
-// A panel of one figure against ISO: the ISOs along the bottom, the
-// panel's frame and labels, and per channel its points joined by a line
-// (where `value` gives one, on the scale of `y`).
-void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, std::size_t channels,
-              const std::array<const char*, ChannelCount>& colours, const Scale& x, const Scale& y,
-              double top, double bottom, const char* label,
-              const std::function<std::optional<double>(const ChannelFigures&)>& value) {
-    const double left = x.To0;
-    const double right = x.To1;
-    for (const IsoFigures& iso : figures) {
-        if (iso.Iso > 0) {
-            Text(out, x(std::log2(iso.Iso)), bottom + 16, Iso(iso.Iso), "middle");
-        }
-    }
-    out << "<rect x=\"" << left << "\" y=\"" << top << "\" width=\"" << right - left
-        << "\" height=\"" << bottom - top << "\" fill=\"none\" stroke=\"black\"/>\n";
-    Text(out, (left + right) / 2, bottom + 36, "ISO", "middle");
-    Text(out, left - 34, (top + bottom) / 2, label, "middle",
-         Format(" transform=\"rotate(-90 %.1f %.1f)\"", left - 34, (top + bottom) / 2).c_str());
-    for (std::size_t ch = 0; ch < channels; ++ch) {
-        std::string points;
-        for (const IsoFigures& iso : figures) {
-            const std::optional<double> v = value(iso.Channels[ch]);
-            if (iso.Iso > 0 && v) {
-                const double px = x(std::log2(iso.Iso));
-                const double py = y(*v);
-                points += Pos(px, py) + ' ';
-                out << "<circle cx=\"" << Format("%.1f", px) << "\" cy=\"" << Format("%.1f", py)
-                    << "\" r=\"3\" fill=\"" << colours[ch] << "\"/>\n";
-            }
-        }
-        out << "<polyline fill=\"none\" stroke=\"" << colours[ch] << "\" points=\"" << points
-            << "\"/>\n";
-    }
-}
-
-} // namespace
 
 void WritePlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
     constexpr double width = 1300;

@@ -1,0 +1,281 @@
+#include "measure/DatasheetPlots.h"
+
+#include "measure/Svg.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace pruvex::measure {
+
+namespace {
+
+constexpr double Top = 50;
+constexpr double Bottom = 330;
+
+std::size_t ChannelsOf(const std::vector<IsoFigures>& figures) {
+    return !figures.empty() && figures.front().Monochrome ? 1 : ChannelCount;
+}
+
+std::array<const char*, ChannelCount> ColoursOf(const std::vector<IsoFigures>& figures) {
+    return ChannelsOf(figures) == 1
+               ? std::array<const char*, ChannelCount>{"#333333", "#333333", "#333333"}
+               : ColourOf;
+}
+
+// The lowest and highest of a figure over every ISO and channel that has it.
+std::pair<double, double> RangeOf(const std::vector<IsoFigures>& figures, const ChannelValue& value,
+                                  double low, double high) {
+    double least = std::numeric_limits<double>::max();
+    double most = std::numeric_limits<double>::lowest();
+    for (const IsoFigures& iso : figures) {
+        for (const ChannelFigures& f : iso.Channels) {
+            if (const std::optional<double> v = value(f)) {
+                least = std::min(least, *v);
+                most = std::max(most, *v);
+            }
+        }
+    }
+    return most >= least ? std::pair(least, most) : std::pair(low, high);
+}
+
+// The digital-gain ISOs shaded, the conversion-gain switch of each channel
+// a dashed line labelled by its channel.
+void IsoMarks(std::ostream& out, const std::vector<IsoFigures>& figures, const Scale& x) {
+    for (const IsoFigures& iso : figures) {
+        const bool digital =
+            std::any_of(iso.Datasheet.begin(), iso.Datasheet.end(),
+                        [](const ChannelDatasheet& d) { return d.DigitalGain > 1; });
+        if (digital && iso.Iso > 0) {
+            const double left = std::max(x.To0, x(std::log2(iso.Iso) - 0.5));
+            const double right = std::min(x.To1, x(std::log2(iso.Iso) + 0.5));
+            out << "<rect class=\"digital\" x=\"" << Format("%.1f", left) << "\" y=\"" << Top
+                << "\" width=\"" << Format("%.1f", right - left) << "\" height=\"" << Bottom - Top
+                << "\" fill=\"#e6e6e6\"/>\n";
+        }
+    }
+    const std::size_t channels = ChannelsOf(figures);
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+        for (std::size_t i = 1; i < figures.size(); ++i) {
+            if (figures[i].Datasheet[ch].GainStage == 2 &&
+                figures[i - 1].Datasheet[ch].GainStage == 1) {
+                const double at =
+                    x((std::log2(figures[i].Iso) + std::log2(figures[i - 1].Iso)) / 2);
+                out << "<line class=\"switch\" x1=\"" << Format("%.1f", at) << "\" y1=\"" << Top
+                    << "\" x2=\"" << Format("%.1f", at) << "\" y2=\"" << Bottom << "\" stroke=\""
+                    << ColoursOf(figures)[ch] << "\" stroke-dasharray=\"5 4\"/>\n";
+                Text(out, at + 3, Top + 14 + 14 * static_cast<double>(ch),
+                     std::string("high gain ") + ChannelName(static_cast<int>(ch), channels == 1),
+                     "start", " font-size=\"10\"");
+            }
+        }
+    }
+}
+
+// A round step for about five ticks over a range, and the ticks' lines and
+// labels across a panel (on y) or along it (on x).
+double TickStep(double range) {
+    const double raw = range / 5;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (const double m : {1.0, 2.0, 5.0}) {
+        if (raw <= m * power) {
+            return m * power;
+        }
+    }
+    return 10 * power;
+}
+
+void YTicks(std::ostream& out, const Scale& y, double left, double right) {
+    const double step = TickStep(y.From1 - y.From0);
+    for (double v = std::ceil(y.From0 / step) * step; v <= y.From1 + 1e-9; v += step) {
+        GridLine(out, left, right, y(v));
+        Text(out, left - 6, y(v) + 4, Format("%g", std::abs(v) < step / 2 ? 0 : v), "end");
+    }
+}
+
+void XTicks(std::ostream& out, const Scale& x, double bottom, double scale) {
+    const double step = TickStep(x.From1 - x.From0);
+    for (double v = std::ceil(x.From0 / step) * step; v <= x.From1 + 1e-9; v += step) {
+        Text(out, x(v), bottom + 16, Format("%g", v * scale), "middle");
+    }
+}
+
+void Dot(std::ostream& out, double x, double y, const char* colour, bool filled) {
+    out << "<circle cx=\"" << Format("%.1f", x) << "\" cy=\"" << Format("%.1f", y) << "\" r=\"3\" "
+        << (filled ? Format("fill=\"%s\"", colour) : Format("fill=\"none\" stroke=\"%s\"", colour))
+        << "/>\n";
+}
+
+void Polyline(std::ostream& out, const std::string& points, const char* colour,
+              const char* extra = "") {
+    out << "<polyline fill=\"none\" stroke=\"" << colour << "\" stroke-width=\"1.2\"" << extra
+        << " points=\"" << points << "\"/>\n";
+}
+
+// The ISO whose flat frames give a linearity, if any.
+const IsoFigures* FlatIso(const std::vector<IsoFigures>& figures) {
+    for (const IsoFigures& iso : figures) {
+        if (std::any_of(iso.Datasheet.begin(), iso.Datasheet.end(),
+                        [](const ChannelDatasheet& d) { return d.Line.Valid; })) {
+            return &iso;
+        }
+    }
+    return nullptr;
+}
+
+// The upper panel: signal against time, the lines fitted; the lower: the
+// deviations in percent.
+void LinearityPanels(std::ostream& out, const IsoFigures& iso, std::size_t channels,
+                     const std::array<const char*, ChannelCount>& colours, const Scale& x,
+                     const Scale& y, const Scale& dev) {
+    for (std::size_t ch = 0; ch < channels; ++ch) {
+        const Linearity& line = iso.Datasheet[ch].Line;
+        if (!line.Valid) {
+            continue;
+        }
+        std::string fitted;
+        std::string deviation;
+        for (const LinearityPoint& p : line.Points) {
+            Dot(out, x(p.Shutter), y(p.Mean), colours[ch], p.InRange);
+            const double pct = p.Fitted != 0 ? (p.Mean - p.Fitted) / p.Fitted * 100 : 0;
+            const double clamped = std::clamp(pct, dev.From0, dev.From1);
+            Dot(out, x(p.Shutter), dev(clamped), colours[ch], p.InRange);
+            deviation += Pos(x(p.Shutter), dev(clamped)) + ' ';
+        }
+        for (const double t : {x.From0, x.From1}) {
+            const double v = std::clamp(line.Intercept + line.Slope * t, y.From0, y.From1);
+            fitted += Pos(x(t), y(v)) + ' ';
+        }
+        Polyline(out, fitted, colours[ch]);
+        Polyline(out, deviation, colours[ch], " stroke-dasharray=\"3 3\"");
+    }
+}
+
+} // namespace
+
+bool WriteLinearityPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
+    const IsoFigures* iso = FlatIso(figures);
+    if (iso == nullptr) {
+        return false;
+    }
+    double longest = 0;
+    double highest = 0;
+    double worst = 1;
+    for (const ChannelDatasheet& d : iso->Datasheet) {
+        for (const LinearityPoint& p : d.Line.Points) {
+            longest = std::max(longest, p.Shutter);
+            highest = std::max(highest, p.Mean);
+            if (p.InRange && p.Fitted != 0) {
+                worst = std::max(worst, std::abs(p.Mean - p.Fitted) / p.Fitted * 100);
+            }
+        }
+    }
+    const double devRange = std::ceil(std::min(worst, 20.0));
+    const Scale x{0, longest > 0 ? longest * 1.05 : 1, 70, 590};
+    const Scale y{0, highest > 0 ? highest * 1.05 : 1, 250, Top};
+    const Scale dev{-devRange, devRange, 400, 300};
+    SvgOpen(out, 620, 460, false);
+    Text(out, 330, 28, "Linearity at ISO " + Format("%g", iso->Iso), "middle", " font-size=\"15\"");
+    YTicks(out, y, x.To0, x.To1);
+    YTicks(out, dev, x.To0, x.To1);
+    XTicks(out, x, 250, 1000);
+    XTicks(out, x, 400, 1000);
+    PanelFrame(out, x.To0, Top, x.To1, 250, "", "signal above black (DN)");
+    PanelFrame(out, x.To0, 300, x.To1, 400, "exposure time (ms)", "deviation (%)");
+    LinearityPanels(out, *iso, ChannelsOf(figures), ColoursOf(figures), x, y, dev);
+    Text(out, 70, 452, "hollow: outside 5-95 % of saturation, not in the fit", "start",
+         " font-size=\"10\"");
+    SvgClose(out);
+    return true;
+}
+
+void WriteSnrPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
+    double most = 10;
+    for (const IsoFigures& iso : figures) {
+        for (const ChannelFigures& f : iso.Channels) {
+            most = std::max(most, f.FullWellE);
+        }
+    }
+    const double s1 = std::ceil(std::log10(most));
+    const Scale x{0, s1, 70, 590};
+    const Scale y{-1, std::ceil(s1 / 2) + 0.0, 400, Top};
+    SvgOpen(out, 720, 460, false);
+    Text(out, 330, 28, "Signal-to-noise ratio", "middle", " font-size=\"15\"");
+    LogGrid(out, y, x.To0, x.To1);
+    for (double d = 0; d <= s1; ++d) {
+        Text(out, x(d), 416, Format("%g", std::pow(10.0, d)), "middle");
+    }
+    PanelFrame(out, x.To0, Top, x.To1, 400, "signal (electrons)", "SNR");
+    std::size_t line = 0;
+    for (const IsoFigures& iso : figures) {
+        const std::size_t ch = iso.Monochrome ? 0 : 1;
+        const ChannelFigures& f = iso.Channels[ch];
+        if (f.TooFew || !(f.FullWellE > 0) || !(f.ReadNoiseE > 0)) {
+            continue;
+        }
+        const ChannelDatasheet& d = iso.Datasheet[ch];
+        const double dsnu = d.DsnuE.Valid ? d.DsnuE.Total : 0;
+        const double prnu = d.PrnuPct.Valid ? d.PrnuPct.Total / 100 : 0;
+        std::string points;
+        for (int i = 0; i <= 100; ++i) {
+            const double l = std::log10(f.FullWellE) * i / 100.0;
+            const double signal = std::pow(10.0, l);
+            const double noise = std::sqrt(f.ReadNoiseE * f.ReadNoiseE + dsnu * dsnu + signal +
+                                           prnu * prnu * signal * signal);
+            const double snr = std::log10(signal / noise);
+            if (snr >= y.From0 && snr <= y.From1) {
+                points += Pos(x(l), y(snr)) + ' ';
+            }
+        }
+        const char* colour = LineColour(line);
+        Polyline(out, points, colour);
+        Text(out, 600, Top + 14 + 14 * static_cast<double>(line), "ISO " + Format("%g", iso.Iso),
+             "start", Format(" fill=\"%s\"", colour).c_str());
+        ++line;
+    }
+    SvgClose(out);
+}
+
+const char* LineColour(std::size_t index) {
+    static constexpr std::array<const char*, 8> Colours{"#1f5fbf", "#c8102e", "#2e8b2e", "#8a3ffc",
+                                                        "#e07b00", "#007d79", "#9f1853", "#555555"};
+    return Colours[index % Colours.size()];
+}
+
+void WriteIsoPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
+    SvgOpen(out, 820, 390, false);
+    const std::size_t channels = ChannelsOf(figures);
+    const ChannelValue noise = [](const ChannelFigures& f) {
+        return f.ReadNoiseE > 0 && !f.TooFew ? std::optional(std::log10(f.ReadNoiseE))
+                                             : std::nullopt;
+    };
+    const ChannelValue range = [](const ChannelFigures& f) {
+        return f.ReadNoiseDn > 0 && !f.TooFew ? std::optional(f.DynamicRangeEv) : std::nullopt;
+    };
+    const auto [lowE, highE] = RangeOf(figures, noise, 0, 1);
+    const Scale noiseY{std::floor(lowE * 3) / 3, std::max(std::ceil(highE * 3) / 3, lowE + 1.0 / 3),
+                       Bottom, Top};
+    const auto [lowEv, highEv] = RangeOf(figures, range, 8, 12);
+    const Scale rangeY{std::floor(lowEv) - 1, std::ceil(highEv) + 1, Bottom, Top};
+    const Scale left = IsoScale(figures, 70, 380);
+    const Scale right = IsoScale(figures, 490, 800);
+    Text(out, 225, 28, "Read noise", "middle", " font-size=\"15\"");
+    Text(out, 645, 28, "Engineering dynamic range", "middle", " font-size=\"15\"");
+    IsoMarks(out, figures, left);
+    IsoMarks(out, figures, right);
+    LogGrid(out, noiseY, left.To0, left.To1);
+    for (double e = rangeY.From0; e <= rangeY.From1; ++e) {
+        GridLine(out, right.To0, right.To1, rangeY(e));
+        Text(out, right.To0 - 6, rangeY(e) + 4, Format("%g", e), "end");
+    }
+    IsoPanel(out, figures, channels, ColoursOf(figures), left, noiseY, Top, Bottom,
+             "read noise (electrons)", noise);
+    IsoPanel(out, figures, channels, ColoursOf(figures), right, rangeY, Top, Bottom,
+             "dynamic range (EV)", range);
+    Text(out, 70, 384,
+         "grey band: an ISO with digital gain; dashed: the switch to the high conversion gain",
+         "start", " font-size=\"10\"");
+    SvgClose(out);
+}
+
+} // namespace pruvex::measure
