@@ -8,7 +8,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace pruvex::measure {
@@ -39,9 +38,6 @@ struct CfaFrame {
     double White = 65535; // the level at which the sensor saturates, DN
     double Iso = 0;
     double Shutter = 0; // exposure time, s
-    // The camera that took it, as the file names it (empty when unknown).
-    std::string Make;
-    std::string Model;
 
     int SiteOf(int x, int y) const { return (y % PatternHeight) * PatternWidth + x % PatternWidth; }
     int SiteCount() const { return PatternWidth * PatternHeight; }

@@ -114,7 +114,8 @@ int Run(const std::vector<std::string_view>& args) {
     }
     const auto read = [&](std::size_t i) {
         RawResult raw = ReadRaw(options.Files[i].Path);
-        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame), std::move(raw.Make),
+                           std::move(raw.Model)};
     };
     const auto joined = [&](std::size_t i, const LoadedFrame& loaded, FrameRole role) {
         const Input& input = options.Files[i];
@@ -131,7 +132,7 @@ int Run(const std::vector<std::string_view>& args) {
             return;
         }
         if (facts.Camera.Make.empty() && facts.Camera.Model.empty()) {
-            facts.Camera = {loaded.Frame.Make, loaded.Frame.Model};
+            facts.Camera = {loaded.Make, loaded.Model};
         }
         char isoText[32];
         std::snprintf(isoText, sizeof isoText, "%g", loaded.Frame.Iso);

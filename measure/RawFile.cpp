@@ -192,8 +192,8 @@ RawResult ReadRaw(const std::string& path) {
     frame.White = colour.maximum;
     frame.Iso = static_cast<double>(data.other.iso_speed);
     frame.Shutter = static_cast<double>(data.other.shutter);
-    frame.Make = data.idata.make;
-    frame.Model = data.idata.model;
+    result.Make = data.idata.make;
+    result.Model = data.idata.model;
     if (frame.Width <= 0 || frame.Height <= 0 || frame.White <= 0) {
         result.Error = "the file gives no image size or white level";
         return result;

@@ -14,6 +14,9 @@ struct RawResult {
     bool Ok = false;
     std::string Error; // why not, when not Ok
     CfaFrame Frame;
+    // The camera that took it, as the file names it (empty when unknown).
+    std::string Make;
+    std::string Model;
 };
 
 // A Bayer, X-Trans or monochrome sensor's frame from the file of that name

@@ -16,6 +16,8 @@ struct LoadedFrame {
     bool Ok = false;
     std::string Error; // why not, when not Ok
     CfaFrame Frame;
+    std::string Make{}; // of the camera, as the file names it
+    std::string Model{};
 };
 
 struct RunInput {

@@ -7,6 +7,7 @@
 #include "SimulatedCamera.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
 
@@ -350,19 +351,81 @@ const Camera FixedCameras[] = {
     }(),
 };
 
+// The JSON file holds the CSV's rows, each cell under its column's name
+// (null for an empty cell), the uniformity's parts beside them, and the
+// camera as the raw files name it.
+void ExpectJsonAsCsv(const Folder& folder) {
+    const nlohmann::json file = nlohmann::json::parse(ReadText(folder / "figures.json"));
+    EXPECT_EQ(file.at("camera").at("make"), "Pruvex");
+    EXPECT_EQ(file.at("camera").at("model"), "Simulated camera");
+    EXPECT_FALSE(file.at("libraw").get<std::string>().empty());
+    const std::vector<Row> csv = ReadCsv(folder / "figures.csv");
+    ASSERT_EQ(file.at("rows").size(), csv.size());
+    for (std::size_t i = 0; i < csv.size(); ++i) {
+        const nlohmann::json& row = file.at("rows").at(i);
+        EXPECT_EQ(row.size(), csv[i].size() + 6);
+        EXPECT_TRUE(row.contains("dsnu_row_e") && row.contains("prnu_pixel_pct"));
+        for (const auto& [name, text] : csv[i]) {
+            const nlohmann::json& cell = row.at(name);
+            if (cell.is_number()) {
+                EXPECT_NEAR(cell.get<double>(), std::stod(text), 1e-5 * std::abs(std::stod(text)))
+                    << name;
+            } else {
+                EXPECT_EQ(cell.is_null() ? "" : cell.get<std::string>(), text) << name;
+            }
+        }
+    }
+}
+
+// --compare of the run's JSON file and a copy named as another camera: one
+// chart with both, a page with both; a file that is not such JSON named.
+void CompareWithItself(const Folder& folder) {
+    nlohmann::json other = nlohmann::json::parse(ReadText(folder / "figures.json"));
+    other["camera"] = {{"make", "Other &"}, {"model", "camera"}};
+    std::ofstream(folder / "other.json") << other.dump();
+    const Result run =
+        Measure(folder, {"--compare", "--plot", folder / "compare.svg", "--report",
+                         folder / "compare.html", folder / "figures.json", folder / "other.json"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    for (const char* file : {"compare.svg", "compare.html"}) {
+        const std::string text = ReadText(folder / file);
+        EXPECT_NE(text.find(">Pruvex Simulated camera<"), std::string::npos) << file;
+        EXPECT_NE(text.find(">Other &amp; camera<"), std::string::npos) << file;
+        EXPECT_NE(text.find("Full well"), std::string::npos) << file;
+    }
+    const Result bad =
+        Measure(folder, {"--compare", "--plot", folder / "bad.svg", folder / "figures.csv"});
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_NE(bad.Err.find("figures.csv: not the JSON figures"), std::string::npos) << bad.Err;
+}
+
 class Recovery : public ::testing::TestWithParam<Camera> {};
 
 TEST_P(Recovery, GivesBackTheSensor) {
     const Camera& camera = GetParam();
     const Folder folder;
     std::vector<std::string> args = ShootSeries(camera, folder);
-    args.insert(args.begin(),
-                {"--csv", folder / "figures.csv", "--squares", folder / "squares.csv"});
+    args.insert(args.begin(), {"--csv", folder / "figures.csv", "--squares", folder / "squares.csv",
+                               "--json", folder / "figures.json"});
     if (camera.Plot != nullptr) {
+        args.insert(args.begin(), {"--report", folder / "report.html"});
         args.insert(args.begin(), {"--plot", folder / "plot.svg"});
     }
     const Result run = Measure(folder, args);
     ASSERT_EQ(run.Status, 0) << run.Err;
+    ExpectJsonAsCsv(folder);
+    if (camera.Plot != nullptr) {
+        // The page stands alone: nothing loaded from elsewhere (the browser
+        // test in tests/series opens one), the camera named, the plots in it.
+        const std::string report = ReadText(folder / "report.html");
+        for (const char* outside : {"<script", "src=", "href=", "url(", "@import", "<link"}) {
+            EXPECT_EQ(report.find(outside), std::string::npos) << outside;
+        }
+        EXPECT_NE(report.find("Sensor datasheet: Pruvex Simulated camera"), std::string::npos);
+        EXPECT_GE(std::count(report.begin(), report.end(), '\n'), 100);
+        EXPECT_NE(report.find("Signal-to-noise ratio"), std::string::npos);
+        CompareWithItself(folder);
+    }
     if (camera.OneThreadToo) {
         const Folder one;
         std::vector<std::string> again = ShootSeries(camera, one);
