@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 namespace pruvex::series {
 
@@ -118,6 +119,30 @@ std::optional<std::string> ShorterShutter(const std::vector<std::string>& choice
         }
     }
     return NearestShutter(shorter, seconds / 2);
+}
+
+std::vector<std::string> LongerShutters(const std::vector<std::string>& choices, double from,
+                                        std::size_t most) {
+    std::vector<std::pair<double, std::string>> times;
+    for (const std::string& choice : choices) {
+        if (const std::optional<double> time = ParseShutter(choice)) {
+            times.emplace_back(*time, choice);
+        }
+    }
+    std::sort(times.begin(), times.end());
+    const std::optional<std::string> first = NearestShutter(choices, from);
+    const double start = first ? ParseShutter(*first).value_or(0) : 0;
+    // A third of a stop, less what cameras round their thirds by.
+    const double third = std::pow(2.0, 1.0 / 3) * 0.93;
+    std::vector<std::string> longer;
+    double last = 0;
+    for (const auto& [time, choice] : times) {
+        if (longer.size() < most && time >= start && (longer.empty() || time >= last * third)) {
+            longer.push_back(choice);
+            last = time;
+        }
+    }
+    return longer;
 }
 
 std::optional<std::vector<int>> ParseIsoList(const std::vector<std::string>& items) {

@@ -4,6 +4,7 @@
 // times read from their texts, the ISOs a series runs at, and the next
 // shorter time.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,11 @@ std::optional<std::string> NearestShutter(const std::vector<std::string>& choice
 // The choice one stop shorter than the time given, or the nearest to that
 // among the shorter ones; nothing when none is shorter.
 std::optional<std::string> ShorterShutter(const std::vector<std::string>& choices, double seconds);
+
+// The flat frames' times: the choices from the one nearest to `from` up,
+// ascending, in steps of at least about a third of a stop, at most `most`.
+std::vector<std::string> LongerShutters(const std::vector<std::string>& choices, double from,
+                                        std::size_t most);
 
 // The ISOs of --iso=LIST: positive integers; nothing on a bad entry.
 std::optional<std::vector<int>> ParseIsoList(const std::vector<std::string>& items);

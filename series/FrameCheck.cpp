@@ -45,7 +45,12 @@ Fullness MeasureFullness(const CfaFrame& frame) {
         fullness.Percent[ch] = range > 0 ? 100 * stats[ch].Mean / range : 0;
         pixels += stats[ch].Pixels;
         clipped += stats[ch].Clipped;
+        fullness.ChannelClipped[ch] =
+            stats[ch].Pixels > 0
+                ? static_cast<double>(stats[ch].Clipped) / static_cast<double>(stats[ch].Pixels)
+                : 0;
     }
+    fullness.Channels = frame.Channels();
     fullness.ClippedShare =
         pixels > 0 ? static_cast<double>(clipped) / static_cast<double>(pixels) : 0;
     return fullness;

@@ -27,10 +27,12 @@ ShotCheck CheckShot(const measure::CfaFrame& frame);
 bool IsDark(const measure::CfaFrame& frame);
 
 // Per channel, the mean signal as a percentage of the raw range, and the
-// share of clipped pixels (0..1).
+// share of clipped pixels (0..1), of all and of each channel's.
 struct Fullness {
     std::array<double, measure::ChannelCount> Percent{};
     double ClippedShare = 0;
+    std::array<double, measure::ChannelCount> ChannelClipped{};
+    int Channels = measure::ChannelCount; // 1 for a monochrome sensor
 };
 Fullness MeasureFullness(const measure::CfaFrame& frame);
 

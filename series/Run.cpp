@@ -4,6 +4,7 @@
 #include "series/FrameCheck.h"
 #include "series/Stop.h"
 
+#include "measure/Outputs.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 #include "measure/Run.h"
@@ -27,6 +28,12 @@ namespace {
 constexpr int FlatLevel = 212;
 constexpr double FlatTime = 1.0 / 30;
 constexpr double GridTime = 1.0 / 250;
+// The flat frames: from where the fullest channel holds this much of the raw
+// range (%) up to where more than this share of every channel's pixels
+// clips, at most this many times.
+constexpr double FlatStartPercent = 2;
+constexpr double FlatClipped = 0.002;
+constexpr std::size_t FlatTimes = 20;
 
 std::string Percent(double value) {
     char text[16];
@@ -110,13 +117,16 @@ void SeriesRun::BrightnessStep() {
     target_.Send("level " + std::to_string(FlatLevel));
     out_ << "Brightness: the flat field at level " << FlatLevel << ", ISO " << iso << ", "
          << ShutterText(Seconds(shutter)) << std::endl;
+    brightnessShutter_ = shutter;
     for (char letter = 'a'; letter <= 'z'; ++letter) {
         camera_.Prepare(iso, shutter, 1);
         const Shot shot = TakeShot("flat", iso, shutter, letter);
         Record(shot, "flat", iso, shutter, FlatLevel, lastShotAt_);
         CheckInterrupted();
+        brightnessNext_ = static_cast<char>(letter + 1);
         const Fullness full = MeasureFullness(shot.Frame);
         const double most = *std::max_element(full.Percent.begin(), full.Percent.end());
+        brightnessFullest_ = most;
         std::string verdict = "a proper exposure";
         if (full.ClippedShare > 0.001 || most > 90) {
             verdict = "too bright: turn the monitor's brightness down";
@@ -128,6 +138,38 @@ void SeriesRun::BrightnessStep() {
         const std::string answer = Prompt("Turn the monitor's brightness if need be, then r to "
                                           "shoot again, Enter to go on, q to stop: ");
         if (answer != "r") {
+            return;
+        }
+    }
+}
+
+void SeriesRun::FlatStep() {
+    const int iso = plan_.Isos.front();
+    const double from = brightnessFullest_ > 0
+                            ? Seconds(brightnessShutter_) * FlatStartPercent / brightnessFullest_
+                            : 0;
+    out_ << "Flat frames: the flat field at level " << FlatLevel << ", ISO " << iso
+         << ", two at each time up to where every channel clips" << std::endl;
+    for (const std::string& shutter : LongerShutters(plan_.Shutters, from, FlatTimes)) {
+        camera_.Prepare(iso, shutter, 2);
+        char letter = shutter == brightnessShutter_ ? brightnessNext_ : 'a';
+        Fullness full;
+        for (int i = 0; i < 2; ++i) {
+            const Shot shot = TakeShot("flat", iso, shutter, letter++);
+            Record(shot, "flat", iso, shutter, FlatLevel, lastShotAt_);
+            CheckInterrupted();
+            full = MeasureFullness(shot.Frame);
+        }
+        bool clipped = true;
+        out_ << ShutterText(Seconds(shutter)) << ": full";
+        for (int ch = 0; ch < full.Channels; ++ch) {
+            const auto c = static_cast<std::size_t>(ch);
+            out_ << ' ' << measure::ChannelName(ch, full.Channels == 1) << ' '
+                 << Percent(full.Percent[c]);
+            clipped = clipped && full.ChannelClipped[c] > FlatClipped;
+        }
+        out_ << (clipped ? "; every channel clips\n" : "\n") << std::flush;
+        if (clipped) {
             return;
         }
     }
@@ -229,6 +271,7 @@ void SeriesRun::DarkStep() {
 void SeriesRun::Shoot() {
     if (plan_.Brightness) {
         BrightnessStep();
+        FlatStep();
     }
     GridStep();
     DarkStep();
@@ -244,10 +287,15 @@ bool SeriesRun::Measure() {
     }
     const auto read = [&](std::size_t i) {
         measure::RawResult raw = measure::ReadRaw(inputs[i].Name);
-        return measure::LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+        return measure::LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame),
+                                    std::move(raw.Make), std::move(raw.Model)};
     };
+    measure::RunFacts facts{{}, measure::LibRawVersion(), measure::Today()};
     const auto joined = [&](std::size_t i, const measure::LoadedFrame& loaded,
                             measure::FrameRole /*role*/) {
+        if (loaded.Ok && facts.Camera.Make.empty() && facts.Camera.Model.empty()) {
+            facts.Camera = {loaded.Make, loaded.Model};
+        }
         if (!loaded.Ok) {
             out_ << inputs[i].Name << ": " << loaded.Error << '\n';
         }
@@ -272,6 +320,7 @@ bool SeriesRun::Measure() {
     write("sensor.csv", [&](std::ostream& o) { measure::WriteFiguresCsv(o, figures); });
     write("squares.csv", [&](std::ostream& o) { measure::WriteSquaresCsv(o, figures); });
     write("sensor.svg", [&](std::ostream& o) { measure::WritePlot(o, figures); });
+    write("report.html", [&](std::ostream& o) { measure::WriteHtmlReport(o, facts, figures); });
     return written;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-// The series itself: brightness, the mosaic at every ISO with the
+// The series itself: brightness, the flat frames, the mosaic at every ISO with the
 // exposures the measurement needs, the dark frames, and the figures.
 
 #include "series/Camera.h"
@@ -36,7 +36,7 @@ class SeriesRun {
     // Every step up to the dark frames; throws Stop.
     void Shoot();
     // The figures from the manifest: the table on `out`, sensor.csv,
-    // squares.csv and sensor.svg in FOLDER; false when nothing could be
+    // squares.csv, sensor.svg and report.html in FOLDER; false when nothing could be
     // measured or written.
     bool Measure();
 
@@ -49,6 +49,7 @@ class SeriesRun {
         measure::CfaFrame Frame;
     };
     void BrightnessStep();
+    void FlatStep();
     void GridStep();
     void DarkStep();
     Shot TakeShot(const std::string& kind, int iso, const std::string& shutter, char letter);
@@ -65,6 +66,11 @@ class SeriesRun {
     std::ostream& out_;
     std::string lastShotAt_;
     int gridLevel_ = 0;
+    // The brightness step's time, its next letter and its last frame's
+    // fullest channel (% of the raw range): where the flat frames start.
+    std::string brightnessShutter_;
+    char brightnessNext_ = 'a';
+    double brightnessFullest_ = 0;
     std::vector<std::pair<int, std::string>> used_; // ISO and time of the mosaic's frames
     double cameraSeconds_ = 0;
     int shots_ = 0;
