@@ -4,6 +4,7 @@
 #include "measure/Report.h"
 #include "measure/Svg.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace pruvex::measure {
@@ -16,7 +17,7 @@ constexpr const char* Style = R"(
 body { font-family: sans-serif; font-size: 10pt; color: #111; max-width: 190mm; margin: 1em auto; }
 h1 { font-size: 16pt; margin: 0 0 0.4em; }
 h2 { font-size: 12pt; margin: 1.2em 0 0.4em; border-bottom: 1px solid #999; }
-table { border-collapse: collapse; font-size: 8pt; }
+table { border-collapse: collapse; font-size: 7.5pt; }
 td, th { border: 1px solid #bbb; padding: 1px 4px; text-align: right; }
 th { background: #eee; }
 dt { float: left; width: 9em; font-weight: bold; }
@@ -61,7 +62,8 @@ void Shot(std::ostream& out, const std::vector<IsoFigures>& figures) {
 
 void Figures(std::ostream& out, const std::vector<IsoFigures>& figures) {
     out << "<h2>Figures</h2>\n<table>\n<tr>";
-    for (const std::string& column : FigureColumns()) {
+    for (std::string column : FigureColumns()) {
+        std::replace(column.begin(), column.end(), '_', ' '); // to wrap in narrow columns
         out << "<th>" << Escape(column) << "</th>";
     }
     out << "</tr>\n";

@@ -10,7 +10,7 @@ qt6-base-private-dev libwayland-dev libwayland-bin wayland-protocols pkg-config 
 libxcb-present-dev libraw-dev libcli11-dev nlohmann-json3-dev"
 TEST_PACKAGES="libgtest-dev googletest libbenchmark-dev clang-format libx11-dev libxtst-dev libxfixes-dev
 x11-xserver-utils xvfb openbox weston xwayland
-python3"
+python3 chromium chromium-driver"
 # The sanitizer build, the fuzzers, static analysis and the system-call trace.
 HARDENING_PACKAGES="clang-14 libclang-rt-14-dev clang-tidy-14 strace dbus-daemon"
 # Cross-building Pruvex.exe and pruvex-measure.exe (with mingw's zlib, and

@@ -164,7 +164,7 @@ void SeriesRun::FlatStep() {
         out_ << ShutterText(Seconds(shutter)) << ": full";
         for (int ch = 0; ch < full.Channels; ++ch) {
             const auto c = static_cast<std::size_t>(ch);
-            out_ << ' ' << measure::ChannelName(ch, full.Channels == 1) << ' '
+            out_ << (ch > 0 ? ", " : " ") << measure::ChannelName(ch, full.Channels == 1) << ' '
                  << Percent(full.Percent[c]);
             clipped = clipped && full.ChannelClipped[c] > FlatClipped;
         }

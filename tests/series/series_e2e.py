@@ -9,12 +9,15 @@ import csv
 import math
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+
+import browser
 
 SCENARIO, SERIES, CAMERA_DIR, PRUVEX_DIR, MEASURE = sys.argv[1:6]
 HEADER = "file,kind,iso,exposure_s,level,shot_at"
@@ -149,6 +152,35 @@ def figures(path):
         return list(csv.DictReader(f))
 
 
+def check_flats(out, flats):
+    """After the brightness, pairs of flat frames at longer and longer times
+    from about 2 % of the raw range up to where every channel clips."""
+    times = [float(r["exposure_s"]) for r in flats]
+    check(0 < len(flats) <= 40 and times[0::2] == times[1::2] and times == sorted(times) and
+          len(set(times)) == len(times) // 2, f"flat pairs at rising times: {times}")
+    lines = re.findall(r"^(?:1/)?[\d.]+ s: full (.*)$", out, re.M)
+    fullest = [max(float(p) for p in re.findall(r"([\d.]+) %", line)) for line in lines]
+    check(len(lines) == len(flats) // 2 and 1 <= fullest[0] <= 4.5,
+          f"the first pair's fullest channel about 2 %: {lines[:1]}")
+    check([line.endswith("every channel clips") for line in lines] ==
+          [False] * (len(lines) - 1) + [True], "the last pair, and only it, clips in every channel")
+
+
+def check_report(path, tmp):
+    """The report in a real browser: nothing asked for beyond the file, no
+    error, its plots drawn, A4 pages. Its screenshot is docs/report.png; to
+    renew it, run this with PRUVEX_PICTURE_DIR=$PWD/docs."""
+    if shutil.which("chromium") is None:
+        print("skip the report in a browser: no chromium (scripts/lib.sh installs it)")
+        return
+    shot = os.path.join(os.environ.get("PRUVEX_PICTURE_DIR", tmp), "report.png")
+    problems, plots, pages = browser.open_page(path, shot)
+    check(problems == [], f"the report loads nothing from elsewhere, without error: {problems}")
+    check(len(plots) >= 3 and all(p["width"] > 300 and p["height"] > 150 and p["lines"] > 0
+                                  for p in plots), f"its plots drawn: {plots}")
+    check(1 <= pages <= 12, f"it prints on A4 ({pages} pages)")
+
+
 def whole():
     """A whole series at three ISOs; the highest needs shorter exposures."""
     with tempfile.TemporaryDirectory() as tmp:
@@ -171,15 +203,15 @@ def whole():
         print(run.out)
         check(status == 0, f"exit status 0 (got {status}, {run.err!r})")
         rows = check_manifest(folder, state)
-        kinds = [r["kind"] for r in rows]
-        check(kinds.count("flat") == 2, "two flat frames")
+        check_flats(run.out, [r for r in rows if r["kind"] == "flat"][2:])
         grids = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "grid"]
         darks = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "dark"]
         check(sorted(grids) == sorted(darks), "two dark frames at each ISO and time of the mosaic")
         check(any(iso == "6400" and float(t) < 0.004 for iso, t in grids),
               "ISO 6400 shot shorter than 1/250 s")
-        for name in ("sensor.csv", "squares.csv", "sensor.svg"):
+        for name in ("sensor.csv", "squares.csv", "sensor.svg", "report.html"):
             check(os.path.isfile(os.path.join(folder, name)), f"{name} written")
+        check_report(os.path.join(folder, "report.html"), tmp)
         seen = camera_log(state)
         truth = {shot["iso"]: shot for shot in seen.values()}
         table = figures(os.path.join(folder, "sensor.csv"))
