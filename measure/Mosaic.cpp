@@ -440,6 +440,9 @@ struct Verdict {
     int Agree = 0;
     int Disagree = 0;
     int Squares = 0;
+    // Every column and every row of the mosaic has a square in the frame,
+    // as a framing that keeps part of each outer square has.
+    bool Whole = false;
 };
 
 // How well the mosaic with its first square on grid cell (column0, row0)
@@ -456,13 +459,17 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
         return c >= 0 && c < layout.Columns && r >= 0 && r < layout.Rows;
     };
     const auto compare = [&verdict](bool agrees) { ++(agrees ? verdict.Agree : verdict.Disagree); };
+    std::vector<bool> columnSeen(static_cast<std::size_t>(layout.Columns), false);
+    std::vector<bool> rowSeen(static_cast<std::size_t>(layout.Rows), false);
     for (const MosaicSquare& square : layout.Squares) {
         const int gc = column0 + square.Column;
         const int gr = row0 + square.Row;
-        if (!grid.Measured(gc, gr)) {
+        if (!grid.Measured(gc, gr) || !inside(square.Column, square.Row)) {
             continue;
         }
         ++verdict.Squares;
+        columnSeen[static_cast<std::size_t>(square.Column)] = true;
+        rowSeen[static_cast<std::size_t>(square.Row)] = true;
         const double here = grid.Brightness(gc, gr);
         const int dc[] = {1, 0, -1, 0};
         const int dr[] = {0, 1, 0, -1};
@@ -483,6 +490,10 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
             }
         }
     }
+    const auto all = [](const std::vector<bool>& seen) {
+        return std::all_of(seen.begin(), seen.end(), [](bool b) { return b; });
+    };
+    verdict.Whole = all(columnSeen) && all(rowSeen);
     return verdict;
 }
 
@@ -683,14 +694,26 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
         // frame whose brighter rows are clipped shows no edge of its own),
         // the brightness can: the monitor's light grows as a power of the
         // level, and only the right levels put the squares on one such line.
+        // A placement that leaves a whole column or row of the mosaic out of
+        // the frame is no framing the guide allows: such a one only where no
+        // other comes near.
+        const bool anyWhole =
+            std::any_of(candidates.begin(), candidates.end(), [&](const Candidate& c) {
+                return c.Score.Whole && c.Score.Agree - c.Score.Disagree >= highestScore - 2;
+            });
         Candidate chosen;
         double leastMisfit = std::numeric_limits<double>::max();
         bool any = false;
         for (const Candidate& c : candidates) {
-            if (c.Score.Agree - c.Score.Disagree < highestScore - 2) {
+            if (c.Score.Agree - c.Score.Disagree < highestScore - 2 ||
+                (anyWhole && !c.Score.Whole)) {
                 continue;
             }
             const double misfit = PowerMisfit(grid, layout, levelAt, c.Column, c.Row, saturated);
+            std::fprintf(stderr,
+                         "pitch %g grid %d+%d %d+%d cand %d %d agree %d dis %d sq %d misfit %g\n",
+                         lines.Pitch, grid.FirstColumn, grid.Columns, grid.FirstRow, grid.Rows,
+                         c.Column, c.Row, c.Score.Agree, c.Score.Disagree, c.Score.Squares, misfit);
             if (!any || misfit < leastMisfit ||
                 (misfit == leastMisfit &&
                  c.Score.Agree - c.Score.Disagree > chosen.Score.Agree - chosen.Score.Disagree)) {
