@@ -7,7 +7,7 @@
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
 #include "series/Process.h"
-#include "series/Run.h"
+#include "series/SeriesRun.h"
 #include "series/Stop.h"
 #include "series/Target.h"
 
