@@ -10,8 +10,11 @@ namespace pruvex::measure {
 
 namespace {
 
-constexpr double Top = 50;
-constexpr double Bottom = 330;
+using svg::Box;
+using svg::ChannelValue;
+using svg::Format;
+using svg::Scale;
+using svg::Text;
 
 // A camera's figures with the channel compared (green, or the only one)
 // first, as the panels draw the first channel.
@@ -45,7 +48,7 @@ std::vector<IsoFigures> AllIsos(const std::vector<std::vector<IsoFigures>>& came
 
 // The scale of a figure over every camera: logarithmic (log10) or in EV.
 Scale ValueScale(const std::vector<std::vector<IsoFigures>>& cameras, const ChannelValue& value,
-                 bool logarithmic) {
+                 bool logarithmic, const Box& box) {
     double least = std::numeric_limits<double>::max();
     double most = std::numeric_limits<double>::lowest();
     for (const std::vector<IsoFigures>& figures : cameras) {
@@ -62,9 +65,9 @@ Scale ValueScale(const std::vector<std::vector<IsoFigures>>& cameras, const Chan
     }
     if (logarithmic) {
         return {std::floor(least * 3) / 3, std::max(std::ceil(most * 3) / 3, least + 1.0 / 3),
-                Bottom, Top};
+                box.Bottom, box.Top};
     }
-    return {std::floor(least) - 1, std::ceil(most) + 1, Bottom, Top};
+    return {std::floor(least) - 1, std::ceil(most) + 1, box.Bottom, box.Top};
 }
 
 struct ComparedFigure {
@@ -75,23 +78,19 @@ struct ComparedFigure {
 };
 
 void ComparePanel(std::ostream& out, const std::vector<std::vector<IsoFigures>>& cameras,
-                  const ComparedFigure& figure, double left, double right) {
-    const std::vector<IsoFigures> all = AllIsos(cameras);
-    const Scale x = IsoScale(all, left, right);
-    const Scale y = ValueScale(cameras, figure.Value, figure.Logarithmic);
-    Text(out, (left + right) / 2, 28, figure.Title, "middle", " font-size=\"15\"");
+                  const ComparedFigure& figure, const Box& box) {
+    const Scale x = svg::IsoScale(AllIsos(cameras), box.Left, box.Right);
+    const Scale y = ValueScale(cameras, figure.Value, figure.Logarithmic, box);
     if (figure.Logarithmic) {
-        LogGrid(out, y, left, right);
+        svg::LogGrid(out, box, y);
     } else {
-        for (double e = y.From0; e <= y.From1; ++e) {
-            GridLine(out, left, right, y(e));
-            Text(out, left - 6, y(e) + 4, Format("%g", e), "end");
-        }
+        svg::UnitGrid(out, box, y);
     }
-    IsoAxes(out, all, x, Top, Bottom, figure.Label);
+    svg::Frame(out, box, figure.Title, "ISO", figure.Label);
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         const char* colour = LineColour(i);
-        IsoLines(out, cameras[i], 1, {colour, colour, colour}, x, y, figure.Value);
+        svg::IsoPanel(out, cameras[i], {1, false, {colour, colour, colour}}, x, y, box,
+                      figure.Value);
     }
 }
 
@@ -117,18 +116,18 @@ void WriteComparePlot(std::ostream& out, const std::vector<CameraFigures>& camer
          [&](const ChannelFigures& f) { return known(f, f.FullWellE, true); }},
     }};
     const double height = 400 + 16 * static_cast<double>(cameras.size());
-    SvgOpen(out, 1300, height, true);
+    svg::Start(out, 1300, height);
     for (std::size_t i = 0; i < figures.size(); ++i) {
         const double left = 80 + 430 * static_cast<double>(i);
-        ComparePanel(out, compared, figures[i], left, left + 330);
+        ComparePanel(out, compared, figures[i], {left, left + 330, 50, 330});
     }
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         const double y = 392 + 16 * static_cast<double>(i);
         out << "<rect x=\"80\" y=\"" << y - 9 << "\" width=\"18\" height=\"4\" fill=\""
             << LineColour(i) << "\"/>\n";
-        Text(out, 104, y, Escape(cameras[i].Facts.Camera.Label()), "start");
+        Text(out, 104, y, svg::Escape(cameras[i].Facts.Camera.Label()), "start");
     }
-    SvgClose(out);
+    svg::End(out);
 }
 
 } // namespace pruvex::measure

@@ -1,5 +1,6 @@
 #include "measure/DatasheetPlots.h"
 
+#include "measure/Plot.h"
 #include "measure/Svg.h"
 
 #include <algorithm>
@@ -10,62 +11,49 @@ namespace pruvex::measure {
 
 namespace {
 
-constexpr double Top = 50;
-constexpr double Bottom = 330;
+using svg::Box;
+using svg::ChannelValue;
+using svg::Format;
+using svg::Palette;
+using svg::Pos;
+using svg::Scale;
+using svg::Text;
 
-std::size_t ChannelsOf(const std::vector<IsoFigures>& figures) {
-    return !figures.empty() && figures.front().Monochrome ? 1 : ChannelCount;
-}
-
-std::array<const char*, ChannelCount> ColoursOf(const std::vector<IsoFigures>& figures) {
-    return ChannelsOf(figures) == 1
-               ? std::array<const char*, ChannelCount>{"#333333", "#333333", "#333333"}
-               : ColourOf;
-}
-
-// The lowest and highest of a figure over every ISO and channel that has it.
-std::pair<double, double> RangeOf(const std::vector<IsoFigures>& figures, const ChannelValue& value,
-                                  double low, double high) {
-    double least = std::numeric_limits<double>::max();
-    double most = std::numeric_limits<double>::lowest();
-    for (const IsoFigures& iso : figures) {
-        for (const ChannelFigures& f : iso.Channels) {
-            if (const std::optional<double> v = value(f)) {
-                least = std::min(least, *v);
-                most = std::max(most, *v);
-            }
-        }
-    }
-    return most >= least ? std::pair(least, most) : std::pair(low, high);
-}
+constexpr Box NoiseBox{80, 380, 50, 330};
+constexpr Box RangeBox{500, 800, 50, 330};
+constexpr Box SignalBox{80, 590, 50, 250};
+constexpr Box DeviationBox{80, 590, 300, 400};
+constexpr Box SnrBox{80, 590, 50, 400};
 
 // The digital-gain ISOs shaded, the conversion-gain switch of each channel
 // a dashed line labelled by its channel.
-void IsoMarks(std::ostream& out, const std::vector<IsoFigures>& figures, const Scale& x) {
+void IsoMarks(std::ostream& out, const std::vector<IsoFigures>& figures, const Palette& palette,
+              const Box& box) {
+    const Scale x = svg::IsoScale(figures, box.Left, box.Right);
     for (const IsoFigures& iso : figures) {
         const bool digital =
             std::any_of(iso.Datasheet.begin(), iso.Datasheet.end(),
                         [](const ChannelDatasheet& d) { return d.DigitalGain > 1; });
         if (digital && iso.Iso > 0) {
-            const double left = std::max(x.To0, x(std::log2(iso.Iso) - 0.5));
-            const double right = std::min(x.To1, x(std::log2(iso.Iso) + 0.5));
-            out << "<rect class=\"digital\" x=\"" << Format("%.1f", left) << "\" y=\"" << Top
-                << "\" width=\"" << Format("%.1f", right - left) << "\" height=\"" << Bottom - Top
-                << "\" fill=\"#e6e6e6\"/>\n";
+            const double left = std::max(box.Left, x(std::log2(iso.Iso) - 0.5));
+            const double right = std::min(box.Right, x(std::log2(iso.Iso) + 0.5));
+            out << "<rect class=\"digital\" x=\"" << Format("%.1f", left) << "\" y=\"" << box.Top
+                << "\" width=\"" << Format("%.1f", right - left) << "\" height=\""
+                << box.Bottom - box.Top << "\" fill=\"#e6e6e6\"/>\n";
         }
     }
-    const std::size_t channels = ChannelsOf(figures);
-    for (std::size_t ch = 0; ch < channels; ++ch) {
+    for (std::size_t ch = 0; ch < palette.Channels; ++ch) {
         for (std::size_t i = 1; i < figures.size(); ++i) {
             if (figures[i].Datasheet[ch].GainStage == 2 &&
                 figures[i - 1].Datasheet[ch].GainStage == 1) {
                 const double at =
                     x((std::log2(figures[i].Iso) + std::log2(figures[i - 1].Iso)) / 2);
-                out << "<line class=\"switch\" x1=\"" << Format("%.1f", at) << "\" y1=\"" << Top
-                    << "\" x2=\"" << Format("%.1f", at) << "\" y2=\"" << Bottom << "\" stroke=\""
-                    << ColoursOf(figures)[ch] << "\" stroke-dasharray=\"5 4\"/>\n";
-                Text(out, at + 3, Top + 14 + 14 * static_cast<double>(ch),
-                     std::string("high gain ") + ChannelName(static_cast<int>(ch), channels == 1),
+                out << "<line class=\"switch\" x1=\"" << Format("%.1f", at) << "\" y1=\"" << box.Top
+                    << "\" x2=\"" << Format("%.1f", at) << "\" y2=\"" << box.Bottom
+                    << "\" stroke=\"" << palette.Colours[ch] << "\" stroke-dasharray=\"5 4\"/>\n";
+                Text(out, at + 3, box.Top + 14 + 14 * static_cast<double>(ch),
+                     std::string("high gain ") +
+                         ChannelName(static_cast<int>(ch), palette.Monochrome),
                      "start", " font-size=\"10\"");
             }
         }
@@ -85,11 +73,11 @@ double TickStep(double range) {
     return 10 * power;
 }
 
-void YTicks(std::ostream& out, const Scale& y, double left, double right) {
+void YTicks(std::ostream& out, const Scale& y, const Box& box) {
     const double step = TickStep(y.From1 - y.From0);
     for (double v = std::ceil(y.From0 / step) * step; v <= y.From1 + 1e-9; v += step) {
-        GridLine(out, left, right, y(v));
-        Text(out, left - 6, y(v) + 4, Format("%g", std::abs(v) < step / 2 ? 0 : v), "end");
+        svg::HorizontalLine(out, box, y(v));
+        Text(out, box.Left - 6, y(v) + 4, Format("%g", std::abs(v) < step / 2 ? 0 : v), "end");
     }
 }
 
@@ -125,10 +113,10 @@ const IsoFigures* FlatIso(const std::vector<IsoFigures>& figures) {
 
 // The upper panel: signal against time, the lines fitted; the lower: the
 // deviations in percent.
-void LinearityPanels(std::ostream& out, const IsoFigures& iso, std::size_t channels,
-                     const std::array<const char*, ChannelCount>& colours, const Scale& x,
-                     const Scale& y, const Scale& dev) {
-    for (std::size_t ch = 0; ch < channels; ++ch) {
+void LinearityPanels(std::ostream& out, const IsoFigures& iso, const Palette& palette,
+                     const Scale& x, const Scale& y, const Scale& dev) {
+    const auto& colours = palette.Colours;
+    for (std::size_t ch = 0; ch < palette.Channels; ++ch) {
         const Linearity& line = iso.Datasheet[ch].Line;
         if (!line.Valid) {
             continue;
@@ -171,21 +159,23 @@ bool WriteLinearityPlot(std::ostream& out, const std::vector<IsoFigures>& figure
         }
     }
     const double devRange = std::ceil(std::min(worst, 20.0));
-    const Scale x{0, longest > 0 ? longest * 1.05 : 1, 70, 590};
-    const Scale y{0, highest > 0 ? highest * 1.05 : 1, 250, Top};
-    const Scale dev{-devRange, devRange, 400, 300};
-    SvgOpen(out, 620, 460, false);
-    Text(out, 330, 28, "Linearity at ISO " + Format("%g", iso->Iso), "middle", " font-size=\"15\"");
-    YTicks(out, y, x.To0, x.To1);
-    YTicks(out, dev, x.To0, x.To1);
-    XTicks(out, x, 250, 1000);
-    XTicks(out, x, 400, 1000);
-    PanelFrame(out, x.To0, Top, x.To1, 250, "", "signal above black (DN)");
-    PanelFrame(out, x.To0, 300, x.To1, 400, "exposure time (ms)", "deviation (%)");
-    LinearityPanels(out, *iso, ChannelsOf(figures), ColoursOf(figures), x, y, dev);
-    Text(out, 70, 452, "hollow: outside 5-95 % of saturation, not in the fit", "start",
+    const Box& top = SignalBox;
+    const Box& bottom = DeviationBox;
+    const Scale x{0, longest > 0 ? longest * 1.05 : 1, top.Left, top.Right};
+    const Scale y{0, highest > 0 ? highest * 1.05 : 1, top.Bottom, top.Top};
+    const Scale dev{-devRange, devRange, bottom.Bottom, bottom.Top};
+    svg::Start(out, 620, 460);
+    YTicks(out, y, top);
+    YTicks(out, dev, bottom);
+    XTicks(out, x, top.Bottom, 1000);
+    XTicks(out, x, bottom.Bottom, 1000);
+    svg::Frame(out, top, "Linearity at ISO " + Format("%g", iso->Iso), "",
+               "signal above black (DN)");
+    svg::Frame(out, bottom, "", "exposure time (ms)", "deviation (%)");
+    LinearityPanels(out, *iso, svg::PaletteOf(figures), x, y, dev);
+    Text(out, 80, 452, "hollow: outside 5-95 % of saturation, not in the fit", "start",
          " font-size=\"10\"");
-    SvgClose(out);
+    svg::End(out);
     return true;
 }
 
@@ -197,15 +187,15 @@ void WriteSnrPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
         }
     }
     const double s1 = std::ceil(std::log10(most));
-    const Scale x{0, s1, 70, 590};
-    const Scale y{-1, std::ceil(s1 / 2) + 0.0, 400, Top};
-    SvgOpen(out, 720, 460, false);
-    Text(out, 330, 28, "Signal-to-noise ratio", "middle", " font-size=\"15\"");
-    LogGrid(out, y, x.To0, x.To1);
+    const Box& box = SnrBox;
+    const Scale x{0, s1, box.Left, box.Right};
+    const Scale y{-1, std::ceil(s1 / 2) + 0.0, box.Bottom, box.Top};
+    svg::Start(out, 720, 460);
+    svg::LogGrid(out, box, y);
     for (double d = 0; d <= s1; ++d) {
-        Text(out, x(d), 416, Format("%g", std::pow(10.0, d)), "middle");
+        Text(out, x(d), box.Bottom + 16, Format("%g", std::pow(10.0, d)), "middle");
     }
-    PanelFrame(out, x.To0, Top, x.To1, 400, "signal (electrons)", "SNR");
+    svg::Frame(out, box, "Signal-to-noise ratio", "signal (electrons)", "SNR");
     std::size_t line = 0;
     for (const IsoFigures& iso : figures) {
         const std::size_t ch = iso.Monochrome ? 0 : 1;
@@ -229,11 +219,11 @@ void WriteSnrPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
         }
         const char* colour = LineColour(line);
         Polyline(out, points, colour);
-        Text(out, 600, Top + 14 + 14 * static_cast<double>(line), "ISO " + Format("%g", iso.Iso),
-             "start", Format(" fill=\"%s\"", colour).c_str());
+        Text(out, box.Right + 10, box.Top + 14 + 14 * static_cast<double>(line),
+             "ISO " + Format("%g", iso.Iso), "start", Format(" fill=\"%s\"", colour).c_str());
         ++line;
     }
-    SvgClose(out);
+    svg::End(out);
 }
 
 const char* LineColour(std::size_t index) {
@@ -243,39 +233,16 @@ const char* LineColour(std::size_t index) {
 }
 
 void WriteIsoPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
-    SvgOpen(out, 820, 390, false);
-    const std::size_t channels = ChannelsOf(figures);
-    const ChannelValue noise = [](const ChannelFigures& f) {
-        return f.ReadNoiseE > 0 && !f.TooFew ? std::optional(std::log10(f.ReadNoiseE))
-                                             : std::nullopt;
-    };
-    const ChannelValue range = [](const ChannelFigures& f) {
-        return f.ReadNoiseDn > 0 && !f.TooFew ? std::optional(f.DynamicRangeEv) : std::nullopt;
-    };
-    const auto [lowE, highE] = RangeOf(figures, noise, 0, 1);
-    const Scale noiseY{std::floor(lowE * 3) / 3, std::max(std::ceil(highE * 3) / 3, lowE + 1.0 / 3),
-                       Bottom, Top};
-    const auto [lowEv, highEv] = RangeOf(figures, range, 8, 12);
-    const Scale rangeY{std::floor(lowEv) - 1, std::ceil(highEv) + 1, Bottom, Top};
-    const Scale left = IsoScale(figures, 70, 380);
-    const Scale right = IsoScale(figures, 490, 800);
-    Text(out, 225, 28, "Read noise", "middle", " font-size=\"15\"");
-    Text(out, 645, 28, "Engineering dynamic range", "middle", " font-size=\"15\"");
-    IsoMarks(out, figures, left);
-    IsoMarks(out, figures, right);
-    LogGrid(out, noiseY, left.To0, left.To1);
-    for (double e = rangeY.From0; e <= rangeY.From1; ++e) {
-        GridLine(out, right.To0, right.To1, rangeY(e));
-        Text(out, right.To0 - 6, rangeY(e) + 4, Format("%g", e), "end");
-    }
-    IsoPanel(out, figures, channels, ColoursOf(figures), left, noiseY, Top, Bottom,
-             "read noise (electrons)", noise);
-    IsoPanel(out, figures, channels, ColoursOf(figures), right, rangeY, Top, Bottom,
-             "dynamic range (EV)", range);
-    Text(out, 70, 384,
+    const Palette palette = svg::PaletteOf(figures);
+    svg::Start(out, 820, 400);
+    IsoMarks(out, figures, palette, NoiseBox);
+    IsoMarks(out, figures, palette, RangeBox);
+    DrawReadNoisePanel(out, figures, palette, NoiseBox);
+    DrawRangePanel(out, figures, palette, RangeBox);
+    Text(out, 80, 394,
          "grey band: an ISO with digital gain; dashed: the switch to the high conversion gain",
          "start", " font-size=\"10\"");
-    SvgClose(out);
+    svg::End(out);
 }
 
 } // namespace pruvex::measure

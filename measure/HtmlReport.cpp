@@ -11,6 +11,9 @@ namespace pruvex::measure {
 
 namespace {
 
+using svg::Escape;
+using svg::Format;
+
 // The page's looks, for the screen and for A4 paper; nothing loaded.
 constexpr const char* Style = R"(
 @page { size: A4; margin: 14mm 12mm; }

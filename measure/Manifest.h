@@ -3,6 +3,8 @@
 // A series' manifest, series.csv: one row per shot as it landed, with
 // exactly the columns file,kind,iso,exposure_s,level,shot_at.
 
+#include "measure/MeasuredFile.h"
+
 #include <string>
 #include <vector>
 
@@ -25,11 +27,6 @@ bool IsManifest(const std::string& path);
 // The rows of a manifest; false with the reason (naming the line) when it
 // cannot be read or a row is not one of a manifest.
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error);
-
-struct MeasuredFile {
-    std::string Path;
-    bool Dark = false;
-};
 
 // What is measured of a series: its mosaic frames (pairs of each ISO and
 // exposure time) and its dark frames, in the order shot; the flat frames are

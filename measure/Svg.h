@@ -1,22 +1,21 @@
 #pragma once
 
-// The pieces every plot is drawn from: SVG elements, scales, panels of a
-// figure against ISO. The plot, the report and the comparison of cameras
-// all draw with them.
+// The pieces every plot of the reports is drawn with: numbers as SVG writes
+// them, linear scales, text, frames, grid lines and panels of a figure
+// against ISO.
 
 #include "measure/PhotonTransfer.h"
 
-#include <algorithm>
 #include <array>
-#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
-namespace pruvex::measure {
+namespace pruvex::measure::svg {
 
 // printf-style formatting into a string (the C locale: a point as the
 // decimal separator).
@@ -28,8 +27,6 @@ template <typename... Args> std::string Format(const char* format, Args... args)
                  : std::string();
 }
 
-inline constexpr std::array<const char*, ChannelCount> ColourOf{"#c8102e", "#2e8b2e", "#1f5fbf"};
-
 // A linear map of a value range onto a pixel range.
 struct Scale {
     double From0 = 0;
@@ -39,40 +36,55 @@ struct Scale {
     double operator()(double v) const { return To0 + (v - From0) / (From1 - From0) * (To1 - To0); }
 };
 
+// A figure of a channel, where it has one.
+using ChannelValue = std::function<std::optional<double>(const ChannelFigures&)>;
+
+// A panel's place on the page, in pixels.
+struct Box {
+    double Left = 0;
+    double Right = 0;
+    double Top = 0;
+    double Bottom = 0;
+};
+
+// The colour of each channel, and how many channels are drawn.
+struct Palette {
+    std::size_t Channels = ChannelCount;
+    bool Monochrome = false;
+    std::array<const char*, ChannelCount> Colours{};
+};
+Palette PaletteOf(const std::vector<IsoFigures>& figures);
+
 // Text with &, <, > and " written as XML and HTML want them.
 std::string Escape(const std::string& text);
 std::string Pos(double x, double y);
+void Start(std::ostream& out, double width, double height);
+void End(std::ostream& out);
 void Text(std::ostream& out, double x, double y, const std::string& text, const char* anchor,
           const char* extra = "");
-// The start of a self-contained SVG of that size (with the XML prolog for a
-// file of its own, without it inside a page), white behind; and its end.
-void SvgOpen(std::ostream& out, double width, double height, bool prolog);
-void SvgClose(std::ostream& out);
-// A grey line across a panel at y.
-void GridLine(std::ostream& out, double left, double right, double y);
-// The panel's frame, the label of its x axis below it and that of its y
-// axis turned along the left side.
-void PanelFrame(std::ostream& out, double left, double top, double right, double bottom,
-                const std::string& xLabel, const std::string& label);
-// Lines and labels at 1, 2 and 5 times each power of ten between the
-// decades n0 and n1 (log10) of a logarithmic y scale.
-void LogGrid(std::ostream& out, const Scale& y, double left, double right);
+// The panel's frame, its title above and its axis labels.
+void Frame(std::ostream& out, const Box& box, const std::string& title, const std::string& xLabel,
+           const std::string& yLabel);
+void HorizontalLine(std::ostream& out, const Box& box, double y);
+void VerticalLine(std::ostream& out, const Box& box, double x);
+// Grid lines labelled at whole units of a linear y scale; and at 1, 2 and 5
+// times each power of ten of a logarithmic one (log10).
+void UnitGrid(std::ostream& out, const Box& box, const Scale& y);
+void LogGrid(std::ostream& out, const Box& box, const Scale& y);
+// The lowest and highest of a figure over every ISO and channel that has
+// it; `low` and `high` where none has.
+std::pair<double, double>
+RangeOf(const std::vector<IsoFigures>& figures,
+        const std::function<std::optional<double>(const ChannelFigures&)>& value, double low,
+        double high);
 
-// The scale of stops of ISO (log2) over the figures' ISOs, half a stop
-// beyond them.
+// The ISOs' scale in stops, half a stop beyond the lowest and highest.
 Scale IsoScale(const std::vector<IsoFigures>& figures, double left, double right);
-// The ISOs along the bottom of a panel against ISO, its frame and labels.
-void IsoAxes(std::ostream& out, const std::vector<IsoFigures>& figures, const Scale& x, double top,
-             double bottom, const std::string& label);
-// Per channel (the first `channels`), the points that `value` gives (on
-// the scale of `y`) joined by a line.
-using ChannelValue = std::function<std::optional<double>(const ChannelFigures&)>;
-void IsoLines(std::ostream& out, const std::vector<IsoFigures>& figures, std::size_t channels,
-              const std::array<const char*, ChannelCount>& colours, const Scale& x, const Scale& y,
-              const ChannelValue& value);
-// Both.
-void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, std::size_t channels,
-              const std::array<const char*, ChannelCount>& colours, const Scale& x, const Scale& y,
-              double top, double bottom, const char* label, const ChannelValue& value);
+// The points of one figure against ISO: the ISOs along the bottom, and per
+// channel its points joined by a line (where `value` gives one, on the
+// scale of `y`).
+void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, const Palette& palette,
+              const Scale& x, const Scale& y, const Box& box,
+              const std::function<std::optional<double>(const ChannelFigures&)>& value);
 
-} // namespace pruvex::measure
+} // namespace pruvex::measure::svg
