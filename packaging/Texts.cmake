@@ -66,6 +66,9 @@ set(PRUVEX_MEASURE_OPTIONS
   "--csv FILE|Write one row per ISO and channel, with the columns iso, channel, frames, squares, gain_e_per_dn, read_noise_dn, read_noise_e, full_well_e, dr_ev and read_noise_from (dark or fit)."
   "--squares FILE|Write one row per ISO, exposure time, square (0 to 76) and channel, with the columns iso, exposure_s, square, channel, mean_dn, variance_dn2, pixels and clipped."
   "--plot FILE|Write the photon transfer curves (noise against signal, log-log, with the fitted lines), the dynamic range and the read noise in electrons against ISO as an SVG picture."
+  "--json FILE|Write every figure as JSON: {\"camera\": {\"make\", \"model\"}, \"libraw\", \"rows\": [...]}, the camera as the raw files name it, one object per row of --csv with the CSV's column names as keys (null where the CSV's cell is empty), and beside them the row, column and pixel parts of the non-uniformities: dsnu_row_e, dsnu_column_e, dsnu_pixel_e, prnu_row_pct, prnu_column_pct and prnu_pixel_pct."
+  "--report FILE|Write the report: one self-contained HTML page (nothing loaded from elsewhere, no script) that opens offline in any browser and prints on A4. It holds the camera's make and model, the date, the LibRaw version, what was shot, the table, the notes, the uniformity and the plots: the photon transfer curves, the read noise in electrons and the dynamic range against ISO (the switch to a high conversion gain dashed, ISOs with digital gain shaded), the linearity with its deviation and the signal-to-noise ratio against the signal per ISO (EMVA 1288 eq. 69, with the measured DSNU and PRNU)."
+  "--compare|Take the files as JSON files that --json wrote, of one camera each, and draw read noise in electrons, dynamic range and full well against ISO for all of them in one chart, each line labelled by its camera (its green channel, or its only one): with --plot as SVG, with --report as an HTML page with each camera's table. No other output is written."
   "--dark FILE|Take FILE as a dark frame. The option may be repeated. A file in which no mosaic is found and whose whole frame lies at the black level is taken as dark without it."
   "--threads N|Read and measure on N threads (1 to 256), by default one per core. The figures are the same."
   "--help|Print a short usage text and exit."
@@ -76,14 +79,16 @@ set(PRUVEX_MEASURE_EXIT_STATUSES
   "2|A usage error, or nothing to measure at all (no ISO and channel with enough squares below clipping).")
 set(PRUVEX_MEASURE_EXAMPLES
   "pruvex-measure --csv sensor.csv --plot sensor.svg *.dng|Measure every DNG file of the folder, the dark frames found by their level."
-  "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such.")
+  "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such."
+  "pruvex-measure --json nikon.json --report nikon.html nikon/series.csv|Every figure of a series as JSON, and its report."
+  "pruvex-measure --compare --plot cameras.svg --report cameras.html nikon.json canon.json|Two cameras' figures against ISO in one chart.")
 
 # pruvex-series, the .deb's third program: its man page and its paragraph of
 # the .deb's description.
 set(PRUVEX_SERIES_SUMMARY
   "shoot and measure a camera's whole series against the monitor in one command")
 set(PRUVEX_SERIES_DESCRIPTION
-  "pruvex-series runs the whole series that pruvex-measure needs. It starts pruvex --control full screen (the pruvex beside it, else the one on the PATH) and shoots each frame once the reply says that its picture is on the monitor. First the flat field at level 212, one frame at the lowest ISO at 1/30 s, with how full each channel is, so that you can set the monitor's brightness and shoot it again. Then the mosaic at every ISO, two frames at 1/250 s, each checked at once by the measuring code: where fewer than 20 squares of a channel lie below clipping, two more at the next shorter time, down to the camera's shortest. Then, with the lens capped, two dark frames at each ISO and time used. A frame that is not dark is refused. Last the figures, as pruvex-measure gives them."
+  "pruvex-series runs the whole series that pruvex-measure needs. It starts pruvex --control full screen (the pruvex beside it, else the one on the PATH) and shoots each frame once the reply says that its picture is on the monitor. First the flat field at level 212, one frame at the lowest ISO at 1/30 s, with how full each channel is, so that you can set the monitor's brightness and shoot it again. Then the flat frames: the same flat field at the lowest ISO, two frames at each of the camera's shutter times (in third stops where it has them), from the time at which the fullest channel holds about 2 % of the raw range up to the first time at which more than 0.2 % of the pixels clip in every channel, at most 20 times. Then the mosaic at every ISO, two frames at 1/250 s, each checked at once by the measuring code: where fewer than 20 squares of a channel lie below clipping, two more at the next shorter time, down to the camera's shortest. Then, with the lens capped, two dark frames at each ISO and time used. A frame that is not dark is refused. Last the figures, as pruvex-measure gives them, and the report."
   "A camera on USB is driven through the gphoto2 program, with its auto-detect, get-config, set-config and capture-image-and-download calls only, so that any camera gphoto2 drives works. Set it to manual exposure and raw files. Any other camera saves into a folder through its maker's tethering program: pruvex-series says what to shoot and takes the new raw files that appear there."
   "Prompts and progress go to standard output and answers are lines on standard input, so a script can answer as well as a person. Before each prompt the target leaves full screen, and it returns before the next shot.")
 set(PRUVEX_SERIES_OPTIONS
@@ -92,7 +97,7 @@ set(PRUVEX_SERIES_OPTIONS
   "--iso=LIST|The ISOs, comma-separated, such as 100,400,1600. The default is the camera's numeric ISO choices in whole stops from the lowest (100 to 6400 with a folder)."
   "--fullscreen=N|The target full screen on monitor N, counted as pruvex --list-monitors counts them. Without =N, on the monitor it opens on. The target is always full screen while it is photographed."
   "--settle=MS|The panel's settle time that each reply of the target waits for, 0 to 10000 milliseconds (default 20)."
-  "--no-brightness|Leave out the brightness step."
+  "--no-brightness|Leave out the brightness step and the flat frames."
   "--help|Print a short usage text and exit."
   "--version|Print the program's name and version and exit.")
 set(PRUVEX_SERIES_EXIT_STATUSES
