@@ -65,6 +65,14 @@ TEST(Choices, GoesDownAStopAtATimeToTheShortest) {
     EXPECT_EQ(*ShorterShutter(choices, 1.0 / 250), "1/500");
     EXPECT_EQ(*ShorterShutter(choices, 1.0 / 640), "1/1000");
     EXPECT_FALSE(ShorterShutter(choices, 1.0 / 1000));
+    // The flat frames' times: up from the nearest, a third of a stop apart at
+    // least (1/320 and 1/400 are thirds; 1/200 after 1/250 is one too).
+    using Times = std::vector<std::string>;
+    EXPECT_EQ(LongerShutters(choices, 1.0 / 390, 20),
+              (Times{"1/400", "1/320", "1/250", "1/200", "1/30"}));
+    EXPECT_EQ(LongerShutters(choices, 1.0 / 1000, 3), (Times{"1/1000", "1/640", "1/500"}));
+    EXPECT_EQ(LongerShutters({"1/250", "1/240", "1/125"}, 1.0 / 250, 20),
+              (Times{"1/250", "1/125"}));
 }
 
 TEST(Camera, ReadsGphoto2sChoiceLines) {
