@@ -62,7 +62,7 @@ int Run(const std::vector<std::string_view>& args) {
             return ExitUsage;
         }
         for (const std::string& name : *names) {
-            files.push_back({name, input.Dark});
+            files.push_back({name, input.Dark, input.Flat});
         }
     }
     options.Files = std::move(files);
@@ -80,7 +80,7 @@ int Run(const std::vector<std::string_view>& args) {
     std::vector<RunInput> inputs;
     inputs.reserve(options.Files.size());
     for (const Input& input : options.Files) {
-        inputs.push_back({input.Path, input.Dark});
+        inputs.push_back({input.Path, input.Dark, input.Flat});
     }
     const auto read = [&](std::size_t i) {
         RawResult raw = ReadRaw(options.Files[i].Path);

@@ -29,11 +29,12 @@ bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::
 struct MeasuredFile {
     std::string Path;
     bool Dark = false;
+    bool Flat = false;
 };
 
 // What is measured of a series: its mosaic frames (pairs of each ISO and
-// exposure time) and its dark frames, in the order shot; the flat frames are
-// left out. Paths are the manifest's folder joined with each file.
+// exposure time), its dark frames and its flat frames, in the order shot. Paths are the manifest's
+// folder joined with each file.
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows);
 

@@ -14,7 +14,7 @@ namespace pruvex::measure {
 
 const char* const Usage =
     "Usage: pruvex-measure [--csv FILE] [--squares FILE] [--plot FILE.svg] [--dark FILE]... "
-    "[--threads N] RAW...\n"
+    "[--flat FILE]... [--threads N] RAW...\n"
     "Measures conversion gain, read noise, full well and dynamic range per ISO and channel\n"
     "from raw photographs of the grid mosaic (two per ISO and exposure time) and dark\n"
     "frames (lens capped), or from the series.csv of a series that pruvex-series shot.\n"
@@ -23,6 +23,7 @@ const char* const Usage =
     "  --plot FILE     the photon transfer curves, dynamic range and read noise as SVG\n"
     "  --dark FILE     a dark frame (may be repeated); files without a mosaic at the\n"
     "                  black level are taken as dark too\n"
+    "  --flat FILE     a flat-field frame (may be repeated; two at each exposure time)\n"
     "  --threads N     read and measure on N threads (default: one per core)\n"
     "  --help, --version\n";
 
@@ -35,6 +36,7 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     std::vector<std::string> squares;
     std::vector<std::string> plot;
     std::vector<std::string> dark;
+    std::vector<std::string> flat;
     std::vector<std::string> threads;
     std::vector<std::string> files;
     // One file name after each option, whatever it looks like.
@@ -45,6 +47,7 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     fileOption("--squares", squares);
     fileOption("--plot", plot);
     const CLI::Option* darkOption = fileOption("--dark", dark);
+    const CLI::Option* flatOption = fileOption("--flat", flat);
     fileOption("--threads", threads);
     const CLI::Option* fileList = app.add_option("RAW", files);
     const CLI::Option* help = app.add_flag("--help");
@@ -86,7 +89,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         error = e.what();
         return false;
     }
-    for (std::vector<std::string>* values : {&csv, &squares, &plot, &dark, &threads, &files}) {
+    for (std::vector<std::string>* values :
+         {&csv, &squares, &plot, &dark, &flat, &threads, &files}) {
         restore(*values);
     }
     std::vector<std::string> unknown;
@@ -123,8 +127,9 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
         error = "unknown option " + unknown.front();
         return false;
     }
-    for (const auto& [name, values] : {std::pair{"--csv", &csv}, std::pair{"--squares", &squares},
-                                       std::pair{"--plot", &plot}, std::pair{"--dark", &dark}}) {
+    for (const auto& [name, values] :
+         {std::pair{"--csv", &csv}, std::pair{"--squares", &squares}, std::pair{"--plot", &plot},
+          std::pair{"--dark", &dark}, std::pair{"--flat", &flat}}) {
         for (const std::string& value : *values) {
             if (value.empty()) {
                 error = std::string(name) + " needs a file name";
@@ -145,6 +150,7 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
     // The files in the order given, dark frames among them.
     std::size_t nextFile = 0;
     std::size_t nextDark = 0;
+    std::size_t nextFlat = 0;
     for (const CLI::Option* option : app.parse_order()) {
         if (option == fileList) {
             const std::string& file = files.at(nextFile++);
@@ -155,6 +161,8 @@ bool Parse(const std::vector<std::string_view>& args, Options& options, std::str
             options.Files.push_back({file, false});
         } else if (option == darkOption) {
             options.Files.push_back({dark.at(nextDark++), true});
+        } else if (option == flatOption) {
+            options.Files.push_back({flat.at(nextFlat++), false, true});
         }
     }
     const auto last = [](const std::vector<std::string>& values) {

@@ -80,6 +80,7 @@ std::vector<std::string> Notes(const IsoFigures& iso) {
         notes.push_back(name + ": single frame (no pair of frames at the same place): the "
                                "variance includes the fixed pattern");
     }
+    notes.insert(notes.end(), iso.DatasheetNotes.begin(), iso.DatasheetNotes.end());
     return notes;
 }
 
@@ -120,7 +121,8 @@ void WriteTable(std::ostream& out, const std::vector<IsoFigures>& figures) {
 
 void WriteFiguresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) {
     out << "iso,channel,frames,squares,gain_e_per_dn,read_noise_dn,read_noise_e,full_well_e,dr_ev,"
-           "read_noise_from\n";
+           "read_noise_from,dsnu_e,prnu_pct,linearity_error_pct,white_dn,white_from,gain_stage,"
+           "digital_gain\n";
     for (const IsoFigures& iso : figures) {
         for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
             const ChannelFigures& f = iso.Channels[static_cast<std::size_t>(ch)];
@@ -133,7 +135,14 @@ void WriteFiguresCsv(std::ostream& out, const std::vector<IsoFigures>& figures) 
                 << ',' << f.Squares << ',' << Number(f.Gain, gain) << ','
                 << Number(f.ReadNoiseDn, read) << ',' << Number(f.ReadNoiseE, read && gain) << ','
                 << Number(f.FullWellE, gain) << ',' << Number(f.DynamicRangeEv, read) << ','
-                << (f.ReadNoiseFromDark ? "dark" : "fit") << '\n';
+                << (f.ReadNoiseFromDark ? "dark" : "fit") << ',';
+            const ChannelDatasheet& d = iso.Datasheet[static_cast<std::size_t>(ch)];
+            out << Number(d.DsnuE.Total, d.DsnuE.Valid) << ','
+                << Number(d.PrnuPct.Total, d.PrnuPct.Valid) << ','
+                << Number(d.Line.ErrorPct, d.Line.Valid) << ',' << Number(d.WhiteDn) << ','
+                << (d.WhiteMeasured ? "measured" : "file") << ','
+                << (d.GainStage > 0 ? std::to_string(d.GainStage) : std::string()) << ','
+                << d.DigitalGain << '\n';
         }
     }
 }

@@ -31,7 +31,8 @@ void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameR
         try {
             slot.Loaded = read(i);
             if (slot.Loaded.Ok) {
-                slot.Analysis = AnalyseFrame(slot.Loaded.Frame, inputs[i].Dark, series.Layout());
+                slot.Analysis = SettleAndAnalyse(slot.Loaded.Frame, inputs[i].Dark, inputs[i].Flat,
+                                                 series.Layout());
             }
         } catch (const std::exception& e) {
             slot.Loaded = LoadedFrame{false, e.what(), {}};

@@ -21,6 +21,7 @@ struct LoadedFrame {
 struct RunInput {
     std::string Name;
     bool Dark = false;
+    bool Flat = false;
 };
 
 // Reads input i; called on any thread.

@@ -1,5 +1,7 @@
 #include "measure/Series.h"
 
+#include "measure/GainStages.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -74,9 +76,12 @@ FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout) {
     return check;
 }
 
-FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout) {
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout,
+                           bool givenAsFlat) {
     FrameAnalysis analysis;
-    if (givenAsDark) {
+    if (givenAsFlat) {
+        analysis.Role = FrameRole::Flat;
+    } else if (givenAsDark) {
         analysis.Role = FrameRole::Dark;
     } else if (const std::optional<Placement> where = FindMosaic(frame, layout)) {
         analysis.Role = FrameRole::Mosaic;
@@ -89,6 +94,16 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const Mosaic
         return analysis;
     }
     analysis.Whole = MeasureFrame(frame);
+    analysis.HighPass = HighPassVariances(frame);
+    return analysis;
+}
+
+FrameAnalysis SettleAndAnalyse(CfaFrame& frame, bool givenAsDark, bool givenAsFlat,
+                               const MosaicLayout& layout) {
+    const FrameCodes codes = ReadCodes(frame);
+    UseMeasuredWhite(frame, codes.PileUp);
+    FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout, givenAsFlat);
+    analysis.Codes = codes;
     return analysis;
 }
 
@@ -107,8 +122,8 @@ void Series::AddStats(ChannelSums& sums, const Stats& stats) {
     }
 }
 
-FrameRole Series::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
-    const FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
+FrameRole Series::Add(CfaFrame frame, bool givenAsDark, const std::string& name, bool givenAsFlat) {
+    const FrameAnalysis analysis = SettleAndAnalyse(frame, givenAsDark, givenAsFlat, layout_);
     return Add(std::move(frame), analysis, name);
 }
 
@@ -121,14 +136,20 @@ FrameRole Series::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::
     if (group.Frames == 0 && group.Darks == 0) {
         group.Iso = frame.Iso;
         group.Monochrome = frame.Monochrome;
+        // The file's white level: a measured one replaces it only where the
+        // ISO's frames together say so.
+        const double white = frame.FileWhite > 0 ? frame.FileWhite : frame.White;
         for (int ch = 0; ch < ChannelCount; ++ch) {
-            group.Range[static_cast<std::size_t>(ch)] = frame.White - frame.ChannelBlack(ch);
+            group.Range[static_cast<std::size_t>(ch)] = white - frame.ChannelBlack(ch);
         }
     }
+    group.Sheet.AddCodes(frame, analysis.Codes);
     if (analysis.Role == FrameRole::Mosaic) {
         AddMosaic(group, std::move(frame), analysis, name);
+    } else if (analysis.Role == FrameRole::Flat) {
+        group.Sheet.AddFlat(std::move(frame), analysis.Whole, analysis.HighPass);
     } else {
-        AddDark(group, std::move(frame), analysis.Whole);
+        AddDark(group, std::move(frame), analysis);
     }
     return analysis.Role;
 }
@@ -167,16 +188,19 @@ void Series::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analys
     set->Waiting = Pending{std::move(frame), analysis.Where, name};
 }
 
-void Series::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
-    AddStats(group.DarkSingles, whole);
+void Series::AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analysis) {
+    AddStats(group.DarkSingles, analysis.Whole);
     ++group.Darks;
     if (group.PendingDark && group.PendingDark->Width == frame.Width &&
         group.PendingDark->Height == frame.Height) {
-        AddStats(group.DarkPairSums, MeasureFramePair(*group.PendingDark, frame));
+        const Stats pair = MeasureFramePair(*group.PendingDark, frame);
+        AddStats(group.DarkPairSums, pair);
+        group.Sheet.AddDarkPair(*group.PendingDark, frame, analysis.HighPass, pair);
         ++group.DarkPairs;
         group.PendingDark.reset();
     } else {
         group.PendingDark = std::move(frame);
+        group.Sheet.DarkWaiting(analysis.HighPass);
     }
 }
 
@@ -248,7 +272,7 @@ std::vector<IsoFigures> Series::Figures() const {
                                            : variance(group.DarkSingles[c]);
             }
             ChannelFigures& f = iso.Channels[c];
-            f = measure::Figures(iso.Squares, ch, group.Range[c], dark);
+            f = measure::Figures(iso.Squares, ch, group.Sheet.Range(ch, group.Range[c]), dark);
             const auto usable = static_cast<int>(
                 std::count_if(iso.Squares.begin(), iso.Squares.end(), [c](const Stats& s) {
                     return s[c].Pixels > 0 && s[c].Clipped == 0;
@@ -272,8 +296,12 @@ std::vector<IsoFigures> Series::Figures() const {
                 }
             }
         }
+        group.Sheet.Finish(iso);
         result.push_back(std::move(iso));
     }
+    FindGainStages(result);
+    NoteDigitalGain(result);
+    NoteIsoInvariance(result);
     return result;
 }
 

@@ -240,7 +240,7 @@ bool SeriesRun::Measure() {
     std::vector<measure::RunInput> inputs;
     for (const measure::MeasuredFile& file :
          measure::MeasuredFiles(manifest_.Path(), manifest_.Rows())) {
-        inputs.push_back({file.Path, file.Dark});
+        inputs.push_back({file.Path, file.Dark, file.Flat});
     }
     const auto read = [&](std::size_t i) {
         measure::RawResult raw = measure::ReadRaw(inputs[i].Name);
