@@ -3,6 +3,7 @@
 #include "measure/Linearity.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -12,6 +13,12 @@
 namespace pruvex::measure {
 
 namespace {
+
+std::string Format(const char* format, double value) {
+    std::array<char, 32> buffer{};
+    std::snprintf(buffer.data(), buffer.size(), format, value);
+    return buffer.data();
+}
 
 bool SameTime(double a, double b) {
     return std::abs(a - b) <= 1e-3 * std::max(std::abs(a), std::abs(b));
@@ -206,10 +213,31 @@ void DatasheetSums::FinishFlats(IsoFigures& iso) const {
     }
 }
 
+// A line of a non-uniformity's channels, each whole and its parts.
+void NoteUniformity(IsoFigures& iso, const std::string& what,
+                    NonUniformity ChannelDatasheet::*figure) {
+    std::string line = "ISO " + Format("%g", iso.Iso) + " " + what + ":";
+    bool any = false;
+    for (int ch = 0; ch < iso.ChannelsUsed(); ++ch) {
+        const NonUniformity& u = iso.Datasheet[static_cast<std::size_t>(ch)].*figure;
+        if (u.Valid) {
+            line += std::string(any ? ", " : " ") + ChannelName(ch, iso.Monochrome) + " " +
+                    Format("%.3g", u.Total) + " (" + Format("%.3g", u.Row) + "/" +
+                    Format("%.3g", u.Column) + "/" + Format("%.3g", u.Pixel) + ")";
+            any = true;
+        }
+    }
+    if (any) {
+        iso.DatasheetNotes.push_back(line);
+    }
+}
+
 void DatasheetSums::Finish(IsoFigures& iso) const {
     FinishWhite(iso);
     FinishDsnu(iso);
     FinishFlats(iso);
+    NoteUniformity(iso, "DSNU e-, whole (rows/columns/pixels)", &ChannelDatasheet::DsnuE);
+    NoteUniformity(iso, "PRNU %, whole (rows/columns/pixels)", &ChannelDatasheet::PrnuPct);
 }
 
 } // namespace pruvex::measure
