@@ -482,7 +482,7 @@ Camera DatasheetCamera() {
     sensor.DarkColumn = 0.8;
     sensor.PrnuRow = 0.004;
     sensor.PrnuColumn = 0.006;
-    sensor.Droop = 0.05;
+    sensor.Droop = 0.1;
     Camera camera{"DatasheetFlatsPatternsClipBelowWhite", sensor, MakeScene(0.86, 0.5, 0.5, 0.8),
                   {{100, 2.0, 2.5, 1.3}, {400, 0.5, 4.0, 1.3}}, 51};
     for (const double d : {4000, 2500, 1600, 1000, 640, 400, 250, 160, 100, 60, 40}) {

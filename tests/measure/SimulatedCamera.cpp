@@ -181,7 +181,8 @@ void BoxBlur(std::vector<float>& plane, int width, int height, int radius) {
 double Sensor::Bent(double dn) const {
     const double range = Clip() - Black[0];
     const double x = std::min(dn / range, 1.0);
-    return dn * (1 - Droop * x * x * x * x);
+    const double x4 = x * x * x * x;
+    return dn * (1 - Droop * x4 * x4);
 }
 
 Exposure FixedExposure(double whiteElectronsAt250, double iso, double gain, double readNoise,
@@ -392,8 +393,8 @@ double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& 
     double y = 0;
     FramingOf(sensor, scene)
         .ToCamera(static_cast<double>(s.X1 + s.X2) / 2, static_cast<double>(s.Y1 + s.Y2) / 2, x, y);
-    return ChannelSignal(sensor, s.Fill, channel) * VignettingAt(sensor, scene, x, y) *
-           exposure.WhiteElectrons / exposure.Gain;
+    return sensor.Bent(ChannelSignal(sensor, s.Fill, channel) * VignettingAt(sensor, scene, x, y) *
+                       exposure.WhiteElectrons / exposure.Gain);
 }
 
 namespace {
@@ -626,6 +627,7 @@ std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
 Scene FlatScene() {
     Scene scene;
     scene.MosaicWidth = 1.3;
+    scene.Vignetting = 0.05;
     return scene;
 }
 

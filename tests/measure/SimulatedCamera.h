@@ -58,7 +58,7 @@ struct Sensor {
     double DarkPixel = 0;
     double DarkRow = 0;
     double DarkColumn = 0;
-    // The response falls short of linear by Droop (signal / range)^4 of the
+    // The response falls short of linear by Droop (signal / range)^8 of the
     // signal, by Droop beyond the range.
     double Droop = 0;
     // The level the sensor really clips at (DN, black included), below the
