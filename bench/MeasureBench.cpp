@@ -212,8 +212,10 @@ void BM_Series90Frames(benchmark::State& bench) {
     for (int i = 0; i < 90; ++i) {
         const int kind = i / 30;
         const std::string& mosaic = i % 2 == 0 ? frames.First : frames.Second;
-        inputs.push_back({kind == 0 ? mosaic : kind == 1 ? frames.Flat : frames.Dark, kind == 2,
-                          kind == 1});
+        inputs.push_back({kind == 0   ? mosaic
+                          : kind == 1 ? frames.Flat
+                                      : frames.Dark,
+                          kind == 2, kind == 1});
     }
     const auto read = [&](std::size_t i) {
         RawResult raw = ReadRaw(inputs[i].Name);

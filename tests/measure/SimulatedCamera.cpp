@@ -358,7 +358,7 @@ std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& se
         for (std::size_t x = 0; x < w; ++x) {
             const auto ch = static_cast<std::size_t>(sites[(y % side) * side + x % side]);
             const double response = (1 + sensor.Prnu * fixed(pattern)) * fixedPattern.RowGain[y] *
-                                     fixedPattern.ColumnGain[x];
+                                    fixedPattern.ColumnGain[x];
             const double mean = static_cast<double>(planes[ch][y * w + x]) *
                                 VignettingAt(sensor, scene, static_cast<double>(x) + 0.5,
                                              static_cast<double>(y) + 0.5) *

@@ -148,5 +148,4 @@ MonitorPicture FlatPicture(int level);
 double ExpectedFlatMean(const Sensor& sensor, const Exposure& exposure, int level, int channel,
                         double& clippedPart);
 
-
 } // namespace pruvex::testing
