@@ -209,6 +209,7 @@ BENCHMARK(BM_UniformityPair)->Unit(benchmark::kMillisecond);
 void BM_Series90Frames(benchmark::State& bench) {
     const Frames& frames = TheFrames();
     std::vector<RunInput> inputs;
+    inputs.reserve(90);
     for (int i = 0; i < 90; ++i) {
         const int kind = i / 30;
         const std::string& mosaic = i % 2 == 0 ? frames.First : frames.Second;
