@@ -456,6 +456,11 @@ void CheckDatasheet(const Camera& camera, const Setting& s, const Row& r, const 
         const std::array<double, 4> truth{std::hypot(t.DarkRow, t.DarkColumn, t.DarkPixel),
                                           t.DarkRow, t.DarkColumn, t.DarkPixel};
         const std::array<double, 4> parts = Parts(out, iso + " DSNU", r.at("channel").c_str());
+        std::cout << iso << ' ' << r.at("channel") << " DSNU e- whole/rows/columns/pixels:";
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            std::cout << ' ' << parts[i] << " (" << truth[i] * s.Gain << ')';
+        }
+        std::cout << '\n';
         EXPECT_NEAR(Number(r, "dsnu_e") / (truth[0] * s.Gain), 1, 0.1);
         for (std::size_t i = 0; i < parts.size(); ++i) {
             EXPECT_NEAR(parts[i] / (truth[i] * s.Gain), 1, 0.1) << "DSNU part " << i;
@@ -465,6 +470,11 @@ void CheckDatasheet(const Camera& camera, const Setting& s, const Row& r, const 
         const std::array<double, 4> truth{100 * std::hypot(t.PrnuRow, t.PrnuColumn, t.Prnu),
                                           100 * t.PrnuRow, 100 * t.PrnuColumn, 100 * t.Prnu};
         const std::array<double, 4> parts = Parts(out, iso + " PRNU", r.at("channel").c_str());
+        std::cout << iso << ' ' << r.at("channel") << " PRNU % whole/rows/columns/pixels:";
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            std::cout << ' ' << parts[i] << " (" << truth[i] << ')';
+        }
+        std::cout << '\n';
         EXPECT_NEAR(Number(r, "prnu_pct") / truth[0], 1, 0.1);
         for (std::size_t i = 0; i < parts.size(); ++i) {
             EXPECT_NEAR(parts[i] / truth[i], 1, 0.1) << "PRNU part " << i;
