@@ -7,6 +7,7 @@
 // files.
 
 #include "SimulatedCamera.h"
+#include "measure/Codes.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
 #include "measure/Run.h"
@@ -188,6 +189,24 @@ void BM_UniformityFrame(benchmark::State& bench) {
     }
 }
 BENCHMARK(BM_UniformityFrame)->Unit(benchmark::kMillisecond);
+
+// Every frame's codes: where its values pile up, the digital gain.
+void BM_ReadCodes(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(ReadCodes(frames.FirstFrame));
+    }
+}
+BENCHMARK(BM_ReadCodes)->Unit(benchmark::kMillisecond);
+
+// A dark or flat frame's statistics over the whole frame.
+void BM_MeasureWholeFrame(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(MeasureFrame(frames.FirstFrame));
+    }
+}
+BENCHMARK(BM_MeasureWholeFrame)->Unit(benchmark::kMillisecond);
 
 // What a pair adds: its difference's variances and the parts.
 void BM_UniformityPair(benchmark::State& bench) {
