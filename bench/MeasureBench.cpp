@@ -8,10 +8,10 @@
 
 #include "SimulatedCamera.h"
 #include "measure/Codes.h"
+#include "measure/FrameSets.h"
+#include "measure/Measurement.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
-#include "measure/Run.h"
-#include "measure/Series.h"
 #include "measure/Statistics.h"
 #include "measure/Uniformity.h"
 
@@ -151,24 +151,17 @@ BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
 // measured on the given threads (0: one per core), wall time.
 void BM_Series20Frames(benchmark::State& bench) {
     const Frames& frames = TheFrames();
-    std::vector<RunInput> inputs;
+    std::vector<MeasuredFile> inputs;
     for (int i = 0; i < 20; ++i) {
         inputs.push_back({i % 2 == 0 ? frames.First : frames.Second, false});
     }
-    const auto read = [&](std::size_t i) {
-        RawResult raw = ReadRaw(inputs[i].Name);
-        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
-    };
-    const auto joined = [](std::size_t, const LoadedFrame& loaded, FrameRole role) {
-        if (!loaded.Ok || role != FrameRole::Mosaic) {
-            throw std::runtime_error("a frame of the benchmark's series not measured");
-        }
-    };
     const auto threads = static_cast<unsigned>(bench.range(0));
     for (auto _ : bench) {
-        Series series(TheMosaic());
-        RunSeries(series, inputs, read, joined, threads);
-        benchmark::DoNotOptimize(series.Figures());
+        const Measurement measurement = MeasureFiles(inputs, threads);
+        if (measurement.FileProblems || measurement.Figures.empty()) {
+            throw std::runtime_error("a frame of the benchmark's series not measured");
+        }
+        benchmark::DoNotOptimize(measurement.Figures);
     }
     bench.counters["threads"] =
         threads == 0 ? static_cast<double>(std::thread::hardware_concurrency()) : threads;
@@ -227,7 +220,7 @@ BENCHMARK(BM_UniformityPair)->Unit(benchmark::kMillisecond);
 // the budget is 1.2 x the frames' decoding time over the cores.
 void BM_Series90Frames(benchmark::State& bench) {
     const Frames& frames = TheFrames();
-    std::vector<RunInput> inputs;
+    std::vector<MeasuredFile> inputs;
     inputs.reserve(90);
     for (int i = 0; i < 90; ++i) {
         const int kind = i / 30;
@@ -237,15 +230,6 @@ void BM_Series90Frames(benchmark::State& bench) {
                                       : frames.Dark,
                           kind == 2, kind == 1});
     }
-    const auto read = [&](std::size_t i) {
-        RawResult raw = ReadRaw(inputs[i].Name);
-        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
-    };
-    const auto joined = [](std::size_t, const LoadedFrame& loaded, FrameRole) {
-        if (!loaded.Ok) {
-            throw std::runtime_error("a frame of the benchmark's series not read");
-        }
-    };
     const auto threads = static_cast<unsigned>(bench.range(0));
     const unsigned cores = threads == 0 ? std::thread::hardware_concurrency() : threads;
     const auto start = std::chrono::steady_clock::now();
@@ -257,9 +241,11 @@ void BM_Series90Frames(benchmark::State& bench) {
             .count() /
         3;
     for (auto _ : bench) {
-        Series series(TheMosaic());
-        RunSeries(series, inputs, read, joined, threads);
-        benchmark::DoNotOptimize(series.Figures());
+        const Measurement measurement = MeasureFiles(inputs, threads);
+        if (measurement.FileProblems || measurement.Figures.empty()) {
+            throw std::runtime_error("a frame of the benchmark's series not measured");
+        }
+        benchmark::DoNotOptimize(measurement.Figures);
     }
     bench.counters["threads"] = cores;
     bench.counters["decode_ms"] = decode;

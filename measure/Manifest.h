@@ -3,6 +3,8 @@
 // A series' manifest, series.csv: one row per shot as it landed, with
 // exactly the columns file,kind,iso,exposure_s,level,shot_at.
 
+#include "measure/MeasuredFile.h"
+
 #include <string>
 #include <vector>
 
@@ -26,15 +28,9 @@ bool IsManifest(const std::string& path);
 // cannot be read or a row is not one of a manifest.
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error);
 
-struct MeasuredFile {
-    std::string Path;
-    bool Dark = false;
-    bool Flat = false;
-};
-
 // What is measured of a series: its mosaic frames (pairs of each ISO and
-// exposure time), its dark frames and its flat frames, in the order shot. Paths are the manifest's
-// folder joined with each file.
+// exposure time) and its dark frames, in the order shot; the flat frames are
+// left out. Paths are the manifest's folder joined with each file.
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows);
 

@@ -1,6 +1,8 @@
 #include "series/Camera.h"
 
 #include "series/Choices.h"
+
+#include "measure/Report.h"
 #include "series/Stop.h"
 
 #include <algorithm>
@@ -120,8 +122,8 @@ class Folder : public Camera {
     std::vector<std::string> ShutterChoices() override { return FolderShutters; }
 
     void Prepare(int iso, const std::string& shutter, int count) override {
-        out_ << "ISO " << iso << ", " << ShutterText(ParseShutter(shutter).value_or(0)) << ": take "
-             << count << (count == 1 ? " shot" : " shots") << std::endl;
+        out_ << "ISO " << iso << ", " << measure::ShutterText(ParseShutter(shutter).value_or(0))
+             << ": take " << count << (count == 1 ? " shot" : " shots") << std::endl;
     }
 
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
