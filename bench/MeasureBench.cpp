@@ -1,18 +1,23 @@
 // Time per 24-megapixel frame in pruvex-measure: decoding the raw file
 // through LibRaw, and measuring (finding the mosaic, the squares of one
-// frame, the squares of a pair); and the wall time of a series of 20 such
-// frames, decoded and measured on one thread and on every core. The frames
-// come from the tests' simulated camera, written once as DNG files.
+// frame, the squares of a pair, the uniformity of a frame and of a pair);
+// and the wall time of a series of 20 such frames, and of 90 (mosaic, flat
+// and dark frames), decoded and measured on one thread and on every core.
+// The frames come from the tests' simulated camera, written once as DNG
+// files.
 
 #include "SimulatedCamera.h"
+#include "measure/Codes.h"
 #include "measure/FrameSets.h"
 #include "measure/Measurement.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
 #include "measure/Statistics.h"
+#include "measure/Uniformity.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -28,6 +33,8 @@ using namespace pruvex::measure;
 struct Frames {
     std::string First;
     std::string Second;
+    std::string Flat; // a flat field at about half the range
+    std::string Dark;
     CfaFrame FirstFrame;
     CfaFrame SecondFrame;
     Placement Where;
@@ -36,6 +43,8 @@ struct Frames {
         const std::filesystem::path folder = std::filesystem::temp_directory_path();
         First = (folder / "pruvex-measure-bench-1.dng").string();
         Second = (folder / "pruvex-measure-bench-2.dng").string();
+        Flat = (folder / "pruvex-measure-bench-flat.dng").string();
+        Dark = (folder / "pruvex-measure-bench-dark.dng").string();
         pruvex::testing::Sensor sensor;
         sensor.Width = 6000;
         sensor.Height = 4000;
@@ -52,6 +61,15 @@ struct Frames {
             ++exposure.Seed;
             WriteDng(path, sensor, Shoot(sensor, scene, exposure), exposure);
         }
+        pruvex::testing::Exposure flat = exposure;
+        flat.WhiteElectrons = 0.8 * (sensor.White() - 512) * exposure.Gain;
+        WriteDng(Flat, sensor,
+                 ShootScreen(sensor, pruvex::testing::FlatScene(), flat,
+                             pruvex::testing::FlatPicture(212)),
+                 flat);
+        pruvex::testing::Exposure dark = exposure;
+        dark.WhiteElectrons = 0;
+        WriteDng(Dark, sensor, Shoot(sensor, scene, dark), dark);
         FirstFrame = Read(First);
         SecondFrame = Read(Second);
         const auto found = FindMosaic(FirstFrame, TheMosaic());
@@ -63,6 +81,8 @@ struct Frames {
     ~Frames() {
         std::remove(First.c_str());
         std::remove(Second.c_str());
+        std::remove(Flat.c_str());
+        std::remove(Dark.c_str());
     }
     Frames(const Frames&) = delete;
     Frames& operator=(const Frames&) = delete;
@@ -147,6 +167,91 @@ void BM_Series20Frames(benchmark::State& bench) {
         threads == 0 ? static_cast<double>(std::thread::hardware_concurrency()) : threads;
 }
 BENCHMARK(BM_Series20Frames)
+    ->Arg(1)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
+
+// The uniformity of one frame: each site's image high-pass filtered and its
+// variances (all, rows' and columns' means).
+void BM_UniformityFrame(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(HighPassVariances(frames.FirstFrame));
+    }
+}
+BENCHMARK(BM_UniformityFrame)->Unit(benchmark::kMillisecond);
+
+// Every frame's codes: where its values pile up, the digital gain.
+void BM_ReadCodes(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(ReadCodes(frames.FirstFrame));
+    }
+}
+BENCHMARK(BM_ReadCodes)->Unit(benchmark::kMillisecond);
+
+// A dark or flat frame's statistics over the whole frame.
+void BM_MeasureWholeFrame(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(MeasureFrame(frames.FirstFrame));
+    }
+}
+BENCHMARK(BM_MeasureWholeFrame)->Unit(benchmark::kMillisecond);
+
+// What a pair adds: its difference's variances and the parts.
+void BM_UniformityPair(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    const SiteVariances first = HighPassVariances(frames.FirstFrame);
+    const SiteVariances second = HighPassVariances(frames.SecondFrame);
+    for (auto _ : bench) {
+        ChannelParts parts;
+        PairParts(frames.SecondFrame, first, second,
+                  DifferenceVariances(frames.FirstFrame, frames.SecondFrame), parts);
+        benchmark::DoNotOptimize(parts);
+    }
+}
+BENCHMARK(BM_UniformityPair)->Unit(benchmark::kMillisecond);
+
+// A series of 90 frames (30 of the mosaic, 30 flat, 30 dark, in pairs),
+// decoded and measured on the given threads (0: one per core), wall time;
+// the budget is 1.2 x the frames' decoding time over the cores.
+void BM_Series90Frames(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    std::vector<MeasuredFile> inputs;
+    inputs.reserve(90);
+    for (int i = 0; i < 90; ++i) {
+        const int kind = i / 30;
+        const std::string& mosaic = i % 2 == 0 ? frames.First : frames.Second;
+        inputs.push_back({kind == 0   ? mosaic
+                          : kind == 1 ? frames.Flat
+                                      : frames.Dark,
+                          kind == 2, kind == 1});
+    }
+    const auto threads = static_cast<unsigned>(bench.range(0));
+    const unsigned cores = threads == 0 ? std::thread::hardware_concurrency() : threads;
+    const auto start = std::chrono::steady_clock::now();
+    for (const std::string* path : {&frames.First, &frames.Flat, &frames.Dark}) {
+        benchmark::DoNotOptimize(Frames::Read(*path));
+    }
+    const double decode =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count() /
+        3;
+    for (auto _ : bench) {
+        const Measurement measurement = MeasureFiles(inputs, threads);
+        if (measurement.FileProblems || measurement.Figures.empty()) {
+            throw std::runtime_error("a frame of the benchmark's series not measured");
+        }
+        benchmark::DoNotOptimize(measurement.Figures);
+    }
+    bench.counters["threads"] = cores;
+    bench.counters["decode_ms"] = decode;
+    bench.counters["budget_ms"] = 1.2 * 90 * decode / cores;
+}
+BENCHMARK(BM_Series90Frames)
     ->Arg(1)
     ->Arg(0)
     ->Unit(benchmark::kMillisecond)

@@ -36,6 +36,9 @@ struct CfaFrame {
     std::array<double, LargestSites> Black{}; // of each site, DN
     bool Monochrome = false;
     double White = 65535; // the level at which the sensor saturates, DN
+    // The white level the file gives, where the frame's own clipping lies
+    // lower and White was set to it; 0 where White is the file's.
+    double FileWhite = 0;
     double Iso = 0;
     double Shutter = 0; // exposure time, s
 

@@ -98,6 +98,7 @@ void ComparePanel(std::ostream& out, const std::vector<std::vector<IsoFigures>>&
 
 void WriteComparePlot(std::ostream& out, const std::vector<CameraFigures>& cameras) {
     std::vector<std::vector<IsoFigures>> compared;
+    compared.reserve(cameras.size());
     for (const CameraFigures& camera : cameras) {
         compared.push_back(Compared(camera));
     }

@@ -1,5 +1,7 @@
 #include "measure/FrameSets.h"
 
+#include "measure/GainStages.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -94,9 +96,12 @@ FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout) {
     return check;
 }
 
-FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout) {
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout,
+                           bool givenAsFlat) {
     FrameAnalysis analysis;
-    if (givenAsDark) {
+    if (givenAsFlat) {
+        analysis.Role = FrameRole::Flat;
+    } else if (givenAsDark) {
         analysis.Role = FrameRole::Dark;
     } else if (const std::optional<Placement> where = FindMosaic(frame, layout)) {
         analysis.Role = FrameRole::Mosaic;
@@ -109,6 +114,16 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const Mosaic
         return analysis;
     }
     analysis.Whole = MeasureFrame(frame);
+    analysis.HighPass = HighPassVariances(frame);
+    return analysis;
+}
+
+FrameAnalysis SettleAndAnalyse(CfaFrame& frame, bool givenAsDark, bool givenAsFlat,
+                               const MosaicLayout& layout) {
+    const FrameCodes codes = ReadCodes(frame);
+    UseMeasuredWhite(frame, codes.PileUp);
+    FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout, givenAsFlat);
+    analysis.Codes = codes;
     return analysis;
 }
 
@@ -127,8 +142,9 @@ void FrameSets::AddStats(ChannelSums& sums, const Stats& stats) {
     }
 }
 
-FrameRole FrameSets::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
-    const FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
+FrameRole FrameSets::Add(CfaFrame frame, bool givenAsDark, const std::string& name,
+                         bool givenAsFlat) {
+    const FrameAnalysis analysis = SettleAndAnalyse(frame, givenAsDark, givenAsFlat, layout_);
     return Add(std::move(frame), analysis, name);
 }
 
@@ -141,14 +157,20 @@ FrameRole FrameSets::Add(CfaFrame frame, const FrameAnalysis& analysis, const st
     if (group.Frames == 0 && group.Darks == 0) {
         group.Iso = frame.Iso;
         group.Monochrome = frame.Monochrome;
+        // The file's white level: a measured one replaces it only where the
+        // ISO's frames together say so.
+        const double white = frame.FileWhite > 0 ? frame.FileWhite : frame.White;
         for (int ch = 0; ch < ChannelCount; ++ch) {
-            group.Range[static_cast<std::size_t>(ch)] = frame.White - frame.ChannelBlack(ch);
+            group.Range[static_cast<std::size_t>(ch)] = white - frame.ChannelBlack(ch);
         }
     }
+    group.Sheet.AddCodes(frame, analysis.Codes);
     if (analysis.Role == FrameRole::Mosaic) {
         AddMosaic(group, std::move(frame), analysis, name);
+    } else if (analysis.Role == FrameRole::Flat) {
+        group.Sheet.AddFlat(std::move(frame), analysis.Whole, analysis.HighPass);
     } else {
-        AddDark(group, std::move(frame), analysis.Whole);
+        AddDark(group, std::move(frame), analysis);
     }
     return analysis.Role;
 }
@@ -187,16 +209,19 @@ void FrameSets::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& ana
     set->Waiting = Pending{std::move(frame), analysis.Where, name};
 }
 
-void FrameSets::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
-    AddStats(group.DarkSingles, whole);
+void FrameSets::AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analysis) {
+    AddStats(group.DarkSingles, analysis.Whole);
     ++group.Darks;
     if (group.PendingDark && group.PendingDark->Width == frame.Width &&
         group.PendingDark->Height == frame.Height) {
-        AddStats(group.DarkPairSums, MeasureFramePair(*group.PendingDark, frame));
+        const Stats pair = MeasureFramePair(*group.PendingDark, frame);
+        AddStats(group.DarkPairSums, pair);
+        group.Sheet.AddDarkPair(*group.PendingDark, frame, analysis.HighPass, pair);
         ++group.DarkPairs;
         group.PendingDark.reset();
     } else {
         group.PendingDark = std::move(frame);
+        group.Sheet.DarkWaiting(analysis.HighPass);
     }
 }
 
@@ -268,7 +293,7 @@ std::vector<IsoFigures> FrameSets::Figures() const {
                                            : variance(group.DarkSingles[c]);
             }
             ChannelFigures& f = iso.Channels[c];
-            f = measure::Figures(iso.Squares, ch, group.Range[c], dark);
+            f = measure::Figures(iso.Squares, ch, group.Sheet.Range(ch, group.Range[c]), dark);
             const auto usable = static_cast<int>(
                 std::count_if(iso.Squares.begin(), iso.Squares.end(), [c](const Stats& s) {
                     return s[c].Pixels > 0 && s[c].Clipped == 0;
@@ -278,8 +303,12 @@ std::vector<IsoFigures> FrameSets::Figures() const {
                 TooFewSquares(f, iso.Sets, layoutLevels, ch);
             }
         }
+        group.Sheet.Finish(iso);
         result.push_back(std::move(iso));
     }
+    FindGainStages(result);
+    NoteDigitalGain(result);
+    NoteIsoInvariance(result);
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include "measure/CfaFrame.h"
 #include "measure/Mosaic.h"
 #include "measure/PhotonTransfer.h"
+#include "measure/SeriesDatasheet.h"
 #include "measure/Statistics.h"
 
 #include <map>
@@ -22,6 +23,7 @@ enum class FrameRole {
     Mosaic,    // the mosaic was found and measured
     Dark,      // given as dark
     FoundDark, // no mosaic, at the black level: taken as dark
+    Flat,      // given as a flat field
     NoMosaic,  // neither: not measured
 };
 
@@ -44,9 +46,16 @@ struct FrameAnalysis {
     FrameRole Role = FrameRole::NoMosaic;
     Placement Where;
     std::vector<Stats> Squares;
-    Stats Whole; // a dark frame's
+    Stats Whole; // a dark or flat frame's
+    FrameCodes Codes;
+    SiteVariances HighPass; // a dark or flat frame's sites, high-pass filtered
 };
-FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout);
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout,
+                           bool givenAsFlat = false);
+// The same after the frame's white level is settled from its own codes
+// (where its values pile up below the file's white level).
+FrameAnalysis SettleAndAnalyse(CfaFrame& frame, bool givenAsDark, bool givenAsFlat,
+                               const MosaicLayout& layout);
 
 class FrameSets {
   public:
@@ -54,7 +63,8 @@ class FrameSets {
     const MosaicLayout& Layout() const { return layout_; }
 
     // A frame, named for the report; frames must come in the order given.
-    FrameRole Add(CfaFrame frame, bool givenAsDark, const std::string& name = {});
+    FrameRole Add(CfaFrame frame, bool givenAsDark, const std::string& name = {},
+                  bool givenAsFlat = false);
     // The same with the frame already analysed (AnalyseFrame).
     FrameRole Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name = {});
 
@@ -100,11 +110,12 @@ class FrameSets {
         ChannelSums DarkSingles;
         ChannelSums DarkPairSums;
         std::optional<CfaFrame> PendingDark;
+        DatasheetSums Sheet;
     };
     static void AddStats(ChannelSums& sums, const Stats& stats);
     void AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
                    const std::string& name);
-    static void AddDark(Group& group, CfaFrame frame, const Stats& whole);
+    static void AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analysis);
 
     const MosaicLayout& layout_;
     std::map<long long, Group> groups_;

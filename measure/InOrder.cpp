@@ -30,7 +30,8 @@ class OrderedRun {
         try {
             slot.Loaded = read_(i);
             if (slot.Loaded.Ok) {
-                slot.Analysis = AnalyseFrame(slot.Loaded.Frame, inputs_[i].Dark, sets_.Layout());
+                slot.Analysis = SettleAndAnalyse(slot.Loaded.Frame, inputs_[i].Dark,
+                                                 inputs_[i].Flat, sets_.Layout());
             }
         } catch (const std::exception& e) {
             slot.Loaded = LoadedFrame{false, e.what(), {}};

@@ -93,9 +93,8 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
     const std::filesystem::path folder = FileName(manifestPath).parent_path();
     std::vector<MeasuredFile> files;
     for (const ManifestRow& row : rows) {
-        if (row.Kind == "grid" || row.Kind == "dark") {
-            files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark"});
-        }
+        files.push_back(
+            {Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Kind == "flat"});
     }
     return files;
 }

@@ -9,6 +9,7 @@ namespace pruvex::measure {
 struct MeasuredFile {
     std::string Path; // UTF-8
     bool Dark = false;
+    bool Flat = false;
 };
 
 } // namespace pruvex::measure

@@ -21,6 +21,7 @@ struct Values {
     std::string Report;
     bool Compare = false;
     std::vector<std::string> Dark;
+    std::vector<std::string> Flat;
     unsigned Threads = 0;
     std::vector<std::string> Raw;
 };
@@ -34,6 +35,7 @@ struct Declared {
                  "pruvex-measure"};
     Values Read;
     CLI::Option* Dark = nullptr;
+    CLI::Option* Flat = nullptr;
     CLI::Option* Raw = nullptr;
 
     Declared() {
@@ -77,6 +79,11 @@ struct Declared {
                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
                    ->allow_extra_args(false) // one file each: the files after it are not dark
                    ->check(named);
+        Flat = App.add_option("--flat", Read.Flat,
+                              "a flat-field frame (may be repeated; two at each exposure time)")
+                   ->type_name("FILE")
+                   ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                   ->check(named);
         App.add_option("--threads", Read.Threads,
                        "read and measure on N threads, 1 to 256 (default: one per core)")
             ->type_name("N")
@@ -95,10 +102,13 @@ struct Declared {
 std::vector<Input> FilesInOrder(const Declared& declared) {
     std::vector<Input> files;
     std::size_t nextDark = 0;
+    std::size_t nextFlat = 0;
     std::size_t nextRaw = 0;
     for (const CLI::Option* option : declared.App.parse_order()) {
         if (option == declared.Dark) {
             files.push_back({declared.Read.Dark.at(nextDark++), true});
+        } else if (option == declared.Flat) {
+            files.push_back({declared.Read.Flat.at(nextFlat++), false, true});
         } else if (option == declared.Raw) {
             files.push_back({declared.Read.Raw.at(nextRaw++), false});
         }

@@ -82,7 +82,9 @@ struct IsoFigures {
     // has pairs: left out of the fit.
     std::vector<std::string> Unpaired;
     std::array<ChannelFigures, ChannelCount> Channels;
+    // The datasheet's further figures, and the lines they add to the notes.
     std::array<ChannelDatasheet, ChannelCount> Datasheet;
+    std::vector<std::string> DatasheetNotes;
     int ChannelsUsed() const { return Monochrome ? 1 : ChannelCount; }
 };
 

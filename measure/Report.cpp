@@ -82,6 +82,7 @@ std::vector<std::string> Notes(const IsoFigures& iso) {
         notes.push_back(name + ": single frame (no pair of frames at the same place): the "
                                "variance includes the fixed pattern");
     }
+    notes.insert(notes.end(), iso.DatasheetNotes.begin(), iso.DatasheetNotes.end());
     return notes;
 }
 

@@ -143,6 +143,7 @@ struct Setting {
     double WhiteFill = 1.2;
     // Two frames of the mosaic at each of these exposure times.
     std::vector<double> Shutters{1.0 / 250};
+    int DigitalGain = 1; // the numbers multiplied by this after the converter
     // Or more pairs at each, as a photographer shoots when unsure.
     int Pairs = 1;
 };
@@ -163,6 +164,12 @@ struct Camera {
     double Bands = 0;
     // Measured again on one thread: the same files, byte for byte.
     bool OneThreadToo = false;
+    // The ISO from which the sensor has its high conversion gain; 0 none.
+    double SwitchIso = 0;
+    // Two flat frames (level 212) at each of these times at the lowest
+    // ISO, the monitor's white giving FlatLight times its range at 1/250 s.
+    std::vector<double> FlatShutters{};
+    double FlatLight = 0;
 };
 
 double Range(const Sensor& sensor) {
@@ -170,7 +177,7 @@ double Range(const Sensor& sensor) {
     for (const double b : sensor.Black) {
         black = std::max(black, b);
     }
-    return sensor.White() - black;
+    return sensor.Clip() - black;
 }
 
 Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, bool dark,
@@ -184,6 +191,7 @@ Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, 
         e.Flicker = shot == 0 ? 1 : 1 + (shot % 2 == 0 ? 0.5 : -0.5) * camera.Flicker;
         e.BandAmplitude = camera.Bands;
         e.BandPhase = 0.37 * static_cast<double>(shot);
+        e.DigitalGain = s.DigitalGain;
         return e;
     }
     const double black = sensor.White() - Range(sensor);
@@ -193,7 +201,64 @@ Exposure ExposureOf(const Camera& camera, const Setting& s, std::uint64_t shot, 
     e.ReadNoise = s.ReadNoise;
     e.WhiteElectrons = dark ? 0 : s.WhiteFill * (sensor.White() - black) * s.Gain;
     e.Seed = camera.Seed * 1000 + shot;
+    e.DigitalGain = s.DigitalGain;
     return e;
+}
+
+Exposure FlatExposure(const Camera& camera, double shutter, std::uint64_t shot) {
+    const Setting& s = camera.Settings.front();
+    Exposure e = pruvex::testing::FixedExposure(camera.FlatLight * Range(camera.TheSensor) * s.Gain,
+                                                s.Iso, s.Gain, s.ReadNoise, shutter, shot);
+    e.DigitalGain = s.DigitalGain;
+    return e;
+}
+
+// The linearity error of the sensor's own response at the flat frames'
+// times, as the measurement defines it (without noise).
+double TrueLinearityError(const Camera& camera, int channel) {
+    std::vector<std::array<double, 3>> points; // time, mean, clipped part
+    double saturation = 0;
+    for (const double t : camera.FlatShutters) {
+        double clipped = 0;
+        const double mean =
+            ExpectedFlatMean(camera.TheSensor, FlatExposure(camera, t, 0), 212, channel, clipped);
+        points.push_back({t, mean, clipped});
+        saturation = clipped <= 0.002 ? mean : saturation;
+    }
+    std::array<double, 5> sums{}; // of w, w t, w y, w t^2, w t y
+    std::vector<std::array<double, 3>> used;
+    for (const auto& [t, y, clipped] : points) {
+        if (y >= 0.05 * saturation && y <= 0.95 * saturation && clipped <= 0.002) {
+            const double w = 1 / (y * y);
+            const std::array<double, 5> terms{w, w * t, w * y, w * t * t, w * t * y};
+            for (std::size_t i = 0; i < sums.size(); ++i) {
+                sums[i] += terms[i];
+            }
+            used.push_back({t, y, 0});
+        }
+    }
+    const auto [sw, sx, sy, sxx, sxy] = sums;
+    const double slope = (sw * sxy - sx * sy) / (sw * sxx - sx * sx);
+    const double intercept = (sy - slope * sx) / sw;
+    double deviation = 0;
+    for (const auto& [t, y, unused] : used) {
+        deviation += std::abs(y - intercept - slope * t) / (intercept + slope * t);
+    }
+    return 100 * deviation / static_cast<double>(used.size());
+}
+
+// The parts (rows, columns, pixels) of a datasheet line's channel, as
+// "G 2.1 (0.6/0.8/1.9)" names them, with the whole first.
+std::array<double, 4> Parts(const std::string& out, const std::string& line, const char* channel) {
+    const std::size_t at = out.find(line);
+    const std::size_t c = out.find(std::string(" ") + channel + " ", at);
+    std::array<double, 4> parts{};
+    if (at == std::string::npos || c == std::string::npos) {
+        return parts;
+    }
+    std::sscanf(out.c_str() + c + 3, "%lf (%lf/%lf/%lf)", &parts[0], &parts[1], &parts[2],
+                &parts[3]);
+    return parts;
 }
 
 // Two frames of the mosaic at each exposure time, the times in turn, and
@@ -221,8 +286,21 @@ std::vector<std::string> ShootSeries(const Camera& camera, const Folder& folder)
             args.push_back(path);
         }
     }
+    const pruvex::testing::MonitorPicture flat = pruvex::testing::FlatPicture(212);
+    for (std::size_t i = 0; i < 2 * camera.FlatShutters.size(); ++i) {
+        const Exposure e = FlatExposure(camera, camera.FlatShutters[i / 2], ++shot);
+        const std::string path = folder / ("flat" + std::to_string(100 + i) + ".dng");
+        WriteDng(path, camera.TheSensor,
+                 ShootScreen(camera.TheSensor, pruvex::testing::FlatScene(), e, flat), e);
+        args.insert(args.end(), {"--flat", path});
+    }
     if (WindowsProgram != nullptr) {
-        return {folder.Wildcard("iso*-grid?.dng"), "--dark", folder / "ISO*-DARK?.dng"};
+        std::vector<std::string> wild{folder.Wildcard("iso*-grid?.dng"), "--dark",
+                                      folder / "ISO*-DARK?.dng"};
+        if (!camera.FlatShutters.empty()) {
+            wild.insert(wild.end(), {"--flat", folder.Wildcard("flat1*.dng")});
+        }
+        return wild;
     }
     return args;
 }
@@ -412,6 +490,127 @@ void CompareWithItself(const Folder& folder) {
     EXPECT_NE(bad.Err.find("figures.csv: not the JSON figures"), std::string::npos) << bad.Err;
 }
 
+// The datasheet's figures of one row against the sensor's truth.
+void CheckDatasheet(const Camera& camera, const Setting& s, const Row& r, const std::string& out) {
+    const Sensor& t = camera.TheSensor;
+    const int ch =
+        t.Pattern == "Y" ? 1 : static_cast<int>(std::string("RGB").find(r.at("channel")));
+    EXPECT_EQ(r.at("digital_gain"), std::to_string(s.DigitalGain));
+    EXPECT_EQ(r.at("gain_stage"), camera.SwitchIso == 0      ? ""
+                                  : s.Iso < camera.SwitchIso ? "1"
+                                                             : "2");
+    if (t.TrueClip > 0 || r.at("white_from") == "measured") {
+        EXPECT_EQ(r.at("white_from"), "measured");
+        // Above the channel's own black level, on a Bayer sensor.
+        double black = 0;
+        int sites = 0;
+        for (std::size_t i = 0; i < 4 && t.Pattern.size() == 4; ++i) {
+            if (static_cast<int>(std::string("RGB").find(t.Pattern[i])) == ch) {
+                black += t.Black[i];
+                ++sites;
+            }
+        }
+        const double range = sites > 0 ? t.Clip() - black / sites : Range(t);
+        EXPECT_NEAR(Number(r, "white_dn") / range, 1, 0.005);
+    }
+    const std::string iso = "ISO " + r.at("iso");
+    if (t.DarkPixel > 0) {
+        const std::array<double, 4> truth{std::hypot(t.DarkRow, t.DarkColumn, t.DarkPixel),
+                                          t.DarkRow, t.DarkColumn, t.DarkPixel};
+        const std::array<double, 4> parts = Parts(out, iso + " DSNU", r.at("channel").c_str());
+        std::cout << iso << ' ' << r.at("channel") << " DSNU e- whole/rows/columns/pixels:";
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            std::cout << ' ' << parts[i] << " (" << truth[i] * s.Gain << ')';
+        }
+        std::cout << '\n';
+        EXPECT_NEAR(Number(r, "dsnu_e") / (truth[0] * s.Gain), 1, 0.1);
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            EXPECT_NEAR(parts[i] / (truth[i] * s.Gain), 1, 0.1) << "DSNU part " << i;
+        }
+    }
+    if (!camera.FlatShutters.empty() && s.Iso == camera.Settings.front().Iso) {
+        const std::array<double, 4> truth{100 * std::hypot(t.PrnuRow, t.PrnuColumn, t.Prnu),
+                                          100 * t.PrnuRow, 100 * t.PrnuColumn, 100 * t.Prnu};
+        const std::array<double, 4> parts = Parts(out, iso + " PRNU", r.at("channel").c_str());
+        std::cout << iso << ' ' << r.at("channel") << " PRNU % whole/rows/columns/pixels:";
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            std::cout << ' ' << parts[i] << " (" << truth[i] << ')';
+        }
+        std::cout << '\n';
+        EXPECT_NEAR(Number(r, "prnu_pct") / truth[0], 1, 0.1);
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            EXPECT_NEAR(parts[i] / truth[i], 1, 0.1) << "PRNU part " << i;
+        }
+        const double linearity = TrueLinearityError(camera, ch);
+        std::cout << iso << ' ' << r.at("channel") << ": DSNU " << r.at("dsnu_e") << " e-, PRNU "
+                  << r.at("prnu_pct") << " % (" << truth[0] << "), linearity error "
+                  << r.at("linearity_error_pct") << " % (" << linearity << "), white "
+                  << r.at("white_dn") << " DN (" << Range(t) << ")\n";
+        EXPECT_NEAR(Number(r, "linearity_error_pct"), linearity, 0.3);
+    }
+}
+
+// The datasheet's sensors: dark offsets and responses across pixels, rows
+// and columns, a response bending near saturation and clipping below the
+// file's white level, with flat frames; a sensor switching to its high
+// conversion gain at ISO 800; and one whose ISOs above 1600 only multiply
+// the numbers, on the usual two-part read noise.
+Camera DatasheetCamera() {
+    Sensor sensor = MakeSensor(12, "RGGB", {256, 256, 256, 256}, 51);
+    sensor.Width = 1200;
+    sensor.Height = 800;
+    sensor.TrueClip = 3900;
+    sensor.DarkPixel = 1.5;
+    sensor.DarkRow = 0.6;
+    sensor.DarkColumn = 0.8;
+    sensor.PrnuRow = 0.004;
+    sensor.PrnuColumn = 0.006;
+    sensor.Droop = 0.08;
+    Camera camera{"DatasheetFlatsPatternsClipBelowWhite",
+                  sensor,
+                  MakeScene(0.86, 0.5, 0.5, 0.8),
+                  {{100, 2.0, 2.5, 1.3}, {400, 0.5, 4.0, 1.3}},
+                  51};
+    for (const double d : {4000, 2500, 1600, 1000, 640, 400, 250, 200, 160, 125, 100, 60, 40}) {
+        camera.FlatShutters.push_back(1 / d);
+    }
+    camera.FlatLight = 0.82;
+    return camera;
+}
+
+Camera GainCamera(const char* name, const char* pattern, std::vector<Setting> settings,
+                  std::uint64_t seed) {
+    Sensor sensor = MakeSensor(14, pattern, {512, 512, 512, 512}, seed);
+    sensor.Width = 1200;
+    sensor.Height = 800;
+    return {name, sensor, MakeScene(0.86, 0.5, 0.5, -0.7), std::move(settings), seed};
+}
+
+const Camera DatasheetCameras[] = {
+    DatasheetCamera(),
+    [] {
+        Camera camera = GainCamera("DualConversionGain", "GRBG",
+                                   {{100, 4, 2.14},
+                                    {200, 2, 2.5},
+                                    {400, 1, 3.61},
+                                    {800, 0.5, 3.12},
+                                    {1600, 0.25, 5.2},
+                                    {3200, 0.125, 9.8}},
+                                   52);
+        camera.SwitchIso = 800;
+        return camera;
+    }(),
+    GainCamera("DigitalGainAbove1600", "GBRG",
+               {{100, 4, 2.53},
+                {200, 2, 2.61},
+                {400, 1, 2.92},
+                {800, 0.5, 3.9},
+                {1600, 0.25, 6.4},
+                {3200, 0.125, 12.8, 1.3, {1.0 / 250}, 2},
+                {6400, 0.0625, 25.6, 1.3, {1.0 / 250}, 4}},
+               53),
+};
+
 class Recovery : public ::testing::TestWithParam<Camera> {};
 
 TEST_P(Recovery, GivesBackTheSensor) {
@@ -470,7 +669,8 @@ TEST_P(Recovery, GivesBackTheSensor) {
     for (const Setting& s : camera.Settings) {
         const double range = Range(camera.TheSensor);
         // The read noise as the sensor's values carry it: rounding to DN included.
-        const double read = std::sqrt(s.ReadNoise * s.ReadNoise + 1.0 / 12);
+        const double n = s.DigitalGain;
+        const double read = std::sqrt(s.ReadNoise * s.ReadNoise + n * n / 12);
         for (const std::string& channel : channels) {
             const Row& r = figures.at(row++);
             SCOPED_TRACE(r.at("iso") + " " + r.at("channel"));
@@ -489,6 +689,7 @@ TEST_P(Recovery, GivesBackTheSensor) {
             EXPECT_NEAR(Number(r, "read_noise_e") / (read * s.Gain), 1, 0.05);
             EXPECT_NEAR(Number(r, "dr_ev"), std::log2(range / read), 0.1);
             EXPECT_NEAR(Number(r, "full_well_e") / (range * s.Gain), 1, 0.035);
+            CheckDatasheet(camera, s, r, run.Out);
         }
     }
     EXPECT_EQ(run.Out.find("bands across the rows") != std::string::npos, camera.Bands > 0)
@@ -523,6 +724,10 @@ INSTANTIATE_TEST_SUITE_P(SimulatedCamera, Recovery, ::testing::ValuesIn(Cameras)
                              return std::string(param.param.Name);
                          });
 INSTANTIATE_TEST_SUITE_P(FixedExposure, Recovery, ::testing::ValuesIn(FixedCameras),
+                         [](const ::testing::TestParamInfo<Camera>& param) {
+                             return std::string(param.param.Name);
+                         });
+INSTANTIATE_TEST_SUITE_P(Datasheet, Recovery, ::testing::ValuesIn(DatasheetCameras),
                          [](const ::testing::TestParamInfo<Camera>& param) {
                              return std::string(param.param.Name);
                          });

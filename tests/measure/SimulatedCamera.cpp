@@ -178,6 +178,13 @@ void BoxBlur(std::vector<float>& plane, int width, int height, int radius) {
 
 } // namespace
 
+double Sensor::Bent(double dn) const {
+    const double range = Clip() - Black[0];
+    const double x = std::min(dn / range, 1.0);
+    const double x4 = x * x * x * x;
+    return dn * (1 - Droop * x4 * x4);
+}
+
 Exposure FixedExposure(double whiteElectronsAt250, double iso, double gain, double readNoise,
                        double shutter, std::uint64_t seed) {
     Exposure e;
@@ -195,7 +202,7 @@ namespace {
 // The value the file stores for a level in DN: clipped to the sensor's
 // range, and through the linearisation table backwards when there is one.
 std::uint16_t Stored(const Sensor& sensor, double dn) {
-    const double level = std::clamp(std::nearbyint(dn), 0.0, sensor.White());
+    const double level = std::clamp(std::nearbyint(dn), 0.0, sensor.Clip());
     const std::vector<std::uint16_t>& table = sensor.Linearisation;
     if (table.empty()) {
         return static_cast<std::uint16_t>(level);
@@ -229,6 +236,43 @@ std::vector<std::uint8_t> BadPixels(const Sensor& sensor) {
     return bad;
 }
 
+// The fixed pattern beyond each pixel's response: the dark offsets (DN)
+// and the rows' and columns' response, the same in every frame.
+struct FixedPattern {
+    std::vector<float> Dark; // empty where there is none
+    std::vector<double> RowGain;
+    std::vector<double> ColumnGain;
+};
+
+FixedPattern PatternOf(const Sensor& sensor) {
+    FixedPattern p;
+    std::mt19937_64 engine(sensor.Seed * 104729 + 11);
+    std::normal_distribution<double> normal;
+    std::vector<double> rows(static_cast<std::size_t>(sensor.Height));
+    std::vector<double> columns(static_cast<std::size_t>(sensor.Width));
+    for (double& r : rows) {
+        r = normal(engine);
+    }
+    for (double& c : columns) {
+        c = normal(engine);
+    }
+    for (std::size_t y = 0; y < rows.size(); ++y) {
+        p.RowGain.push_back(1 + sensor.PrnuRow * normal(engine));
+    }
+    for (std::size_t x = 0; x < columns.size(); ++x) {
+        p.ColumnGain.push_back(1 + sensor.PrnuColumn * normal(engine));
+    }
+    if (sensor.DarkPixel > 0 || sensor.DarkRow > 0 || sensor.DarkColumn > 0) {
+        for (const double r : rows) {
+            for (const double c : columns) {
+                p.Dark.push_back(static_cast<float>(sensor.DarkRow * r + sensor.DarkColumn * c +
+                                                    sensor.DarkPixel * normal(engine)));
+            }
+        }
+    }
+    return p;
+}
+
 // The camera photographing whatever the monitor shows.
 std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& sensor,
                                         const Scene& scene, const Exposure& exposure) {
@@ -243,7 +287,16 @@ std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& se
     std::mt19937_64 noise(exposure.Seed);
     std::normal_distribution<double> normal;
     const std::vector<std::uint8_t> bad = BadPixels(sensor);
+    const FixedPattern fixedPattern = PatternOf(sensor);
     const auto store = [&](std::size_t i, double dn) {
+        const double black = sensor.Black[((i / w) % 2) * 2 + (i % w) % 2];
+        if (!fixedPattern.Dark.empty()) {
+            dn += static_cast<double>(fixedPattern.Dark[i]);
+        }
+        if (exposure.DigitalGain > 1) {
+            const double n = exposure.DigitalGain;
+            dn = black + n * std::nearbyint((dn - black) / n);
+        }
         switch (bad[i]) {
         case 1:
             dn += 0.3 * (sensor.White() - sensor.Black[0]);
@@ -304,7 +357,8 @@ std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& se
                               (static_cast<double>(y) / exposure.BandPeriod + exposure.BandPhase)));
         for (std::size_t x = 0; x < w; ++x) {
             const auto ch = static_cast<std::size_t>(sites[(y % side) * side + x % side]);
-            const double response = 1 + sensor.Prnu * fixed(pattern);
+            const double response = (1 + sensor.Prnu * fixed(pattern)) * fixedPattern.RowGain[y] *
+                                    fixedPattern.ColumnGain[x];
             const double mean = static_cast<double>(planes[ch][y * w + x]) *
                                 VignettingAt(sensor, scene, static_cast<double>(x) + 0.5,
                                              static_cast<double>(y) + 0.5) *
@@ -316,7 +370,8 @@ std::vector<std::uint16_t> ShootMonitor(const Monitor& monitor, const Sensor& se
             } else {
                 electrons = mean + std::sqrt(mean) * normal(noise);
             }
-            store(y * w + x, sensor.Black[(y % 2) * 2 + x % 2] + electrons / exposure.Gain +
+            store(y * w + x, sensor.Black[(y % 2) * 2 + x % 2] +
+                                 sensor.Bent(electrons / exposure.Gain) +
                                  exposure.ReadNoise * normal(noise));
         }
     }
@@ -338,8 +393,8 @@ double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& 
     double y = 0;
     FramingOf(sensor, scene)
         .ToCamera(static_cast<double>(s.X1 + s.X2) / 2, static_cast<double>(s.Y1 + s.Y2) / 2, x, y);
-    return ChannelSignal(sensor, s.Fill, channel) * VignettingAt(sensor, scene, x, y) *
-           exposure.WhiteElectrons / exposure.Gain;
+    return sensor.Bent(ChannelSignal(sensor, s.Fill, channel) * VignettingAt(sensor, scene, x, y) *
+                       exposure.WhiteElectrons / exposure.Gain);
 }
 
 namespace {
@@ -567,6 +622,41 @@ std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
         throw std::invalid_argument("a screen's pixels, row by row");
     }
     return ShootMonitor(monitor, sensor, scene, exposure);
+}
+
+Scene FlatScene() {
+    Scene scene;
+    scene.MosaicWidth = 1.3;
+    scene.Vignetting = 0.05;
+    return scene;
+}
+
+MonitorPicture FlatPicture(int level) {
+    const auto v = static_cast<std::uint8_t>(level);
+    return {MonitorWidth, MonitorHeight,
+            std::vector<Colour>(static_cast<std::size_t>(MonitorWidth) * MonitorHeight, {v, v, v})};
+}
+
+double ExpectedFlatMean(const Sensor& sensor, const Exposure& exposure, int level, int channel,
+                        double& clippedPart) {
+    const auto v = static_cast<std::uint8_t>(level);
+    const double signal =
+        ChannelSignal(sensor, Colour{v, v, v}, channel) * exposure.WhiteElectrons / exposure.Gain;
+    const double clip = sensor.Clip() - sensor.Black[0];
+    double sum = 0;
+    int clipped = 0;
+    constexpr int Steps = 200;
+    for (int i = 0; i < Steps; ++i) {
+        for (int j = 0; j < Steps; ++j) {
+            const double x = (i + 0.5) * sensor.Width / Steps;
+            const double y = (j + 0.5) * sensor.Height / Steps;
+            const double dn = sensor.Bent(signal * VignettingAt(sensor, FlatScene(), x, y));
+            sum += std::min(dn, clip);
+            clipped += dn >= clip ? 1 : 0;
+        }
+    }
+    clippedPart = clipped / double{Steps * Steps};
+    return sum / (Steps * Steps);
 }
 
 } // namespace pruvex::testing

@@ -9,7 +9,10 @@
 // 12 or 14 bits, clipping, any of the four Bayer patterns, a 6 x 6 X-Trans
 // pattern or none (monochrome), masked borders, a linearisation table, hot
 // and stuck pixels, and a backlight that flickers or puts moving bands into
-// a rolling-shutter frame.
+// a rolling-shutter frame; the dark signal's and the response's fixed
+// pattern across pixels, rows and columns, a response that falls short of
+// linear near saturation, clipping below the file's white level, and a
+// digital gain that multiplies the converter's numbers (codes go missing).
 
 #include "pattern/LevelColour.h"
 
@@ -46,6 +49,21 @@ struct Sensor {
     // (a third) or dead (a third), the same ones in every frame.
     double HotPerThousand = 0;
     double Prnu = 0.01;
+    // The response's pattern across rows and across columns (relative
+    // standard deviations), besides each pixel's (Prnu).
+    double PrnuRow = 0;
+    double PrnuColumn = 0;
+    // The dark signal's fixed pattern, standard deviations in DN: each
+    // pixel's, each row's and each column's offset.
+    double DarkPixel = 0;
+    double DarkRow = 0;
+    double DarkColumn = 0;
+    // The response falls short of linear by Droop (signal / range)^8 of the
+    // signal, by Droop beyond the range.
+    double Droop = 0;
+    // The level the sensor really clips at (DN, black included), below the
+    // file's white level; 0 for the white level.
+    double TrueClip = 0;
     // Response of sensor channel R, G, B (rows) to the monitor's red, green
     // and blue light (columns).
     std::array<std::array<double, 3>, 3> Response{
@@ -53,6 +71,9 @@ struct Sensor {
     std::uint64_t Seed = 1; // of the pixels' response non-uniformity
 
     double White() const { return WhiteLevel > 0 ? WhiteLevel : (1 << Bits) - 1.0; }
+    double Clip() const { return TrueClip > 0 ? TrueClip : White(); }
+    // A signal above black (DN) as the sensor's response bends it.
+    double Bent(double dn) const;
     int PatternSide() const { return Pattern.size() == 36 ? 6 : Pattern.size() == 4 ? 2 : 1; }
 };
 
@@ -81,6 +102,8 @@ struct Exposure {
     double BandAmplitude = 0;
     double BandPeriod = 40;
     double BandPhase = 0;
+    // The converter's numbers (above black) multiplied by this, after it.
+    int DigitalGain = 1;
 };
 
 // A real series: the same monitor and aperture at every ISO, so that the
@@ -116,5 +139,13 @@ struct MonitorPicture {
 };
 std::vector<std::uint16_t> ShootScreen(const Sensor& sensor, const Scene& scene,
                                        const Exposure& exposure, const MonitorPicture& screen);
+
+// A flat field: the monitor all at one level filling the frame. The mean
+// of a channel's signal over the frame (DN above black, bent and clipped as
+// the sensor does, without noise) and the part of it that clips.
+Scene FlatScene();
+MonitorPicture FlatPicture(int level);
+double ExpectedFlatMean(const Sensor& sensor, const Exposure& exposure, int level, int channel,
+                        double& clippedPart);
 
 } // namespace pruvex::testing
