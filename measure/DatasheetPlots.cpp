@@ -130,9 +130,13 @@ void LinearityPanels(std::ostream& out, const IsoFigures& iso, const Palette& pa
             Dot(out, x(p.Shutter), dev(clamped), colours[ch], p.InRange);
             deviation += Pos(x(p.Shutter), dev(clamped)) + ' ';
         }
-        for (const double t : {x.From0, x.From1}) {
-            const double v = std::clamp(line.Intercept + line.Slope * t, y.From0, y.From1);
-            fitted += Pos(x(t), y(v)) + ' ';
+        // The line up to where it leaves the panel.
+        double end = x.From1;
+        if (line.Slope > 0 && line.Intercept + line.Slope * end > y.From1) {
+            end = (y.From1 - line.Intercept) / line.Slope;
+        }
+        for (const double t : {x.From0, end}) {
+            fitted += Pos(x(t), y(line.Intercept + line.Slope * t)) + ' ';
         }
         Polyline(out, fitted, colours[ch]);
         Polyline(out, deviation, colours[ch], " stroke-dasharray=\"3 3\"");
