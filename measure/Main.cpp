@@ -84,6 +84,7 @@ int Run(const std::vector<std::string_view>& args) {
     }
     const auto read = [&](std::size_t i) {
         RawResult raw = ReadRaw(options.Files[i].Path);
+        raw.Ok = raw.Ok && TakeRowSettings(options.Files[i], raw.Frame, raw.Error);
         return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
     };
     const auto joined = [&](std::size_t i, const LoadedFrame& loaded, FrameRole role) {
