@@ -3,8 +3,8 @@
 #include "measure/FileNames.h"
 
 #include <charconv>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -95,8 +95,8 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
     std::vector<MeasuredFile> files;
     for (const ManifestRow& row : rows) {
         if (row.Kind == "grid" || row.Kind == "dark") {
-            files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Iso,
-                             row.Exposure});
+            files.push_back(
+                {Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Iso, row.Exposure});
         }
     }
     return files;

@@ -17,8 +17,8 @@ struct ManifestRow {
     std::string Kind; // flat, grid or dark
     double Iso = 0;
     double Exposure = 0; // s
-    int Level = 0;      // empty in a row means 0 (dark frames)
-    std::string ShotAt; // UTC, ISO 8601 with milliseconds
+    int Level = 0;       // empty in a row means 0 (dark frames)
+    std::string ShotAt;  // UTC, ISO 8601 with milliseconds
 };
 
 // A file named series.csv, or any name ending in it.

@@ -42,8 +42,8 @@ fs::path MoveInto(const fs::path& file, const fs::path& folder) {
     fs::create_directories(folder, error);
     fs::path target = folder / file.filename();
     for (int n = 2; fs::exists(target, error); ++n) {
-        target = folder / (file.stem().string() + "-" + std::to_string(n) +
-                           file.extension().string());
+        target =
+            folder / (file.stem().string() + "-" + std::to_string(n) + file.extension().string());
     }
     fs::rename(file, target, error);
     return error ? fs::path() : target;

@@ -75,8 +75,8 @@ std::set<fs::path> Landing::List() const {
     return files;
 }
 
-void Landing::PassOver(const fs::path& file, const std::string& why) {
-    out_ << fs::relative(file, dir_).string() << ": " << why << '\n' << std::flush;
+void Landing::PassOver(const fs::path& file, const std::string& line) {
+    out_ << line << '\n' << std::flush;
     done_.insert(file);
     fresh_.erase(file);
 }
@@ -138,7 +138,7 @@ std::optional<fs::path> Landing::Look() {
         }
         if (fresh_.contains(file) && now - seen.Appeared >= GiveUpAfter) {
             const auto why = lastError_.find(file);
-            PassOver(file, "still incomplete after 60 s (" +
+            PassOver(file, fs::relative(file, dir_).string() + ": still incomplete after 60 s (" +
                                (why != lastError_.end() ? why->second : "still written to") +
                                "): passed over");
         }

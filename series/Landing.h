@@ -31,19 +31,19 @@ class Landing {
   private:
     struct Seen {
         std::uintmax_t Size = 0;
-        Clock::time_point Changed;  // when its size last changed
+        Clock::time_point Changed; // when its size last changed
         Clock::time_point Appeared;
-        bool Tried = false;         // LibRaw tried at this size
+        bool Tried = false; // LibRaw tried at this size
     };
     std::set<std::filesystem::path> List() const;
     // Decides on a file that has stopped growing; true when it is the shot.
     bool Settled(const std::filesystem::path& file, Seen& seen,
                  const std::set<std::filesystem::path>& fresh);
-    void PassOver(const std::filesystem::path& file, const std::string& why);
+    void PassOver(const std::filesystem::path& file, const std::string& line);
 
     std::filesystem::path dir_;
     std::ostream& out_;
-    std::set<std::filesystem::path> done_;    // old, taken or passed over
+    std::set<std::filesystem::path> done_;     // old, taken or passed over
     std::set<std::filesystem::path> rawStems_; // of the raw files taken
     std::map<std::filesystem::path, Seen> fresh_;
     std::map<std::filesystem::path, std::string> lastError_; // LibRaw's, at the last try

@@ -53,8 +53,7 @@ int Spawn(const std::vector<std::string>& args, int in, int out, int err,
         signal(SIGINT, SIG_IGN);
 #ifdef __linux__
         // The target ends with a series killed, rather than stay on screen.
-        if (endWithSeries &&
-            (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != series)) {
+        if (endWithSeries && (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != series)) {
             _exit(127);
         }
 #else

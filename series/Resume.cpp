@@ -14,8 +14,10 @@ namespace pruvex::series {
 namespace fs = std::filesystem;
 
 void RecordOptions(const fs::path& folder, const SeriesOptions& options) {
-    const nlohmann::json record{{"camera", options.Camera},        {"iso", options.Isos},
-                                {"fullscreen", options.Monitor},   {"settle_ms", options.SettleMs},
+    const nlohmann::json record{{"camera", options.Camera},
+                                {"iso", options.Isos},
+                                {"fullscreen", options.Monitor},
+                                {"settle_ms", options.SettleMs},
                                 {"brightness", options.Brightness}};
     std::error_code ignored;
     fs::create_directories(folder, ignored);

@@ -349,8 +349,9 @@ void SeriesRun::DarkStep() {
 }
 
 void SeriesRun::Shoot() {
-    const bool flatKept = std::any_of(plan_.Kept.begin(), plan_.Kept.end(),
-                                      [](const measure::ManifestRow& row) { return row.Kind == "flat"; });
+    const bool flatKept =
+        std::any_of(plan_.Kept.begin(), plan_.Kept.end(),
+                    [](const measure::ManifestRow& row) { return row.Kind == "flat"; });
     if (plan_.Brightness && !flatKept) {
         BrightnessStep();
     }

@@ -307,7 +307,8 @@ int Capture(const std::string& pattern) {
         Write("away-since", std::to_string(Now()));
         return Error("No camera found.");
     }
-    std::this_thread::sleep_for(std::chrono::duration<double>(std::atof(Read("slow", "0").c_str())));
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(std::atof(Read("slow", "0").c_str())));
     const bool jpeg = Has("jpeg");
     const std::size_t suffix = pattern.find("%C");
     const auto named = [&](const char* extension) {
