@@ -5,6 +5,7 @@
 // come from the tests' simulated camera, written once as DNG files.
 
 #include "SimulatedCamera.h"
+#include "measure/Manifest.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
 #include "measure/Run.h"

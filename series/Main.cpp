@@ -170,6 +170,7 @@ int Run(int argc, char** argv) {
             throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
         }
         Answers answers;
+        const auto opening = std::chrono::steady_clock::now();
         std::unique_ptr<Camera> camera = folderCamera.empty()
                                              ? OpenGphoto2(std::cout)
                                              : OpenFolder(folderCamera, std::cout, answers);
@@ -178,6 +179,8 @@ int Run(int argc, char** argv) {
         plan.Brightness = !options.NoBrightness;
         plan.Shutters = camera->ShutterChoices();
         const std::vector<std::string> isoChoices = camera->IsoChoices();
+        const double cameraOpening =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - opening).count();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
             // A folder's camera is set by hand: any ISO goes.
@@ -217,6 +220,7 @@ int Run(int argc, char** argv) {
         std::cout << "Figures:\n";
         const bool measured = series->Measure();
         series->Spent().Target = targetStart + target->Seconds();
+        series->Spent().Camera += cameraOpening;
         PrintCosts(start, *series);
         if (!measured) {
             Fail("nothing measured: no mosaic frame could be read, or a file could not be "

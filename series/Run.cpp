@@ -365,6 +365,7 @@ bool SeriesRun::Measure() {
     std::vector<measure::RunInput> inputs;
     const std::vector<measure::MeasuredFile> files =
         measure::MeasuredFiles(manifest_.Path(), manifest_.Rows());
+    inputs.reserve(files.size());
     for (const measure::MeasuredFile& file : files) {
         inputs.push_back({file.Path, file.Dark});
     }
