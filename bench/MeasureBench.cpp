@@ -157,12 +157,12 @@ BENCHMARK(BM_SeriesShotFolderCamera)->Unit(benchmark::kMillisecond);
 // measured on the given threads (0: one per core), wall time.
 void BM_Series20Frames(benchmark::State& bench) {
     const Frames& frames = TheFrames();
-    std::vector<RunInput> inputs;
+    std::vector<MeasuredFile> inputs;
     for (int i = 0; i < 20; ++i) {
         inputs.push_back({i % 2 == 0 ? frames.First : frames.Second, false});
     }
     const auto read = [&](std::size_t i) {
-        RawResult raw = ReadRaw(inputs[i].Name);
+        RawResult raw = ReadRaw(inputs[i].Path);
         return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
     };
     const auto joined = [](std::size_t, const LoadedFrame& loaded, FrameRole role) {

@@ -4,6 +4,7 @@
 // exactly the columns file,kind,iso,exposure_s,level,shot_at.
 
 #include "measure/CfaFrame.h"
+#include "measure/MeasuredFile.h"
 
 #include <string>
 #include <vector>
@@ -27,15 +28,6 @@ bool IsManifest(const std::string& path);
 // The rows of a manifest; false with the reason (naming the line) when it
 // cannot be read or a row is not one of a manifest.
 bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::string& error);
-
-struct MeasuredFile {
-    std::string Path;
-    bool Dark = false;
-    // The ISO and exposure time its manifest row gives; 0 for a file given
-    // by itself.
-    double Iso = 0;
-    double Exposure = 0;
-};
 
 // How a frame's own metadata stand to the ISO and time it was shot for: the
 // ISO equal, the time within a sixth of a stop (cameras store nominal

@@ -20,7 +20,7 @@ struct Slot {
 
 } // namespace
 
-void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameReader& read,
+void RunSeries(Series& series, const std::vector<MeasuredFile>& inputs, const FrameReader& read,
                const FrameDone& done, unsigned threads) {
     if (threads == 0) {
         threads = std::max(1U, std::thread::hardware_concurrency());
@@ -43,7 +43,7 @@ void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameR
             role = slot.Analysis.Role;
             // The frame's values go to the series; its levels and metadata
             // stay for the report.
-            series.Add(std::move(slot.Loaded.Frame), slot.Analysis, inputs[i].Name);
+            series.Add(std::move(slot.Loaded.Frame), slot.Analysis, inputs[i].Path);
         }
         done(i, slot.Loaded, role);
     };

@@ -4,6 +4,7 @@
 // (found, measured alone) on one of several threads, and joins the series
 // in the order given, so that the figures are those of one thread.
 
+#include "measure/MeasuredFile.h"
 #include "measure/Series.h"
 
 #include <cstddef>
@@ -18,11 +19,6 @@ struct LoadedFrame {
     CfaFrame Frame;
 };
 
-struct RunInput {
-    std::string Name;
-    bool Dark = false;
-};
-
 // Reads input i; called on any thread.
 using FrameReader = std::function<LoadedFrame(std::size_t index)>;
 // What became of input i (its frame's role when it was read); called on the
@@ -31,7 +27,7 @@ using FrameDone = std::function<void(std::size_t index, const LoadedFrame& loade
 
 // Threads 0: one per core. At most a few frames per thread are held ahead
 // of the series.
-void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameReader& read,
+void RunSeries(Series& series, const std::vector<MeasuredFile>& inputs, const FrameReader& read,
                const FrameDone& done, unsigned threads = 0);
 
 } // namespace pruvex::measure

@@ -53,6 +53,26 @@ bool Banded(const std::vector<Stats>& squares, int channels) {
     return ratios / count > 1.1 + 5 * spread;
 }
 
+// A channel with too few squares below clipping: no figures, and a shorter
+// time worked out from the set with the shortest.
+void TooFewSquares(ChannelFigures& f, const std::vector<ExposureSet>& sets,
+                   const std::vector<int>& layoutLevels, int ch) {
+    const double range = f.Range;
+    const int usable = f.Usable;
+    f = ChannelFigures{};
+    f.Range = range;
+    f.Usable = usable;
+    f.TooFew = true;
+    const auto shortest =
+        std::min_element(sets.begin(), sets.end(), [](const ExposureSet& a, const ExposureSet& b) {
+            return a.Shutter < b.Shutter;
+        });
+    if (shortest != sets.end()) {
+        f.SuggestedShutter = UsualShutter(
+            SuggestShutter(shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
+    }
+}
+
 } // namespace
 
 FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout) {
@@ -255,21 +275,7 @@ std::vector<IsoFigures> Series::Figures() const {
                 }));
             f.Usable = usable;
             if (ch < iso.ChannelsUsed() && usable < LeastSquares) {
-                // No figures; a shorter time from the set with the shortest.
-                const double range = f.Range;
-                f = ChannelFigures{};
-                f.Range = range;
-                f.Usable = usable;
-                f.TooFew = true;
-                const auto shortest =
-                    std::min_element(iso.Sets.begin(), iso.Sets.end(),
-                                     [](const ExposureSet& a, const ExposureSet& b) {
-                                         return a.Shutter < b.Shutter;
-                                     });
-                if (shortest != iso.Sets.end()) {
-                    f.SuggestedShutter = UsualShutter(SuggestShutter(
-                        shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
-                }
+                TooFewSquares(f, iso.Sets, layoutLevels, ch);
             }
         }
         result.push_back(std::move(iso));

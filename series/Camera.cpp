@@ -4,6 +4,8 @@
 #include "series/Landing.h"
 #include "series/Stop.h"
 
+#include "measure/Report.h"
+
 #include <algorithm>
 #include <chrono>
 #include <sstream>
@@ -153,13 +155,14 @@ class Folder : public Camera {
     std::vector<std::string> ShutterChoices() override { return FolderShutters; }
 
     void Prepare(int iso, const std::string& shutter, int count) override {
-        out_ << "ISO " << iso << ", " << ShutterText(ParseShutter(shutter).value_or(0)) << ": take "
-             << count << (count == 1 ? " shot" : " shots") << std::endl;
+        out_ << "ISO " << iso << ", " << measure::ShutterText(ParseShutter(shutter).value_or(0))
+             << ": take " << count << (count == 1 ? " shot" : " shots") << std::endl;
     }
 
     void Resend(int iso, const std::string& shutter, const std::string& found) override {
         out_ << "The camera shot " << found << ": set ISO " << iso << ", "
-             << ShutterText(ParseShutter(shutter).value_or(0)) << " (mode dial at M, auto ISO off) "
+             << measure::ShutterText(ParseShutter(shutter).value_or(0))
+             << " (mode dial at M, auto ISO off) "
              << "and take the shot again" << std::endl;
     }
 

@@ -3,6 +3,7 @@
 #include "series/Files.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
 #include "measure/RawFile.h"
 
 #include <algorithm>
@@ -102,7 +103,7 @@ bool Landing::Settled(const fs::path& file, Seen& seen, const std::set<fs::path>
         return false; // not read whole at this size: wait for it to change
     }
     seen.Tried = true;
-    const measure::RawResult raw = measure::ReadRaw(file.string());
+    const measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
     if (raw.Ok) {
         rawStems_.insert(Stem(file));
         done_.insert(file);

@@ -3,6 +3,7 @@
 #include "series/Files.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
 #include "measure/RawFile.h"
 
 #include <nlohmann/json.hpp>
@@ -61,7 +62,8 @@ KeptShots CheckKept(const fs::path& folder) {
     }
     KeptShots kept;
     for (measure::ManifestRow& row : rows) {
-        const measure::RawResult raw = measure::ReadRaw((folder / row.File).string());
+        const measure::RawResult raw =
+            measure::ReadRaw(measure::Utf8Name(folder / measure::FileName(row.File)));
         if (raw.Ok) {
             kept.Rows.push_back(std::move(row));
         } else {

@@ -5,10 +5,10 @@
 #include "series/FrameCheck.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
+#include "measure/Measurement.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
-#include "measure/Run.h"
-#include "measure/Series.h"
 
 #include <algorithm>
 #include <chrono>
@@ -111,8 +111,8 @@ std::optional<SeriesRun::Shot> SeriesRun::TakeKept(const std::string& kind, int 
     }
     const measure::ManifestRow row = kept->second.front();
     kept->second.pop_front();
-    const fs::path file = plan_.Folder / row.File;
-    measure::RawResult raw = measure::ReadRaw(file.string());
+    const fs::path file = plan_.Folder / measure::FileName(row.File);
+    measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
     if (!raw.Ok) {
         throw Stop{ExitStopped, file.string() + ": " + raw.Error};
     }
@@ -124,7 +124,7 @@ std::optional<SeriesRun::Shot> SeriesRun::Verified(const std::vector<fs::path>& 
                                                    const std::string& shutter) {
     std::string reasons;
     for (const fs::path& file : files) {
-        measure::RawResult raw = measure::ReadRaw(file.string());
+        measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
         if (!raw.Ok) {
             reasons += (reasons.empty() ? "" : "; ") + file.filename().string() + ": " + raw.Error;
             continue;
@@ -224,7 +224,7 @@ void SeriesRun::BrightnessStep() {
     target_.Send("flat");
     target_.Send("level " + std::to_string(FlatLevel));
     out_ << "Brightness: the flat field at level " << FlatLevel << ", ISO " << iso << ", "
-         << ShutterText(Seconds(shutter)) << std::endl;
+         << measure::ShutterText(Seconds(shutter)) << std::endl;
     for (char letter = 'a'; letter <= 'z'; ++letter) {
         Set("flat", iso, shutter, 1);
         const Shot shot = TakeShot("flat", iso, shutter, letter);
@@ -296,7 +296,7 @@ void SeriesRun::GridStep() {
             const int fewest = *std::min_element(least.begin(), least.begin() + channels);
             if (!overexposed) {
                 used_.emplace_back(iso, shutter);
-                out_ << "ISO " << iso << ", " << ShutterText(Seconds(shutter)) << ':';
+                out_ << "ISO " << iso << ", " << measure::ShutterText(Seconds(shutter)) << ':';
                 for (int ch = 0; ch < channels; ++ch) {
                     out_ << (ch > 0 ? ", " : " ") << measure::ChannelName(ch, channels == 1) << ' '
                          << least[static_cast<std::size_t>(ch)];
@@ -314,7 +314,7 @@ void SeriesRun::GridStep() {
                 break;
             }
             out_ << "Fewer than " << LeastUnclipped << ": two more at "
-                 << ShutterText(Seconds(*shorter)) << '\n';
+                 << measure::ShutterText(Seconds(*shorter)) << '\n';
             shutter = *shorter;
             next = 'a';
         }
@@ -360,47 +360,20 @@ void SeriesRun::Shoot() {
 }
 
 bool SeriesRun::Measure() {
-    // Read and measured on every core, as pruvex-measure does.
-    measure::Series series(measure::TheMosaic());
-    std::vector<measure::RunInput> inputs;
-    const std::vector<measure::MeasuredFile> files =
-        measure::MeasuredFiles(manifest_.Path(), manifest_.Rows());
-    inputs.reserve(files.size());
-    for (const measure::MeasuredFile& file : files) {
-        inputs.push_back({file.Path, file.Dark});
-    }
-    const auto read = [&](std::size_t i) {
-        measure::RawResult raw = measure::ReadRaw(inputs[i].Name);
-        raw.Ok = raw.Ok && measure::TakeRowSettings(files[i], raw.Frame, raw.Error);
-        return measure::LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
+    measure::MeasureEvents events;
+    events.Problem = [this](const std::string& path, const std::string& problem) {
+        out_ << path << ": " << problem << '\n';
     };
-    const auto joined = [&](std::size_t i, const measure::LoadedFrame& loaded,
-                            measure::FrameRole /*role*/) {
-        if (!loaded.Ok) {
-            out_ << inputs[i].Name << ": " << loaded.Error << '\n';
-        }
-    };
-    measure::RunSeries(series, inputs, read, joined);
-    const std::vector<measure::IsoFigures> figures = series.Figures();
-    if (figures.empty()) {
+    const measure::Measurement measurement = measure::MeasureFiles(
+        measure::MeasuredFiles(manifest_.Path(), manifest_.Rows()), 0, events);
+    if (measurement.Figures.empty()) {
         return false;
     }
-    measure::WriteTable(out_, figures);
-    bool written = true;
-    const auto write = [&](const char* name, const std::function<void(std::ostream&)>& writeTo) {
-        const fs::path path = plan_.Folder / name;
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        writeTo(file);
-        file.flush();
-        if (!file) {
-            out_ << path.string() << ": cannot be written\n";
-            written = false;
-        }
-    };
-    write("sensor.csv", [&](std::ostream& o) { measure::WriteFiguresCsv(o, figures); });
-    write("squares.csv", [&](std::ostream& o) { measure::WriteSquaresCsv(o, figures); });
-    write("sensor.svg", [&](std::ostream& o) { measure::WritePlot(o, figures); });
-    return written;
+    measure::WriteSummary(out_, measurement);
+    const auto in = [this](const char* name) { return measure::Utf8Name(plan_.Folder / name); };
+    return measure::WriteOutputs(measurement,
+                                 {in("sensor.csv"), in("squares.csv"), in("sensor.svg")},
+                                 [this](const std::string& line) { out_ << line << '\n'; });
 }
 
 } // namespace pruvex::series

@@ -1,6 +1,7 @@
 // pruvex-series' logic: the camera's choices read and chosen from, and the
 // manifest written line by line and read back for the measurement.
 
+#include "measure/Report.h"
 #include "series/Camera.h"
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
@@ -28,9 +29,20 @@ TEST(Choices, ReadsShutterTimesAsCamerasWriteThem) {
     for (const char* none : {"bulb", "", "1/0", "-1/250", "1/x", "auto"}) {
         EXPECT_FALSE(ParseShutter(none)) << none;
     }
-    EXPECT_EQ(ShutterName(1.0 / 250), "1_250");
-    EXPECT_EQ(ShutterText(1.0 / 250), "1/250 s");
-    EXPECT_EQ(ShutterName(2), "2");
+    // File names and the report's text write a time by one rule.
+    const struct {
+        double Seconds;
+        const char* Name;
+        const char* Text;
+    } times[] = {{1.0 / 250, "1_250", "1/250 s"},
+                 {0.3, "0.3", "0.3 s"},
+                 {1.0 / 3, "1_3", "1/3 s"},
+                 {2, "2", "2 s"},
+                 {0.00390625, "1_256", "1/256 s"}};
+    for (const auto& t : times) {
+        EXPECT_EQ(ShutterName(t.Seconds), t.Name);
+        EXPECT_EQ(pruvex::measure::ShutterText(t.Seconds), t.Text);
+    }
 }
 
 TEST(Choices, TakesTheNumericIsosInWholeStopsFromTheLowest) {
