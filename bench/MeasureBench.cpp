@@ -129,29 +129,19 @@ void BM_MeasureFrame(benchmark::State& bench) {
 }
 BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
 
-// pruvex-series' own work per shot, on one thread: the raw file read, the
-// frame checked (the mosaic and its squares below clipping) and its settings
-// verified against those asked. The folder camera reads each file once more
-// to know it whole: the second figure.
-void SeriesShot(benchmark::State& bench, int reads) {
+// pruvex-series' own work per shot, on one thread: the raw file read (once,
+// the folder camera's check that it is whole included), the frame checked
+// (the mosaic and its squares below clipping) and its settings verified
+// against those asked.
+void BM_SeriesShot(benchmark::State& bench) {
     const Frames& frames = TheFrames();
     for (auto _ : bench) {
-        CfaFrame frame;
-        for (int i = 0; i < reads; ++i) {
-            frame = Frames::Read(frames.First);
-        }
+        const CfaFrame frame = Frames::Read(frames.First);
         benchmark::DoNotOptimize(pruvex::series::CheckShot(frame));
         benchmark::DoNotOptimize(CompareSettings(frame, frame.Iso, frame.Shutter));
     }
 }
-void BM_SeriesShot(benchmark::State& bench) {
-    SeriesShot(bench, 1);
-}
 BENCHMARK(BM_SeriesShot)->Unit(benchmark::kMillisecond);
-void BM_SeriesShotFolderCamera(benchmark::State& bench) {
-    SeriesShot(bench, 2);
-}
-BENCHMARK(BM_SeriesShotFolderCamera)->Unit(benchmark::kMillisecond);
 
 // A series of 20 frames (the two files in turn, ten pairs), decoded and
 // measured on the given threads (0: one per core), wall time.

@@ -4,6 +4,7 @@
 #include "series/Landing.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
 #include "measure/Report.h"
 
 #include <algorithm>
@@ -176,6 +177,7 @@ class Folder : public Camera {
                     throw Stop{ExitStopped,
                                target.string() + ": cannot be written (" + error.message() + ")"};
                 }
+                read_ = {target, landing_.TakeRead()};
                 return {target};
             }
             const std::optional<std::string> answer = answers_.Poll(200);
@@ -188,13 +190,26 @@ class Folder : public Camera {
         }
     }
 
+    measure::RawResult Read(const fs::path& file) override {
+        if (file == read_.first) {
+            read_.first.clear();
+            return std::move(read_.second);
+        }
+        return Camera::Read(file);
+    }
+
   private:
     Landing landing_;
+    std::pair<fs::path, measure::RawResult> read_; // the last file copied, as read
     std::ostream& out_;
     Answers& answers_;
 };
 
 } // namespace
+
+measure::RawResult Camera::Read(const fs::path& file) {
+    return measure::ReadRaw(measure::Utf8Name(file));
+}
 
 std::vector<std::string> ConfigChoices(const std::string& output) {
     std::vector<std::string> choices;

@@ -5,6 +5,8 @@
 
 #include "series/Process.h"
 
+#include "measure/RawFile.h"
+
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -30,6 +32,9 @@ class Camera {
     // the camera fails.
     virtual std::vector<std::filesystem::path> Capture(const std::filesystem::path& folder,
                                                        const std::string& name) = 0;
+    // A file that landed, read as raw; a camera that read it already to know
+    // it whole gives that reading.
+    virtual measure::RawResult Read(const std::filesystem::path& file);
 };
 
 // gphoto2's choices from `--get-config` output: its "Choice: N VALUE" lines.

@@ -103,8 +103,9 @@ bool Landing::Settled(const fs::path& file, Seen& seen, const std::set<fs::path>
         return false; // not read whole at this size: wait for it to change
     }
     seen.Tried = true;
-    const measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
+    measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
     if (raw.Ok) {
+        read_ = std::move(raw);
         rawStems_.insert(Stem(file));
         done_.insert(file);
         fresh_.erase(file);

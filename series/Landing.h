@@ -8,6 +8,8 @@
 // that is not raw) beside a raw file of the same name is not a shot; a JPEG
 // alone is named once, since the camera then saves no raw files.
 
+#include "measure/RawFile.h"
+
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -27,6 +29,8 @@ class Landing {
 
     // One look at the folder: the next complete raw file, if one is.
     std::optional<std::filesystem::path> Look();
+    // That file as LibRaw read it to know it whole (read once, not twice).
+    measure::RawResult TakeRead() { return std::move(read_); }
 
   private:
     struct Seen {
@@ -46,6 +50,7 @@ class Landing {
     std::set<std::filesystem::path> done_;     // old, taken or passed over
     std::set<std::filesystem::path> rawStems_; // of the raw files taken
     std::map<std::filesystem::path, Seen> fresh_;
+    measure::RawResult read_;
     std::map<std::filesystem::path, std::string> lastError_; // LibRaw's, at the last try
 };
 

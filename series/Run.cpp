@@ -124,7 +124,7 @@ std::optional<SeriesRun::Shot> SeriesRun::Verified(const std::vector<fs::path>& 
                                                    const std::string& shutter) {
     std::string reasons;
     for (const fs::path& file : files) {
-        measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
+        measure::RawResult raw = camera_.Read(file);
         if (!raw.Ok) {
             reasons += (reasons.empty() ? "" : "; ") + file.filename().string() + ": " + raw.Error;
             continue;
