@@ -32,7 +32,7 @@ bool ExpandFiles(std::vector<Input>& inputs) {
     for (const Input& input : inputs) {
         const std::optional<std::vector<std::string>> names = ExpandWildcards(input.Path);
         if (!names) {
-            std::cerr << "pruvex-measure: no file matches " << input.Path << '\n' << Usage;
+            std::cerr << "pruvex-measure: no file matches " << input.Path << '\n' << UsageText();
             return false;
         }
         for (const std::string& name : *names) {
@@ -66,12 +66,12 @@ MeasureEvents ErrorOutputEvents(std::size_t files) {
     return events;
 }
 
-int Run(const std::vector<std::string_view>& args) {
+int Run(const std::vector<std::string>& args) {
     Options options;
     std::string error;
     bool done = false;
     if (!Parse(args, options, error, done)) {
-        std::cerr << "pruvex-measure: " << error << '\n' << Usage;
+        std::cerr << "pruvex-measure: " << error << '\n' << UsageText();
         return ExitUsage;
     }
     if (done) {
@@ -111,9 +111,8 @@ int Run(const std::vector<std::string_view>& args) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> arguments = ProgramArguments(argc, argv);
-    const std::vector<std::string_view> args(arguments.begin(), arguments.end());
     try {
-        return Run(args);
+        return Run(arguments);
     } catch (const std::exception& e) {
         std::cerr << "pruvex-measure: " << e.what() << '\n';
         return ExitFileError;

@@ -1,11 +1,11 @@
 #include "measure/Measurement.h"
 
 #include "measure/FileNames.h"
+#include "measure/FrameSets.h"
+#include "measure/InOrder.h"
 #include "measure/Manifest.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
-#include "measure/Run.h"
-#include "measure/Series.h"
 
 #include <cstdio>
 #include <fstream>
@@ -63,7 +63,7 @@ bool WriteFile(const std::string& path, const std::function<void(std::ostream&)>
 Measurement MeasureFiles(const std::vector<MeasuredFile>& files, unsigned threads,
                          const MeasureEvents& events) {
     Measurement measurement;
-    Series series(TheMosaic());
+    FrameSets sets(TheMosaic());
     const auto read = [&](std::size_t i) {
         RawResult raw = ReadRaw(files[i].Path);
         raw.Ok = raw.Ok && TakeRowSettings(files[i], raw.Frame, raw.Error);
@@ -75,9 +75,9 @@ Measurement MeasureFiles(const std::vector<MeasuredFile>& files, unsigned thread
         }
         NoteFile(measurement, events, files[i], loaded, role);
     };
-    RunSeries(series, files, read, joined, threads);
-    measurement.Figures = series.Figures();
-    measurement.DarkOnlyIsos = series.DarkOnlyIsos();
+    AddInOrder(sets, files, read, joined, threads);
+    measurement.Figures = sets.Figures();
+    measurement.DarkOnlyIsos = sets.DarkOnlyIsos();
     return measurement;
 }
 

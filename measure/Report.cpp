@@ -50,7 +50,8 @@ std::vector<std::string> TooFewNotes(const IsoFigures& iso) {
         if (f.TooFew) {
             notes.push_back(name + " " + ChannelName(ch, iso.Monochrome) + ": " +
                             std::to_string(f.Usable) + " squares below clipping, fewer than " +
-                            std::to_string(LeastSquares) + ": no figures; shoot it again at " +
+                            std::to_string(LeastUsableSquares) +
+                            ": no figures; shoot it again at " +
                             (f.SuggestedShutter > 0 ? ShutterText(f.SuggestedShutter)
                                                     : std::string("a shorter time")));
         }

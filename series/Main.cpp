@@ -8,7 +8,7 @@
 #include "series/ManifestWriter.h"
 #include "series/Process.h"
 #include "series/Resume.h"
-#include "series/Run.h"
+#include "series/SeriesRun.h"
 #include "series/Stop.h"
 #include "series/Target.h"
 
@@ -34,25 +34,14 @@ struct Options {
     std::string Folder;
 };
 
-constexpr const char* Usage =
-    "Usage: pruvex-series [--camera=gphoto2|--camera=folder:DIR] [--iso=LIST] "
-    "[--fullscreen[=N]]\n"
-    "                     [--settle=MS] [--no-brightness] FOLDER\n"
-    "       pruvex-series --resume [--camera=gphoto2|--camera=folder:DIR] FOLDER\n"
-    "Runs a whole series: the target (pruvex) full screen, the monitor's brightness,\n"
-    "the mosaic at every ISO with the exposures the measurement needs, the dark frames,\n"
-    "and the figures. Prompts go to standard output; answer each with a line on\n"
-    "standard input (Enter goes on, q stops).\n"
-    "  --camera=gphoto2     a camera on USB through the gphoto2 program (the default)\n"
-    "  --camera=folder:DIR  the new raw files that the camera's own program saves in DIR\n"
-    "  --iso=LIST           the ISOs, such as 100,400,1600 (default: the camera's, in\n"
-    "                       whole stops from the lowest)\n"
-    "  --fullscreen[=N]     the target full screen on monitor N\n"
-    "  --settle=MS          the panel's settle time, 0 to 10000 ms (default 20)\n"
-    "  --no-brightness      leave out the brightness step\n"
-    "  --resume             go on with the series stopped in FOLDER, with its options\n"
-    "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
-    "  --help, --version\n";
+// CLI11's help, with --fullscreen named as the user writes it rather than
+// with the value it takes alone.
+class HelpFormatter : public CLI::Formatter {
+  public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        return option->get_name(positional);
+    }
+};
 
 void Fail(const std::string& line) {
     std::cerr << "pruvex-series: " << line << '\n';
@@ -72,45 +61,49 @@ void PrintCosts(std::chrono::steady_clock::time_point start, const SeriesRun& se
 
 int Run(int argc, char** argv) {
     Options options;
-    CLI::App app("pruvex-series");
-    app.set_help_flag();
-    const CLI::Option* help = app.add_flag("--help");
-    const CLI::Option* version = app.add_flag("--version");
+    CLI::App app("Runs a whole series: the target (pruvex) full screen, the monitor's brightness,\n"
+                 "the mosaic at every ISO with the exposures the measurement needs, the dark\n"
+                 "frames, and the figures. Prompts go to standard output; answer each with a line\n"
+                 "on standard input (Enter goes on, q stops).",
+                 "pruvex-series");
+    app.formatter(std::make_shared<HelpFormatter>());
+    app.set_help_flag("--help", "print this text and exit");
+    app.set_version_flag("--version", "pruvex-series " PRUVEX_VERSION,
+                         "print the program's version and exit");
     app.add_option("--camera", options.Camera,
-                   "gphoto2 (a camera on USB, the default) or folder:DIR (the new raw files "
-                   "that the camera's own program saves in DIR)");
+                   "gphoto2: a camera on USB through the gphoto2 program (the default);\n"
+                   "folder:DIR: the new raw files that the camera's own program saves in DIR")
+        ->type_name("gphoto2|folder:DIR");
     app.add_option("--iso", options.Isos,
-                   "the ISOs, comma-separated (default: the camera's ISOs in whole stops "
-                   "from the lowest)")
+                   "the ISOs, such as 100,400,1600 (default: the camera's, in whole stops from "
+                   "the lowest)")
+        ->type_name("LIST")
         ->delimiter(',');
     app.add_flag("--fullscreen{0}", options.Monitor,
                  "the target full screen on monitor N (default: the monitor it opens on)")
-        ->check(CLI::Range(0, 64))
-        ->option_text("[=N]");
+        ->check(CLI::Range(0, 64).description(""))
+        ->type_name("[=N]");
     app.add_option("--settle", options.SettleMs,
-                   "the panel's settle time in milliseconds, 0 to 10000 (default 20)")
-        ->check(CLI::Range(0, 10000));
+                   "the panel's settle time, 0 to 10000 ms (default 20)")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 10000).description(""));
     app.add_flag("--no-brightness", options.NoBrightness, "leave out the brightness step");
     app.add_flag("--resume", options.Resume,
-                 "go on with the series stopped in FOLDER, with the options it was started with");
-    app.add_option("FOLDER", options.Folder, "where the raw files, series.csv and the figures go")
+                 "go on with the series stopped in FOLDER, with the options it was started with\n"
+                 "(only --camera may be given again)");
+    app.add_option("FOLDER", options.Folder,
+                   "the raw files, series.csv, sensor.csv, squares.csv, sensor.svg")
+        ->type_name("")
         ->required();
     try {
         app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        // --help or --version, printed as CLI11 prints them
+        return app.exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
-        if (help->count() == 0 && version->count() == 0) {
-            Fail(e.what());
-            std::cerr << Usage;
-            return ExitSetup;
-        }
-    }
-    if (help->count() > 0) {
-        std::cout << Usage;
-        return 0;
-    }
-    if (version->count() > 0) {
-        std::cout << "pruvex-series " << PRUVEX_VERSION << '\n';
-        return 0;
+        Fail(e.what());
+        std::cerr << app.help();
+        return ExitSetup;
     }
     if (options.Resume) {
         for (const char* name : {"--iso", "--fullscreen", "--settle", "--no-brightness"}) {

@@ -1,4 +1,4 @@
-#include "series/Run.h"
+#include "series/SeriesRun.h"
 
 #include "series/Choices.h"
 #include "series/Files.h"

@@ -1,4 +1,4 @@
-#include "measure/Series.h"
+#include "measure/FrameSets.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,7 +112,7 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const Mosaic
     return analysis;
 }
 
-void Series::AddStats(ChannelSums& sums, const Stats& stats) {
+void FrameSets::AddStats(ChannelSums& sums, const Stats& stats) {
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         const ChannelStats& s = stats[ch];
         const auto n = static_cast<double>(s.Pixels);
@@ -127,12 +127,12 @@ void Series::AddStats(ChannelSums& sums, const Stats& stats) {
     }
 }
 
-FrameRole Series::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
+FrameRole FrameSets::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
     const FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
     return Add(std::move(frame), analysis, name);
 }
 
-FrameRole Series::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name) {
+FrameRole FrameSets::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name) {
     if (analysis.Role == FrameRole::NoMosaic) {
         return analysis.Role;
     }
@@ -153,8 +153,8 @@ FrameRole Series::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::
     return analysis.Role;
 }
 
-void Series::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
-                       const std::string& name) {
+void FrameSets::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
+                          const std::string& name) {
     auto set = std::find_if(group.Sets.begin(), group.Sets.end(),
                             [&](const Set& s) { return SameShutter(s.Shutter, frame.Shutter); });
     if (set == group.Sets.end()) {
@@ -187,7 +187,7 @@ void Series::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analys
     set->Waiting = Pending{std::move(frame), analysis.Where, name};
 }
 
-void Series::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
+void FrameSets::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
     AddStats(group.DarkSingles, whole);
     ++group.Darks;
     if (group.PendingDark && group.PendingDark->Width == frame.Width &&
@@ -200,7 +200,7 @@ void Series::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
     }
 }
 
-std::vector<IsoFigures> Series::Figures() const {
+std::vector<IsoFigures> FrameSets::Figures() const {
     std::vector<IsoFigures> result;
     const auto variance = [](const Sums& s) {
         return s.MeanPixels > 0 ? s.Variance / s.MeanPixels : 0.0;
@@ -274,7 +274,7 @@ std::vector<IsoFigures> Series::Figures() const {
                     return s[c].Pixels > 0 && s[c].Clipped == 0;
                 }));
             f.Usable = usable;
-            if (ch < iso.ChannelsUsed() && usable < LeastSquares) {
+            if (ch < iso.ChannelsUsed() && usable < LeastUsableSquares) {
                 TooFewSquares(f, iso.Sets, layoutLevels, ch);
             }
         }
@@ -283,7 +283,7 @@ std::vector<IsoFigures> Series::Figures() const {
     return result;
 }
 
-std::vector<double> Series::DarkOnlyIsos() const {
+std::vector<double> FrameSets::DarkOnlyIsos() const {
     std::vector<double> isos;
     for (const auto& [key, group] : groups_) {
         if (group.Frames == 0 && group.Darks > 0) {
