@@ -30,7 +30,15 @@ void RecordOptions(const fs::path& folder, const SeriesOptions& options) {
 
 SeriesOptions RecordedOptions(const fs::path& folder) {
     const fs::path path = folder / OptionsFileName;
+    std::error_code error;
+    if (!fs::exists(folder / "series.csv", error)) {
+        throw Stop{ExitSetup, folder.string() + ": no series to resume (no series.csv)"};
+    }
     std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw Stop{ExitSetup, path.string() + ": missing, so the series' options are not known: "
+                                              "start a new series in another folder"};
+    }
     const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
     SeriesOptions options;
     try {
@@ -40,8 +48,7 @@ SeriesOptions RecordedOptions(const fs::path& folder) {
         options.SettleMs = record.at("settle_ms").get<int>();
         options.Brightness = record.at("brightness").get<bool>();
     } catch (const nlohmann::json::exception&) {
-        throw Stop{ExitSetup, path.string() + (in ? ": not the options of a series"
-                                                  : ": missing, so the series cannot be resumed")};
+        throw Stop{ExitSetup, path.string() + ": not the options of a series"};
     }
     if (options.Isos.empty()) {
         throw Stop{ExitSetup, path.string() + ": not the options of a series"};
