@@ -36,15 +36,14 @@ set(PRUVEX_OPTIONS
   "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the monitor shows the new picture: the first vertical blank after the display server holds it, one refresh to scan it out (one more behind a compositing manager) and the settle time. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, settle N, state, check (the --check report as one reply) and quit. A reply gives the state, ms (from reading the line to the reply), shown_ms (to the frame scanned out), refresh_hz and settle_ms."
   "--settle=MS|The panel's settle time that each reply waits after the frame is scanned out, 0 to 10000 milliseconds (default 20). Give a slow panel or a projector more."
   "--check|Show the patterns, report on standard output, one line per check, whether the display shows exactly the pixels painted (colour depth, gamma ramps, output properties and the pixels read back), and exit."
-  "--threads N|Read and measure on N threads (1 to 256), by default one per core. The figures are the same."
   "--help|Print a short usage text and exit."
-  "--version|Print the program's name and version, with LibRaw's, and exit.")
+  "--version|Print the program's name and version and exit.")
 
 # The exit statuses, "status|when".
 set(PRUVEX_EXIT_STATUSES
   "0|The window was closed, or an option that prints and exits succeeded, or every check of --check passed."
   "1|No display could be opened, or a check of --check failed."
-  "2|A bad option value, such as a monitor number that does not exist, or --check could not verify something."
+  "2|A bad option value, such as a monitor number that does not exist or a settle time out of range, or --check could not verify something."
   "3|An internal arithmetic check failed. It cannot fail in ordinary use.")
 
 # Examples, "command|what it does".
@@ -73,7 +72,7 @@ set(PRUVEX_MEASURE_OPTIONS
 set(PRUVEX_MEASURE_EXIT_STATUSES
   "0|Every file was measured (an ISO and channel with too few squares below clipping is no error)."
   "1|A file could not be read, was not a raw file, was cut short, came from a sensor that is not measured, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."
-  "2|A usage error, or nothing to measure at all (no ISO and channel with enough squares below clipping).")
+  "2|A usage error, a series manifest that cannot be read, a name with wildcards that matches no file (on Windows), or nothing to measure at all (no frame shows the mosaic, or no ISO and channel has enough squares below clipping).")
 set(PRUVEX_MEASURE_EXAMPLES
   "pruvex-measure --csv sensor.csv --plot sensor.svg *.dng|Measure every DNG file of the folder, the dark frames found by their level."
   "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such.")
@@ -99,8 +98,8 @@ set(PRUVEX_SERIES_OPTIONS
   "--version|Print the program's name and version and exit.")
 set(PRUVEX_SERIES_EXIT_STATUSES
   "0|The series was shot and measured."
-  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), a camera that shot other settings than those asked twice, the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
-  "2|A usage error, no gphoto2 program or no camera, a camera that saves no raw file, a FOLDER that already holds a series (go on with it with --resume), or nothing to resume."
+  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), a setting the camera refused, a camera that shot other settings than those asked twice, the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
+  "2|A usage error, no gphoto2 program or no camera, an ISO the camera does not offer, a folder camera's DIR that does not exist, a camera that saves no raw file, no pruvex program to start, a FOLDER that cannot be written or already holds a series (go on with it with --resume), or nothing to resume."
   "130|Interrupted by Ctrl-C. Every file shot and series.csv up to it are kept.")
 set(PRUVEX_SERIES_EXAMPLES
   "pruvex-series --iso=100,400,1600,6400 nikon|Shoot and measure a camera on USB at four ISOs into the folder nikon."

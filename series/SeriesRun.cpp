@@ -278,7 +278,8 @@ void SeriesRun::GridStep() {
                 }
                 if (!check.Found) {
                     out_ << shot.File.filename().string()
-                         << ": no mosaic found: frame it as the README says (the whole mosaic, "
+                         << ": no mosaic found: frame it as the measuring guide says (the whole "
+                            "mosaic, "
                             "at most a tenth of white around it)\n";
                     framed = false;
                     break;

@@ -152,7 +152,7 @@ struct Camera {
     Scene TheScene;
     std::vector<Setting> Settings;
     std::uint64_t Seed = 1;
-    const char* Plot = nullptr; // the README's plot, in docs/, made from this series
+    const char* Plot = nullptr; // the measuring guide's plot, in docs/, made from this series
     // A real series: the monitor's white gives this many times the range of
     // the lowest ISO at 1/250 s, at every ISO (WhiteFill is not used).
     double FixedLight = 0;
@@ -387,7 +387,7 @@ TEST_P(Recovery, GivesBackTheSensor) {
         EXPECT_EQ(ReadText(one / "squares.csv"), ReadText(folder / "squares.csv"));
     }
     if (camera.Plot != nullptr) {
-        // The plot in the README is this one. To renew it after a change,
+        // The plot in the measuring guide is this one. To renew it after a change,
         // run this test with PRUVEX_PICTURE_DIR=$PWD/docs.
         const std::string plot = ReadText(folder / "plot.svg");
         if (const char* renew = std::getenv("PRUVEX_PICTURE_DIR")) {
