@@ -98,7 +98,7 @@ set(PRUVEX_SERIES_OPTIONS
   "--version|Print the program's name and version and exit.")
 set(PRUVEX_SERIES_EXIT_STATUSES
   "0|The series was shot and measured."
-  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), a setting the camera refused, a camera that shot other settings than those asked twice, the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
+  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), a camera that shot other settings than those asked twice, a setting the camera refused, the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
   "2|A usage error, no gphoto2 program or no camera, an ISO the camera does not offer, a folder camera's DIR that does not exist, a camera that saves no raw file, no pruvex program to start, a FOLDER that cannot be written or already holds a series (go on with it with --resume), or nothing to resume."
   "130|Interrupted by Ctrl-C. Every file shot and series.csv up to it are kept.")
 set(PRUVEX_SERIES_EXAMPLES
