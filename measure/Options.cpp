@@ -64,11 +64,13 @@ struct Declared {
                               "black level are taken as dark too")
                    ->type_name("FILE")
                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                   ->allow_extra_args(false) // one file each time: those after it are RAW
                    ->check(named);
         Flat = App.add_option("--flat", Read.Flat,
                               "a flat-field frame (may be repeated; two at each exposure time)")
                    ->type_name("FILE")
                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                   ->allow_extra_args(false)
                    ->check(named);
         App.add_option("--threads", Read.Threads,
                        "read and measure on N threads, 1 to 256 (default: one per core)")
