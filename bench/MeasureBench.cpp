@@ -9,11 +9,13 @@
 #include "SimulatedCamera.h"
 #include "measure/Codes.h"
 #include "measure/FrameSets.h"
+#include "measure/Manifest.h"
 #include "measure/Measurement.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
 #include "measure/Statistics.h"
 #include "measure/Uniformity.h"
+#include "series/FrameCheck.h"
 
 #include <benchmark/benchmark.h>
 
@@ -147,6 +149,20 @@ void BM_MeasureFrame(benchmark::State& bench) {
 }
 BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
 
+// pruvex-series' own work per shot, on one thread: the raw file read (once,
+// the folder camera's check that it is whole included), the frame checked
+// (the mosaic and its squares below clipping) and its settings verified
+// against those asked.
+void BM_SeriesShot(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        const CfaFrame frame = Frames::Read(frames.First);
+        benchmark::DoNotOptimize(pruvex::series::CheckShot(frame));
+        benchmark::DoNotOptimize(CompareSettings(frame, frame.Iso, frame.Shutter));
+    }
+}
+BENCHMARK(BM_SeriesShot)->Unit(benchmark::kMillisecond);
+
 // A series of 20 frames (the two files in turn, ten pairs), decoded and
 // measured on the given threads (0: one per core), wall time.
 void BM_Series20Frames(benchmark::State& bench) {
@@ -228,7 +244,7 @@ void BM_Series90Frames(benchmark::State& bench) {
         inputs.push_back({kind == 0   ? mosaic
                           : kind == 1 ? frames.Flat
                                       : frames.Dark,
-                          kind == 2, kind == 1});
+                          kind == 2, 0, 0, kind == 1});
     }
     const auto threads = static_cast<unsigned>(bench.range(0));
     const unsigned cores = threads == 0 ? std::thread::hardware_concurrency() : threads;

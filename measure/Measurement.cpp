@@ -3,6 +3,7 @@
 #include "measure/FileNames.h"
 #include "measure/FrameSets.h"
 #include "measure/InOrder.h"
+#include "measure/Manifest.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 
@@ -65,6 +66,7 @@ Measurement MeasureFiles(const std::vector<MeasuredFile>& files, unsigned thread
     FrameSets sets(TheMosaic());
     const auto read = [&](std::size_t i) {
         RawResult raw = ReadRaw(files[i].Path);
+        raw.Ok = raw.Ok && TakeRowSettings(files[i], raw.Frame, raw.Error);
         return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
     };
     const auto joined = [&](std::size_t i, const LoadedFrame& loaded, FrameRole role) {

@@ -1,13 +1,16 @@
 #include "series/Camera.h"
 
 #include "series/Choices.h"
-
-#include "measure/Report.h"
+#include "series/Landing.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
+#include "measure/Report.h"
+
 #include <algorithm>
-#include <map>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 namespace pruvex::series {
 
@@ -45,9 +48,21 @@ std::vector<fs::path> Landed(const fs::path& folder, const std::string& name) {
     return files;
 }
 
+// A busy camera is asked again after a pause doubling from a quarter of a
+// second, for this long in all.
+constexpr auto BusyFor = std::chrono::seconds(30);
+
+// Waits about `ms`, less when interrupted.
+void Pause(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!Interrupted() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 class Gphoto2 : public Camera {
   public:
-    explicit Gphoto2(std::string program) : program_(std::move(program)) {}
+    Gphoto2(std::string program, std::ostream& out) : program_(std::move(program)), out_(out) {}
 
     std::vector<std::string> IsoChoices() override { return Choices("iso"); }
     std::vector<std::string> ShutterChoices() override { return Choices("shutterspeed"); }
@@ -67,6 +82,11 @@ class Gphoto2 : public Camera {
         shutter_ = shutter;
     }
 
+    void Resend(int iso, const std::string& shutter, const std::string& /*found*/) override {
+        iso_.clear();
+        Prepare(iso, shutter, 1);
+    }
+
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         std::string failure;
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -74,6 +94,10 @@ class Gphoto2 : public Camera {
                                               "--filename", (folder / (name + ".%C")).string()});
             std::vector<fs::path> files = Landed(folder, name);
             if (result.Status == 0 && !files.empty()) {
+                if (attempt > 0) {
+                    out_ << "The capture of " << name << " failed once (" << failure
+                         << "), then worked\n";
+                }
                 return files;
             }
             failure = LastLine(result.Output);
@@ -86,9 +110,20 @@ class Gphoto2 : public Camera {
     }
 
   private:
+    // The call, tried again while the camera is busy.
     ProgramResult Run(std::vector<std::string> args) const {
         args.insert(args.begin(), program_);
-        return RunProgram(args);
+        const auto end = std::chrono::steady_clock::now() + BusyFor;
+        int pause = 250;
+        for (;;) {
+            ProgramResult result = RunProgram(args);
+            if (result.Status == 0 || !BusyError(result.Output) || Interrupted() ||
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(pause) > end) {
+                return result;
+            }
+            Pause(pause);
+            pause = std::min(pause * 2, 4000);
+        }
     }
     std::vector<std::string> Choices(const std::string& name) const {
         const ProgramResult result = Run({"--get-config", name});
@@ -101,6 +136,7 @@ class Gphoto2 : public Camera {
     }
 
     std::string program_;
+    std::ostream& out_;
     std::string iso_;
     std::string shutter_;
 };
@@ -111,10 +147,8 @@ const std::vector<std::string> FolderShutters{"1/15",  "1/30",   "1/60",   "1/12
 
 class Folder : public Camera {
   public:
-    Folder(fs::path dir, std::ostream& out, Answers& answers)
-        : dir_(std::move(dir)), out_(out), answers_(answers) {
-        Snapshot();
-    }
+    Folder(const fs::path& dir, std::ostream& out, Answers& answers)
+        : landing_(dir, out), out_(out), answers_(answers) {}
 
     std::vector<std::string> IsoChoices() override {
         return {"100", "200", "400", "800", "1600", "3200", "6400"};
@@ -126,9 +160,16 @@ class Folder : public Camera {
              << ": take " << count << (count == 1 ? " shot" : " shots") << std::endl;
     }
 
+    void Resend(int iso, const std::string& shutter, const std::string& found) override {
+        out_ << "The camera shot " << found << ": set ISO " << iso << ", "
+             << measure::ShutterText(ParseShutter(shutter).value_or(0))
+             << " (mode dial at M, auto ISO off) "
+             << "and take the shot again" << std::endl;
+    }
+
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         for (;;) {
-            if (std::optional<fs::path> file = NewFile()) {
+            if (std::optional<fs::path> file = landing_.Look()) {
                 const fs::path target = folder / (name + file->extension().string());
                 std::error_code error;
                 fs::copy_file(*file, target, fs::copy_options::overwrite_existing, error);
@@ -136,6 +177,7 @@ class Folder : public Camera {
                     throw Stop{ExitStopped,
                                target.string() + ": cannot be written (" + error.message() + ")"};
                 }
+                read_ = {target, landing_.TakeRead()};
                 return {target};
             }
             const std::optional<std::string> answer = answers_.Poll(200);
@@ -148,51 +190,26 @@ class Folder : public Camera {
         }
     }
 
-  private:
-    // Every file there now is old.
-    void Snapshot() {
-        std::error_code error;
-        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
-            seen_.insert(entry.path().filename().string());
+    measure::RawResult Read(const fs::path& file) override {
+        if (file == read_.first) {
+            read_.first.clear();
+            return std::move(read_.second);
         }
-        if (error) {
-            throw Stop{ExitSetup, dir_.string() + ": cannot be read (" + error.message() + ")"};
-        }
-    }
-    // A file that has appeared and stopped growing.
-    std::optional<fs::path> NewFile() {
-        std::error_code error;
-        std::vector<fs::path> fresh;
-        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
-            const std::string name = entry.path().filename().string();
-            if (!seen_.contains(name) && name.front() != '.' && entry.is_regular_file(error)) {
-                fresh.push_back(entry.path());
-            }
-        }
-        std::sort(fresh.begin(), fresh.end());
-        for (const fs::path& path : fresh) {
-            const auto size = fs::file_size(path, error);
-            if (error) {
-                continue;
-            }
-            auto& last = sizes_[path.filename().string()];
-            if (last == size + 1 && size > 0) {
-                seen_.insert(path.filename().string());
-                return path;
-            }
-            last = size + 1;
-        }
-        return std::nullopt;
+        return Camera::Read(file);
     }
 
-    fs::path dir_;
+  private:
+    Landing landing_;
+    std::pair<fs::path, measure::RawResult> read_; // the last file copied, as read
     std::ostream& out_;
     Answers& answers_;
-    std::set<std::string> seen_;
-    std::map<std::string, std::uintmax_t> sizes_; // size + 1 at the last look
 };
 
 } // namespace
+
+measure::RawResult Camera::Read(const fs::path& file) {
+    return measure::ReadRaw(measure::Utf8Name(file));
+}
 
 std::vector<std::string> ConfigChoices(const std::string& output) {
     std::vector<std::string> choices;
@@ -213,6 +230,16 @@ std::vector<std::string> ConfigChoices(const std::string& output) {
     return choices;
 }
 
+bool BusyError(const std::string& output) {
+    for (const char* busy : {"I/O in progress", "Could not claim the USB device", "Device Busy",
+                             "Device busy", "No camera found", "Could not detect any camera"}) {
+        if (output.find(busy) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
     const std::optional<std::string> program = FindProgram("gphoto2");
     if (!program) {
@@ -220,7 +247,12 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
                               "gphoto2), or use --camera=folder:DIR with the camera's own "
                               "tethering program"};
     }
-    const ProgramResult detect = RunProgram({*program, "--auto-detect"});
+    ProgramResult detect = RunProgram({*program, "--auto-detect"});
+    for (int pause = 250; detect.Status != 0 && BusyError(detect.Output) && pause <= 8000;
+         pause *= 2) {
+        Pause(pause);
+        detect = RunProgram({*program, "--auto-detect"});
+    }
     // Its list starts after a header and a line of dashes.
     std::istringstream in(detect.Output);
     std::string line;
@@ -239,7 +271,7 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
                               "window or stop gvfs-gphoto2-volume-monitor)"};
     }
     out << "Camera: " << model << std::endl;
-    return std::make_unique<Gphoto2>(*program);
+    return std::make_unique<Gphoto2>(*program, out);
 }
 
 std::unique_ptr<Camera> OpenFolder(const fs::path& dir, std::ostream& out, Answers& answers) {

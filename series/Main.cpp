@@ -7,6 +7,7 @@
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
 #include "series/Process.h"
+#include "series/Resume.h"
 #include "series/SeriesRun.h"
 #include "series/Stop.h"
 #include "series/Target.h"
@@ -29,6 +30,7 @@ struct Options {
     int Monitor = 0;
     int SettleMs = 20;
     bool NoBrightness = false;
+    bool Resume = false;
     std::string Folder;
 };
 
@@ -43,6 +45,52 @@ class HelpFormatter : public CLI::Formatter {
 
 void Fail(const std::string& line) {
     std::cerr << "pruvex-series: " << line << '\n';
+}
+
+// Where the series' wall time went: the rest of it is the program's own work.
+void PrintCosts(std::chrono::steady_clock::time_point start, const SeriesRun& series) {
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const Costs& c = series.Spent();
+    const double own = wall - c.Camera - c.Target - c.Prompts;
+    std::printf("Series done in %.1f s: the camera's calls %.1f s, the target's replies %.1f s, "
+                "the prompts %.1f s, the program's own work %.1f s (%d shots).\n",
+                wall, c.Camera, c.Target, c.Prompts, own, series.Shots());
+    std::fflush(stdout);
+}
+
+// --resume: the options the series started with, --camera as given again.
+void TakeRecordedOptions(const CLI::App& app, Options& options) {
+    for (const char* name : {"--iso", "--fullscreen", "--settle", "--no-brightness"}) {
+        if (app.count(name) > 0) {
+            throw Stop{ExitSetup, std::string("--resume takes the series' options from FOLDER: "
+                                              "only --camera may be given again, not ") +
+                                      name};
+        }
+    }
+    const SeriesOptions recorded = RecordedOptions(options.Folder);
+    options.Camera = app.count("--camera") > 0 ? options.Camera : recorded.Camera;
+    options.Isos.clear();
+    for (const int iso : recorded.Isos) {
+        options.Isos.push_back(std::to_string(iso));
+    }
+    options.Monitor = recorded.Monitor;
+    options.SettleMs = recorded.SettleMs;
+    options.NoBrightness = !recorded.Brightness;
+}
+
+// A new manifest, or a resumed series' with the shots kept.
+std::unique_ptr<ManifestWriter> OpenManifest(bool resume, KeptShots kept, SeriesPlan& plan) {
+    if (!resume) {
+        return std::make_unique<ManifestWriter>(plan.Folder);
+    }
+    std::cout << "Resumed: " << kept.Rows.size() << " shots kept\n";
+    for (const std::string& line : kept.Dropped) {
+        std::cout << "  " << line << '\n';
+    }
+    plan.Kept = kept.Rows;
+    return std::make_unique<ManifestWriter>(plan.Folder, std::move(kept.Rows),
+                                            !kept.Dropped.empty());
 }
 
 int Run(int argc, char** argv) {
@@ -74,6 +122,9 @@ int Run(int argc, char** argv) {
         ->type_name("MS")
         ->check(CLI::Range(0, 10000).description(""));
     app.add_flag("--no-brightness", options.NoBrightness, "leave out the brightness step");
+    app.add_flag("--resume", options.Resume,
+                 "go on with the series stopped in FOLDER, with the options it was started with\n"
+                 "(only --camera may be given again)");
     app.add_option("FOLDER", options.Folder,
                    "the raw files, series.csv, sensor.csv, squares.csv, sensor.svg")
         ->type_name("")
@@ -87,6 +138,14 @@ int Run(int argc, char** argv) {
         Fail(e.what());
         std::cerr << app.help();
         return ExitSetup;
+    }
+    if (options.Resume) {
+        try {
+            TakeRecordedOptions(app, options);
+        } catch (const Stop& stop) {
+            Fail(stop.Line);
+            return stop.Status;
+        }
     }
     std::optional<std::vector<int>> isoList;
     if (!options.Isos.empty()) {
@@ -110,7 +169,10 @@ int Run(int argc, char** argv) {
     std::unique_ptr<SeriesRun> series;
     try {
         const std::filesystem::path folder(options.Folder);
-        if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
+        KeptShots kept;
+        if (options.Resume) {
+            kept = CheckKept(folder);
+        } else if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
             throw Stop{ExitSetup, refusal};
         }
         std::error_code ignored;
@@ -119,6 +181,7 @@ int Run(int argc, char** argv) {
             throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
         }
         Answers answers;
+        const auto opening = std::chrono::steady_clock::now();
         std::unique_ptr<Camera> camera = folderCamera.empty()
                                              ? OpenGphoto2(std::cout)
                                              : OpenFolder(folderCamera, std::cout, answers);
@@ -127,6 +190,8 @@ int Run(int argc, char** argv) {
         plan.Brightness = !options.NoBrightness;
         plan.Shutters = camera->ShutterChoices();
         const std::vector<std::string> isoChoices = camera->IsoChoices();
+        const double cameraOpening =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - opening).count();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
             // A folder's camera is set by hand: any ISO goes.
@@ -139,22 +204,26 @@ int Run(int argc, char** argv) {
         if (plan.Isos.empty()) {
             throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
         }
-        ManifestWriter manifest(folder);
+        RecordOptions(folder, {options.Camera, plan.Isos, options.Monitor, options.SettleMs,
+                               !options.NoBrightness});
+        const std::unique_ptr<ManifestWriter> manifest =
+            OpenManifest(options.Resume, std::move(kept), plan);
         const std::string program = TargetProgram();
         if (!FindProgram(program)) {
             throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
         }
+        const auto started = std::chrono::steady_clock::now();
         target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
-        series = std::make_unique<SeriesRun>(plan, *camera, *target, manifest, answers, std::cout);
+        const double targetStart =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        series = std::make_unique<SeriesRun>(plan, *camera, *target, *manifest, answers, std::cout);
         series->Shoot();
         target->Close();
         std::cout << "Figures:\n";
         const bool measured = series->Measure();
-        const double wall =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("Series done in %.1f s, of which the camera %.1f s (%d shots).\n", wall,
-                    series->CameraSeconds(), series->Shots());
-        std::fflush(stdout);
+        series->Spent().Target = targetStart + target->Seconds();
+        series->Spent().Camera += cameraOpening;
+        PrintCosts(start, *series);
         if (!measured) {
             Fail("nothing measured: no mosaic frame could be read, or a file could not be "
                  "written");

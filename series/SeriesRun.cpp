@@ -1,6 +1,7 @@
 #include "series/SeriesRun.h"
 
 #include "series/Choices.h"
+#include "series/Files.h"
 #include "series/FrameCheck.h"
 #include "series/Stop.h"
 
@@ -38,12 +39,36 @@ double Seconds(const std::string& shutter) {
     return ParseShutter(shutter).value_or(0);
 }
 
+double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Kept shots are looked up by kind, ISO and time as the manifest gives them.
+std::string KeptKey(const std::string& kind, double iso, double seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %.0f %.4g", kind.c_str(), iso, seconds);
+    return text;
+}
+
+// What likely made the camera shoot other settings than those asked.
+std::string LikelyCause(int iso, double fileIso) {
+    if (std::llround(fileIso) != iso) {
+        return "turn auto ISO off and set the mode dial to M";
+    }
+    return "set the mode dial to M: the camera chose its own exposure time";
+}
+
 } // namespace
 
 SeriesRun::SeriesRun(SeriesPlan plan, Camera& camera, Target& target, ManifestWriter& manifest,
                      Answers& answers, std::ostream& out)
     : plan_(std::move(plan)), camera_(camera), target_(target), manifest_(manifest),
-      answers_(answers), out_(out) {}
+      answers_(answers), out_(out) {
+    for (const measure::ManifestRow& row : plan_.Kept) {
+        kept_[KeptKey(row.Kind, row.Iso, row.Exposure)].push_back(row);
+        keptFiles_.insert(row.File);
+    }
+}
 
 void SeriesRun::CheckInterrupted() const {
     if (Interrupted()) {
@@ -54,7 +79,9 @@ void SeriesRun::CheckInterrupted() const {
 std::string SeriesRun::Prompt(const std::string& text) {
     target_.Window();
     out_ << text << std::flush;
+    const auto start = std::chrono::steady_clock::now();
     const std::optional<std::string> answer = answers_.Next();
+    costs_.Prompts += Since(start);
     out_ << '\n';
     CheckInterrupted();
     if (!answer) {
@@ -66,32 +93,120 @@ std::string SeriesRun::Prompt(const std::string& text) {
     return *answer;
 }
 
-SeriesRun::Shot SeriesRun::TakeShot(const std::string& kind, int iso, const std::string& shutter,
-                                    char letter) {
-    target_.FullScreen();
-    CheckInterrupted();
-    const std::string name =
-        kind + "-iso" + std::to_string(iso) + "-" + ShutterName(Seconds(shutter)) + "-" + letter;
-    lastShotAt_ = UtcNow();
+void SeriesRun::Set(const std::string& kind, int iso, const std::string& shutter, int count) {
+    const auto kept = kept_.find(KeptKey(kind, iso, Seconds(shutter)));
+    if (kept != kept_.end() && kept->second.size() >= static_cast<std::size_t>(count)) {
+        return; // every one of them kept
+    }
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<fs::path> files = camera_.Capture(plan_.Folder, name);
-    cameraSeconds_ +=
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    ++shots_;
+    camera_.Prepare(iso, shutter, count);
+    costs_.Camera += Since(start);
+}
+
+std::optional<SeriesRun::Shot> SeriesRun::TakeKept(const std::string& kind, int iso,
+                                                   const std::string& shutter) {
+    const auto kept = kept_.find(KeptKey(kind, iso, Seconds(shutter)));
+    if (kept == kept_.end() || kept->second.empty()) {
+        return std::nullopt;
+    }
+    const measure::ManifestRow row = kept->second.front();
+    kept->second.pop_front();
+    const fs::path file = plan_.Folder / measure::FileName(row.File);
+    measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
+    if (!raw.Ok) {
+        throw Stop{ExitStopped, file.string() + ": " + raw.Error};
+    }
+    out_ << "  " << row.File << " (kept)\n";
+    return Shot{file, std::move(raw.Frame)};
+}
+
+std::optional<SeriesRun::Shot> SeriesRun::Verified(const std::vector<fs::path>& files, int iso,
+                                                   const std::string& shutter) {
     std::string reasons;
     for (const fs::path& file : files) {
-        measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
-        if (raw.Ok) {
-            return {file, std::move(raw.Frame)};
+        measure::RawResult raw = camera_.Read(file);
+        if (!raw.Ok) {
+            reasons += (reasons.empty() ? "" : "; ") + file.filename().string() + ": " + raw.Error;
+            continue;
         }
-        reasons += (reasons.empty() ? "" : "; ") + file.filename().string() + ": " + raw.Error;
+        const double seconds = Seconds(shutter);
+        switch (measure::CompareSettings(raw.Frame, iso, seconds)) {
+        case measure::Settings::Agree:
+            return Shot{file, std::move(raw.Frame)};
+        case measure::Settings::Missing:
+            if (!saidMissing_) {
+                out_ << file.filename().string()
+                     << ": the file gives no ISO or exposure time: its shots are taken as shot at "
+                        "the settings asked\n";
+                saidMissing_ = true;
+            }
+            raw.Frame.Iso = iso;
+            raw.Frame.Shutter = seconds;
+            return Shot{file, std::move(raw.Frame)};
+        case measure::Settings::Differ:
+            break;
+        }
+        found_ = measure::SettingsText(raw.Frame.Iso, raw.Frame.Shutter);
+        cause_ = LikelyCause(iso, raw.Frame.Iso);
+        for (const fs::path& landed : files) {
+            const fs::path moved = MoveInto(landed, plan_.Folder / "rejected");
+            out_ << landed.filename().string() << ": shot at " << found_ << " where "
+                 << measure::SettingsText(iso, seconds) << " was asked ("
+                 << (moved.empty() ? "left in place" : "moved to rejected/") << "): " << cause_
+                 << '\n';
+        }
+        return std::nullopt;
     }
     throw Stop{ExitSetup, "the camera saved no raw file (" + reasons +
                               "): set it to save raw files, not JPEG only"};
 }
 
+SeriesRun::Shot SeriesRun::TakeShot(const std::string& kind, int iso, const std::string& shutter,
+                                    char letter) {
+    if (std::optional<Shot> kept = TakeKept(kind, iso, shutter)) {
+        return std::move(*kept);
+    }
+    target_.FullScreen();
+    CheckInterrupted();
+    const auto nameOf = [&](char l) {
+        return kind + "-iso" + std::to_string(iso) + "-" + ShutterName(Seconds(shutter)) + "-" + l;
+    };
+    // A kept shot's name is never taken again.
+    std::string name = nameOf(letter);
+    while (letter < 'z' && std::any_of(keptFiles_.begin(), keptFiles_.end(), [&](const auto& f) {
+               return fs::path(f).stem().string() == name;
+           })) {
+        name = nameOf(++letter);
+    }
+    for (int attempt = 0;; ++attempt) {
+        lastShotAt_ = UtcNow();
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<fs::path> files = camera_.Capture(plan_.Folder, name);
+        costs_.Camera += Since(start);
+        ++shots_;
+        if (std::optional<Shot> shot = Verified(files, iso, shutter)) {
+            return std::move(*shot);
+        }
+        const std::string asked = measure::SettingsText(iso, Seconds(shutter));
+        if (attempt > 0) {
+            throw Stop{ExitStopped, "the camera shot " + found_ + " where " + asked +
+                                        " was asked, twice: " + cause_};
+        }
+        const auto again = std::chrono::steady_clock::now();
+        camera_.Resend(iso, shutter, found_);
+        costs_.Camera += Since(again);
+    }
+}
+
+bool SeriesRun::IsKept(const fs::path& file) const {
+    return keptFiles_.contains(fs::relative(file, plan_.Folder).string());
+}
+
 void SeriesRun::Record(const Shot& shot, const std::string& kind, int iso,
                        const std::string& shutter, int level, const std::string& shotAt) {
+    if (IsKept(shot.File)) {
+        return; // in the manifest from before
+    }
     measure::ManifestRow row;
     row.File = fs::relative(shot.File, plan_.Folder).string();
     row.Kind = kind;
@@ -111,7 +226,7 @@ void SeriesRun::BrightnessStep() {
     out_ << "Brightness: the flat field at level " << FlatLevel << ", ISO " << iso << ", "
          << measure::ShutterText(Seconds(shutter)) << std::endl;
     for (char letter = 'a'; letter <= 'z'; ++letter) {
-        camera_.Prepare(iso, shutter, 1);
+        Set("flat", iso, shutter, 1);
         const Shot shot = TakeShot("flat", iso, shutter, letter);
         Record(shot, "flat", iso, shutter, FlatLevel, lastShotAt_);
         CheckInterrupted();
@@ -140,7 +255,7 @@ void SeriesRun::GridStep() {
         std::string shutter = NearestShutter(plan_.Shutters, GridTime).value_or("1/250");
         char next = 'a';
         for (;;) {
-            camera_.Prepare(iso, shutter, 2);
+            Set("grid", iso, shutter, 2);
             std::array<int, measure::ChannelCount> least{};
             least.fill(std::numeric_limits<int>::max());
             bool framed = true;
@@ -208,16 +323,23 @@ void SeriesRun::GridStep() {
 }
 
 void SeriesRun::DarkStep() {
-    Prompt("Dark frames: cap the lens, then Enter to go on, q to stop: ");
+    std::size_t darksKept = 0;
     for (const auto& [iso, shutter] : used_) {
-        camera_.Prepare(iso, shutter, 2);
+        const auto kept = kept_.find(KeptKey("dark", iso, Seconds(shutter)));
+        darksKept += kept == kept_.end() ? 0 : std::min<std::size_t>(kept->second.size(), 2);
+    }
+    if (darksKept < 2 * used_.size()) {
+        Prompt("Dark frames: cap the lens, then Enter to go on, q to stop: ");
+    }
+    for (const auto& [iso, shutter] : used_) {
+        Set("dark", iso, shutter, 2);
         for (char letter = 'a'; letter <= 'b';) {
             const Shot shot = TakeShot("dark", iso, shutter, letter);
             if (!IsDark(shot.Frame)) {
                 out_ << shot.File.filename().string()
                      << ": not dark: the lens is not capped (or light comes in)\n";
                 Prompt("Cap the lens, then Enter to go on, q to stop: ");
-                camera_.Prepare(iso, shutter, 'b' - letter + 1);
+                Set("dark", iso, shutter, 'b' - letter + 1);
                 continue;
             }
             Record(shot, "dark", iso, shutter, 0, lastShotAt_);
@@ -228,7 +350,10 @@ void SeriesRun::DarkStep() {
 }
 
 void SeriesRun::Shoot() {
-    if (plan_.Brightness) {
+    const bool flatKept =
+        std::any_of(plan_.Kept.begin(), plan_.Kept.end(),
+                    [](const measure::ManifestRow& row) { return row.Kind == "flat"; });
+    if (plan_.Brightness && !flatKept) {
         BrightnessStep();
     }
     GridStep();

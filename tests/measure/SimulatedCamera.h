@@ -104,6 +104,8 @@ struct Exposure {
     double BandPhase = 0;
     // The converter's numbers (above black) multiplied by this, after it.
     int DigitalGain = 1;
+    // ISO and time written in the file's EXIF (some cameras' files have none).
+    bool Metadata = true;
 };
 
 // A real series: the same monitor and aperture at every ISO, so that the

@@ -8,9 +8,17 @@
 //
 // Its state lies in the folder PRUVEX_FAKE_CAMERA, where the test puts
 // files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
-// instead of raw), `fail-from` (the number of the first capture that fails), `capped`
-// (the lens capped), `brightness` (the monitor's brightness, a factor),
-// `covered` (a grey card in front of the monitor).
+// instead of raw), `raw-jpeg` (a JPEG beside each raw file), `fail-from`
+// (the number of the first capture that fails), `fail-once` (the number of a
+// capture that fails once), `capped` (the lens capped), `brightness` (the
+// monitor's brightness, a factor), `covered` (a grey card in front of the
+// monitor), `auto-iso` ("ISO" or "ISO first": the ISO the camera shoots at,
+// always or at the first capture only), `dial` (the time the camera shoots
+// at, whatever is set), `no-metadata` (files without ISO or time), `slow`
+// (seconds each capture takes), `busy` ("CALL SECONDS": from the first call
+// of that kind, detect, get, set or capture, those calls answer busy for that
+// long), `away` ("N SECONDS": from capture N, the camera is gone for that
+// long).
 
 #include "SimulatedCamera.h"
 
@@ -20,6 +28,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +38,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -94,7 +104,45 @@ int Error(const std::string& text) {
     return 1;
 }
 
+double Now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Whether the camera answers a call of this kind with a moment's trouble: busy
+// (the `busy` file) or gone (the `away` file, started by a capture).
+bool Trouble(const std::string& call, std::string& text) {
+    std::ifstream in(State("busy"));
+    std::string kind;
+    double seconds = 0;
+    if (in >> kind >> seconds && kind == call) {
+        const double since = std::atof(Read("busy-since-" + call, "0").c_str());
+        if (since == 0) {
+            Write("busy-since-" + call, std::to_string(Now()));
+        }
+        if (since == 0 || Now() - since < seconds) {
+            text = call == "detect" ? "Could not claim the USB device"
+                   : call == "set"  ? "(-110: 'I/O in progress') PTP Device Busy"
+                                    : "Could not capture image (-110: 'I/O in progress')";
+            return true;
+        }
+    }
+    std::ifstream away(State("away"));
+    int from = 0;
+    if (away >> from >> seconds) {
+        const double since = std::atof(Read("away-since", "0").c_str());
+        if (since > 0 && Now() - since < seconds) {
+            text = "No camera found.";
+            return true;
+        }
+    }
+    return false;
+}
+
 int AutoDetect() {
+    if (std::string text; Trouble("detect", text)) {
+        return Error(text);
+    }
     std::cout << "Model                          Port\n"
                  "----------------------------------------------------------\n";
     if (!Has("no-camera")) {
@@ -104,6 +152,9 @@ int AutoDetect() {
 }
 
 int GetConfig(const std::string& name) {
+    if (std::string text; Trouble("get", text)) {
+        return Error(text);
+    }
     const bool iso = name == "iso";
     if (!iso && name != "shutterspeed") {
         return Error("'" + name + "' not found in configuration tree.");
@@ -119,6 +170,9 @@ int GetConfig(const std::string& name) {
 }
 
 int SetConfig(const std::string& setting) {
+    if (std::string text; Trouble("set", text)) {
+        return Error(text);
+    }
     const std::size_t equals = setting.find('=');
     const std::string name = setting.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
@@ -219,22 +273,51 @@ std::string WhatIsShown(const MonitorPicture& screen) {
     return "other";
 }
 
+// The ISO and time the camera shoots at: those set, unless auto ISO or the
+// mode dial chooses.
+std::pair<std::string, std::string> Shooting() {
+    std::string iso = Read("iso", "100");
+    std::ifstream autoIso(State("auto-iso"));
+    std::string chosen;
+    std::string when;
+    if (autoIso >> chosen && !Has("auto-iso-done")) {
+        iso = chosen;
+        if (autoIso >> when && when == "first") {
+            Write("auto-iso-done", "1");
+        }
+    }
+    return {iso, Read("dial", Read("shutterspeed", "1/250"))};
+}
+
 int Capture(const std::string& pattern) {
+    if (std::string text; Trouble("capture", text)) {
+        return Error(text);
+    }
     // Captures are counted, failed ones too; from `fail-from` on they fail.
     const int count = std::atoi(Read("count", "0").c_str()) + 1;
     Write("count", std::to_string(count));
     const int failFrom = std::atoi(Read("fail-from", "0").c_str());
     if (failFrom > 0 && count >= failFrom) {
-        return Error("Could not capture image (-110: 'I/O in progress')");
+        return Error("Could not capture image (-1: 'Unspecified error')");
     }
+    if (std::atoi(Read("fail-once", "0").c_str()) == count) {
+        return Error("Could not capture image (-1: 'Unspecified error')");
+    }
+    if (std::atoi(Read("away", "0").c_str()) == count) {
+        Write("away-since", std::to_string(Now()));
+        return Error("No camera found.");
+    }
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(std::atof(Read("slow", "0").c_str())));
     const bool jpeg = Has("jpeg");
     const std::size_t suffix = pattern.find("%C");
-    const std::string path =
-        suffix == std::string::npos
-            ? pattern
-            : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") + pattern.substr(suffix + 2);
-    const std::string iso = Read("iso", "100");
-    const std::string shutter = Read("shutterspeed", "1/250");
+    const auto named = [&](const char* extension) {
+        return suffix == std::string::npos
+                   ? pattern
+                   : pattern.substr(0, suffix) + extension + pattern.substr(suffix + 2);
+    };
+    const std::string path = named(jpeg ? "JPG" : "DNG");
+    const auto [iso, shutter] = Shooting();
     const bool capped = Has("capped");
     MonitorPicture screen = TakeScreen();
     const std::string shown = WhatIsShown(screen);
@@ -256,11 +339,13 @@ int Capture(const std::string& pattern) {
                : WhiteAt250 * exposure.Shutter * 250 * std::atof(Read("brightness", "1").c_str());
     // Each shot its own noise.
     exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
+    exposure.Metadata = !Has("no-metadata");
     const Sensor sensor = TheSensor();
-    if (jpeg) {
-        std::ofstream(path, std::ios::binary)
+    if (jpeg || Has("raw-jpeg")) {
+        std::ofstream(named("JPG"), std::ios::binary)
             << "\xFF\xD8\xFF\xE0" << std::string(16, 'J') << "JFIF\xFF\xD9";
-    } else {
+    }
+    if (!jpeg) {
         WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
     }
     std::ostringstream line;

@@ -125,7 +125,31 @@ TEST(Manifest, IsWrittenLineByLineAndReadBackForTheMeasurement) {
     std::ofstream(path, std::ios::app) << "a.DNG,grid,100,0.004,25\n";
     EXPECT_FALSE(pruvex::measure::ReadManifest(path, rows, error));
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    // A dark frame's level may be left empty.
+    std::ofstream(path, std::ios::trunc)
+        << pruvex::measure::ManifestHeader << "\nd.DNG,dark,100,0.004,,2026-12-08T19:00:00.000Z\n";
+    EXPECT_TRUE(pruvex::measure::ReadManifest(path, rows, error)) << error;
     fs::remove_all(pattern);
+}
+
+TEST(Settings, TheFileAgreesWithinASixthOfAStop) {
+    using pruvex::measure::Settings;
+    const auto compare = [](double iso, double time) {
+        pruvex::measure::CfaFrame frame;
+        frame.Iso = iso;
+        frame.Shutter = time;
+        return pruvex::measure::CompareSettings(frame, 400, 1.0 / 250);
+    };
+    EXPECT_EQ(compare(400, 0.004), Settings::Agree);
+    EXPECT_EQ(compare(400, 1.0 / 256), Settings::Agree);
+    EXPECT_EQ(compare(400, 1.0 / 225), Settings::Agree);
+    EXPECT_EQ(compare(400, 1.0 / 200), Settings::Differ);
+    EXPECT_EQ(compare(800, 0.004), Settings::Differ);
+    EXPECT_EQ(compare(0, 0.004), Settings::Missing);
+    EXPECT_EQ(compare(400, 0), Settings::Missing);
+    EXPECT_TRUE(pruvex::series::BusyError("*** Error (-110: 'I/O in progress') ***"));
+    EXPECT_TRUE(pruvex::series::BusyError("Could not claim the USB device"));
+    EXPECT_FALSE(pruvex::series::BusyError("*** Error: Could not capture image ***"));
 }
 
 } // namespace
