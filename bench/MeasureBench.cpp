@@ -244,7 +244,7 @@ void BM_Series90Frames(benchmark::State& bench) {
         inputs.push_back({kind == 0   ? mosaic
                           : kind == 1 ? frames.Flat
                                       : frames.Dark,
-                          kind == 2, kind == 1});
+                          kind == 2, 0, 0, kind == 1});
     }
     const auto threads = static_cast<unsigned>(bench.range(0));
     const unsigned cores = threads == 0 ? std::thread::hardware_concurrency() : threads;

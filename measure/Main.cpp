@@ -38,7 +38,7 @@ bool ExpandFiles(std::vector<Input>& inputs) {
             return false;
         }
         for (const std::string& name : *names) {
-            files.push_back({name, input.Dark, input.Flat, input.Iso, input.Exposure});
+            files.push_back({name, input.Dark, input.Iso, input.Exposure, input.Flat});
         }
     }
     inputs = std::move(files);

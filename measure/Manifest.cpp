@@ -94,8 +94,8 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
     const std::filesystem::path folder = FileName(manifestPath).parent_path();
     std::vector<MeasuredFile> files;
     for (const ManifestRow& row : rows) {
-        files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark",
-                         row.Kind == "flat", row.Iso, row.Exposure});
+        files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Iso,
+                         row.Exposure, row.Kind == "flat"});
     }
     return files;
 }

@@ -43,8 +43,8 @@ std::string SettingsText(double iso, double exposure);
 bool TakeRowSettings(const MeasuredFile& file, CfaFrame& frame, std::string& error);
 
 // What is measured of a series: its mosaic frames (pairs of each ISO and
-// exposure time) and its dark frames, in the order shot; the flat frames are
-// left out. Paths are the manifest's folder joined with each file.
+// exposure time), its dark frames and its flat frames, in the order shot.
+// Paths are the manifest's folder joined with each file.
 std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows);
 

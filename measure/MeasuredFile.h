@@ -9,11 +9,11 @@ namespace pruvex::measure {
 struct MeasuredFile {
     std::string Path; // UTF-8
     bool Dark = false;
-    bool Flat = false;
     // The ISO and exposure time its manifest row gives; 0 for a file given
     // by itself.
     double Iso = 0;
     double Exposure = 0;
+    bool Flat = false;
 };
 
 } // namespace pruvex::measure

@@ -109,7 +109,7 @@ std::vector<Input> FilesInOrder(const Declared& declared) {
         if (option == declared.Dark) {
             files.push_back({declared.Read.Dark.at(nextDark++), true});
         } else if (option == declared.Flat) {
-            files.push_back({declared.Read.Flat.at(nextFlat++), false, true});
+            files.push_back({declared.Read.Flat.at(nextFlat++), false, 0, 0, true});
         } else if (option == declared.Raw) {
             files.push_back({declared.Read.Raw.at(nextRaw++), false});
         }
