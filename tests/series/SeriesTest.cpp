@@ -119,14 +119,15 @@ TEST(Manifest, IsWrittenLineByLineAndReadBackForTheMeasurement) {
         << rows[0].ShotAt;
     std::vector<std::string> measured;
     for (const auto& file : pruvex::measure::MeasuredFiles(path, rows)) {
-        measured.push_back(fs::path(file.Path).filename().string() + (file.Dark ? " dark" : ""));
+        measured.push_back(fs::path(file.Path).filename().string() + (file.Dark ? " dark" : "") +
+                           (file.Flat ? " flat" : ""));
     }
-    // Every mosaic and dark frame in the order shot, no flat frame.
-    EXPECT_EQ(measured,
-              (std::vector<std::string>{
-                  "grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG", "grid-iso800-1_250-a.DNG",
-                  "grid-iso800-1_500-a.DNG", "dark-iso800-1_250-a.DNG dark",
-                  "dark-iso800-1_500-a.DNG dark", "dark-iso100-1_250-a.DNG dark"}));
+    // Every frame in the order shot, the flat frames among them.
+    EXPECT_EQ(measured, (std::vector<std::string>{
+                            "flat-iso100-1_30-a.DNG flat", "grid-iso100-1_250-a.DNG",
+                            "grid-iso100-1_250-b.DNG", "grid-iso800-1_250-a.DNG",
+                            "grid-iso800-1_500-a.DNG", "dark-iso800-1_250-a.DNG dark",
+                            "dark-iso800-1_500-a.DNG dark", "dark-iso100-1_250-a.DNG dark"}));
     // A manifest with no shot leaves the folder free.
     std::ofstream(path, std::ios::trunc) << pruvex::measure::ManifestHeader << '\n';
     EXPECT_EQ(FolderRefusal(folder), "");

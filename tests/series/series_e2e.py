@@ -524,9 +524,12 @@ def resume():
         run.answer("q")
         check(run.finish() == 1, "q at the dark frames: status 1")
         before = manifest(folder)[1]
-        check(len(before) == 3, "a flat frame and a pair kept")
-        rows = resumed(folder, state, before, [], "Resumed: 3 shots kept")
-        check(len(rows) == 5 and rows[:3] == before, "the kept rows, then the dark frames")
+        kinds = [r["kind"] for r in before]
+        check(kinds[-2:] == ["grid", "grid"] and set(kinds[:-2]) == {"flat"},
+              "the flat frames and a pair kept")
+        rows = resumed(folder, state, before, [], f"Resumed: {len(before)} shots kept")
+        check(len(rows) == len(before) + 2 and rows[:len(before)] == before,
+              "the kept rows, then the dark frames")
     with tempfile.TemporaryDirectory() as tmp:
         state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
         os.mkdir(state)
