@@ -3,9 +3,13 @@
 #include "series/Choices.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
+
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace pruvex::series {
 
@@ -68,8 +72,9 @@ class Gphoto2 : public Camera {
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         std::string failure;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const ProgramResult result = Run({"--capture-image-and-download", "--force-overwrite",
-                                              "--filename", (folder / (name + ".%C")).string()});
+            const ProgramResult result =
+                Run({"--capture-image-and-download", "--force-overwrite", "--filename",
+                     measure::Utf8Name(folder / (name + ".%C"))});
             std::vector<fs::path> files = Landed(folder, name);
             if (result.Status == 0 && !files.empty()) {
                 return files;
@@ -107,16 +112,67 @@ class Gphoto2 : public Camera {
 const std::vector<std::string> FolderShutters{"1/15",  "1/30",   "1/60",   "1/125",  "1/250",
                                               "1/500", "1/1000", "1/2000", "1/4000", "1/8000"};
 
-class Folder : public Camera {
+// The new files of a folder, each once it is complete: its size has
+// stopped changing and no other program holds it open.
+class FolderWatch {
   public:
-    Folder(fs::path dir, std::ostream& out, Answers& answers)
-        : dir_(std::move(dir)), out_(out), answers_(answers) {
-        Snapshot();
+    // Every file there now is old, unless all are new.
+    explicit FolderWatch(fs::path dir, bool allNew = false) : dir_(std::move(dir)) {
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
+            if (!allNew) {
+                seen_.insert(entry.path().filename().native());
+            }
+        }
+        if (error) {
+            throw Stop{ExitSetup,
+                       measure::Utf8Name(dir_) + ": cannot be read (" + error.message() + ")"};
+        }
     }
 
-    std::vector<std::string> IsoChoices() override {
-        return {"100", "200", "400", "800", "1600", "3200", "6400"};
+    // A file that has appeared and is complete, looked at twice.
+    std::optional<fs::path> NewFile() {
+        std::error_code error;
+        std::vector<fs::path> fresh;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
+            const fs::path::string_type name = entry.path().filename().native();
+            if (!seen_.contains(name) && name.front() != '.' && entry.is_regular_file(error)) {
+                fresh.push_back(entry.path());
+            }
+        }
+        std::sort(fresh.begin(), fresh.end());
+        for (const fs::path& path : fresh) {
+            const auto size = fs::file_size(path, error);
+            if (error) {
+                continue;
+            }
+            auto& last = sizes_[path.filename().native()];
+            if (last == size + 1 && size > 0 && !OpenElsewhere(path)) {
+                seen_.insert(path.filename().native());
+                return path;
+            }
+            last = size + 1;
+        }
+        return std::nullopt;
     }
+
+  private:
+    fs::path dir_;
+    std::set<fs::path::string_type> seen_;
+    std::map<fs::path::string_type, std::uintmax_t> sizes_; // size + 1 at the last look
+};
+
+// ISOs and times for a camera set by hand or through a program that takes
+// any value: the whole stops a photographer sets on any camera.
+const std::vector<std::string> WholeStopIsoChoices{"100",  "200",  "400", "800",
+                                                   "1600", "3200", "6400"};
+
+class Folder : public Camera {
+  public:
+    Folder(const fs::path& dir, std::ostream& out, Answers& answers)
+        : watch_(dir), out_(out), answers_(answers) {}
+
+    std::vector<std::string> IsoChoices() override { return WholeStopIsoChoices; }
     std::vector<std::string> ShutterChoices() override { return FolderShutters; }
 
     void Prepare(int iso, const std::string& shutter, int count) override {
@@ -126,13 +182,13 @@ class Folder : public Camera {
 
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         for (;;) {
-            if (std::optional<fs::path> file = NewFile()) {
+            if (std::optional<fs::path> file = watch_.NewFile()) {
                 const fs::path target = folder / (name + file->extension().string());
                 std::error_code error;
                 fs::copy_file(*file, target, fs::copy_options::overwrite_existing, error);
                 if (error) {
-                    throw Stop{ExitStopped,
-                               target.string() + ": cannot be written (" + error.message() + ")"};
+                    throw Stop{ExitStopped, measure::Utf8Name(target) + ": cannot be written (" +
+                                                error.message() + ")"};
                 }
                 return {target};
             }
@@ -147,47 +203,139 @@ class Folder : public Camera {
     }
 
   private:
-    // Every file there now is old.
-    void Snapshot() {
-        std::error_code error;
-        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
-            seen_.insert(entry.path().filename().string());
-        }
-        if (error) {
-            throw Stop{ExitSetup, dir_.string() + ": cannot be read (" + error.message() + ")"};
-        }
-    }
-    // A file that has appeared and stopped growing.
-    std::optional<fs::path> NewFile() {
-        std::error_code error;
-        std::vector<fs::path> fresh;
-        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
-            const std::string name = entry.path().filename().string();
-            if (!seen_.contains(name) && name.front() != '.' && entry.is_regular_file(error)) {
-                fresh.push_back(entry.path());
-            }
-        }
-        std::sort(fresh.begin(), fresh.end());
-        for (const fs::path& path : fresh) {
-            const auto size = fs::file_size(path, error);
-            if (error) {
-                continue;
-            }
-            auto& last = sizes_[path.filename().string()];
-            if (last == size + 1 && size > 0) {
-                seen_.insert(path.filename().string());
-                return path;
-            }
-            last = size + 1;
-        }
-        return std::nullopt;
-    }
-
-    fs::path dir_;
+    FolderWatch watch_;
     std::ostream& out_;
     Answers& answers_;
-    std::set<std::string> seen_;
-    std::map<std::string, std::uintmax_t> sizes_; // size + 1 at the last look
+};
+
+const char* const NoDigiCamCamera =
+    "no camera found by digiCamControl: connect it by USB, switch it on, and close "
+    "digiCamControl's own window, which holds the camera";
+
+// Through digiCamControl's command-line program, one call per step; its
+// text tells what happened (it exits with 0 whatever happens). It shoots
+// into a private folder of the series, from which the files are taken.
+class DigiCamControl : public Camera {
+  public:
+    explicit DigiCamControl(std::string program) : program_(std::move(program)) {}
+    ~DigiCamControl() override {
+        std::error_code ignored;
+        if (!shots_.empty()) {
+            fs::remove(shots_, ignored); // when empty
+        }
+    }
+    DigiCamControl(const DigiCamControl&) = delete;
+    DigiCamControl& operator=(const DigiCamControl&) = delete;
+
+    std::vector<std::string> IsoChoices() override { return WholeStopIsoChoices; }
+    std::vector<std::string> ShutterChoices() override { return FolderShutters; }
+
+    void Prepare(int iso, const std::string& shutter, int /*count*/) override {
+        const std::string isoText = std::to_string(iso);
+        if (isoText == iso_ && shutter == shutter_) {
+            return;
+        }
+        Run({"/iso", isoText, "/shutter", shutter});
+        iso_ = isoText;
+        shutter_ = shutter;
+    }
+
+    std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
+        shots_ = folder / ".digicamcontrol";
+        std::error_code error;
+        fs::create_directories(shots_, error);
+        std::string failure;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const ProgramResult result =
+                Run({"/folder", measure::Utf8Name(shots_), "/capturenoaf"});
+            failure = FailedLine(result.Output);
+            std::vector<fs::path> files = Take(folder, name, failure.empty());
+            if (failure.empty() && !files.empty()) {
+                return files;
+            }
+            if (failure.empty()) {
+                failure = "no file arrived: " + LastLine(result.Output);
+            }
+            if (Interrupted()) {
+                throw Stop{ExitInterrupted, "interrupted"};
+            }
+        }
+        throw Stop{ExitStopped, "the capture of " + name + " failed twice in a row (" + failure +
+                                    "): is the camera still connected and on?"};
+    }
+
+  private:
+    ProgramResult Run(std::vector<std::string> args) const {
+        args.insert(args.begin(), program_);
+        ProgramResult result = RunProgram(args);
+        if (!result.Started) {
+            throw Stop{ExitSetup, program_ + ": cannot be started"};
+        }
+        if (HasLine(result.Output, "No connected device was found")) {
+            throw Stop{ExitSetup, NoDigiCamCamera};
+        }
+        return result;
+    }
+    static bool HasLine(const std::string& output, const std::string& start) {
+        return !FirstLine(output, start).empty();
+    }
+    static std::string FirstLine(const std::string& output, const std::string& start) {
+        std::istringstream in(output);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind(start, 0) == 0) {
+                while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+                    line.pop_back();
+                }
+                return line;
+            }
+        }
+        return {};
+    }
+    static std::string FailedLine(const std::string& output) {
+        std::string line = FirstLine(output, "Error occurred while capturing");
+        return line.empty() ? FirstLine(output, "Transfer error") : line;
+    }
+    // The files in the private folder, complete, moved to folder/name.EXT
+    // (all of them removed after a failed capture).
+    std::vector<fs::path> Take(const fs::path& folder, const std::string& name, bool keep) const {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(30);
+        FolderWatch watch(shots_, true);
+        std::vector<fs::path> taken;
+        std::error_code error;
+        while (!fs::is_empty(shots_, error) && !error) {
+            if (std::optional<fs::path> file = watch.NewFile()) {
+                const fs::path target = folder / (name + file->extension().string());
+                if (keep) {
+                    fs::rename(*file, target, error);
+                } else {
+                    fs::remove(*file, error);
+                }
+                if (error) {
+                    throw Stop{ExitStopped, measure::Utf8Name(target) + ": cannot be written (" +
+                                                error.message() + ")"};
+                }
+                if (keep) {
+                    taken.push_back(target);
+                }
+                continue;
+            }
+            if (Clock::now() >= end || Interrupted()) {
+                break;
+            }
+            // The program has ended: a file still growing or held open is
+            // looked at again shortly.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        std::sort(taken.begin(), taken.end());
+        return taken;
+    }
+
+    std::string program_;
+    fs::path shots_;
+    std::string iso_;
+    std::string shutter_;
 };
 
 } // namespace
@@ -243,10 +391,29 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
 std::unique_ptr<Camera> OpenFolder(const fs::path& dir, std::ostream& out, Answers& answers) {
     std::error_code error;
     if (!fs::is_directory(dir, error)) {
-        throw Stop{ExitSetup, dir.string() + ": no such folder"};
+        throw Stop{ExitSetup, measure::Utf8Name(dir) + ": no such folder"};
     }
-    out << "Camera: the files that appear in " << dir.string() << std::endl;
+    out << "Camera: the files that appear in " << measure::Utf8Name(dir) << std::endl;
     return std::make_unique<Folder>(dir, out, answers);
+}
+
+std::unique_ptr<Camera> OpenDigiCamControl(const std::string& path, std::ostream& out) {
+    std::optional<std::string> program;
+    if (!path.empty()) {
+        program = FindProgram(path);
+    } else {
+        program = FindProgram(DigiCamControlInstalled);
+        if (!program) {
+            program = FindProgram("CameraControlCmd.exe");
+        }
+    }
+    if (!program) {
+        throw Stop{ExitSetup, (path.empty() ? std::string("no CameraControlCmd.exe") : path) +
+                                  ": install digiCamControl, or give the path of its "
+                                  "CameraControlCmd.exe: --camera=digicamcontrol:PATH"};
+    }
+    out << "Camera: through digiCamControl (" << *program << ")" << std::endl;
+    return std::make_unique<DigiCamControl>(*program);
 }
 
 } // namespace pruvex::series

@@ -3,6 +3,7 @@
 // needs, the dark frames, and the figures.
 
 #include "generated/Version.h"
+#include "measure/FileNames.h"
 #include "series/Camera.h"
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
@@ -13,6 +14,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -23,8 +25,17 @@ namespace {
 
 using namespace pruvex::series;
 
+#ifdef _WIN32
+// On Windows there is no gphoto2: a camera is always named.
+constexpr const char* DefaultCamera = "";
+constexpr const char* Cameras = "--camera=folder:DIR or --camera=digicamcontrol[:PATH]";
+#else
+constexpr const char* DefaultCamera = "gphoto2";
+constexpr const char* Cameras = "--camera=gphoto2 or --camera=folder:DIR";
+#endif
+
 struct Options {
-    std::string Camera = "gphoto2";
+    std::string Camera = DefaultCamera;
     std::vector<std::string> Isos;
     int Monitor = 0;
     int SettleMs = 20;
@@ -32,6 +43,26 @@ struct Options {
     std::string Folder;
 };
 
+#ifdef _WIN32
+constexpr const char* Usage =
+    "Usage: pruvex-series.exe [--camera=folder:DIR|--camera=digicamcontrol[:PATH]] [--iso=LIST]\n"
+    "                         [--fullscreen[=N]] [--settle=MS] [--no-brightness] FOLDER\n"
+    "Runs a whole series: the target (Pruvex.exe) full screen, the monitor's brightness,\n"
+    "the mosaic at every ISO with the exposures the measurement needs, the dark frames,\n"
+    "and the figures. Prompts go to standard output; answer each with a line on\n"
+    "standard input (Enter goes on, q stops).\n"
+    "  --camera=folder:DIR  the new raw files that the camera's own program saves in DIR\n"
+    "  --camera=digicamcontrol[:PATH]\n"
+    "                       a camera on USB through digiCamControl's CameraControlCmd.exe\n"
+    "                       (PATH to it, else where digiCamControl installs it, else PATH)\n"
+    "  --iso=LIST           the ISOs, such as 100,400,1600 (default: 100 to 6400 in\n"
+    "                       whole stops)\n"
+    "  --fullscreen[=N]     the target full screen on monitor N\n"
+    "  --settle=MS          the panel's settle time, 0 to 10000 ms (default 20)\n"
+    "  --no-brightness      leave out the brightness step\n"
+    "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
+    "  --help, --version\n";
+#else
 constexpr const char* Usage =
     "Usage: pruvex-series [--camera=gphoto2|--camera=folder:DIR] [--iso=LIST] "
     "[--fullscreen[=N]]\n"
@@ -49,9 +80,36 @@ constexpr const char* Usage =
     "  --no-brightness      leave out the brightness step\n"
     "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
     "  --help, --version\n";
+#endif
 
 void Fail(const std::string& line) {
     std::cerr << "pruvex-series: " << line << '\n';
+}
+
+// The camera named by --camera; throws Stop when none fits.
+std::unique_ptr<Camera> OpenCamera(const std::string& name, const std::filesystem::path& folder,
+                                   Answers& answers) {
+    using pruvex::measure::FileName;
+    if (name.rfind("folder:", 0) == 0 && name.size() > 7) {
+        const std::filesystem::path dir = FileName(name.substr(7));
+        std::error_code ignored;
+        if (std::filesystem::weakly_canonical(dir, ignored) ==
+            std::filesystem::weakly_canonical(folder, ignored)) {
+            throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
+        }
+        return OpenFolder(dir, std::cout, answers);
+    }
+#ifdef _WIN32
+    if (name == "digicamcontrol" || name.rfind("digicamcontrol:", 0) == 0) {
+        return OpenDigiCamControl(name.size() > 15 ? name.substr(15) : "", std::cout);
+    }
+#else
+    if (name == "gphoto2") {
+        return OpenGphoto2(std::cout);
+    }
+#endif
+    throw Stop{ExitSetup, std::string(name.empty() ? "no camera: give " : "--camera: ") + Cameras +
+                              (name.empty() ? "" : ", not " + name)};
 }
 
 int Run(int argc, char** argv) {
@@ -78,7 +136,10 @@ int Run(int argc, char** argv) {
     app.add_option("FOLDER", options.Folder, "where the raw files, series.csv and the figures go")
         ->required();
     try {
-        app.parse(argc, argv);
+        // Read in UTF-8 (on Windows from the wide command line).
+        std::vector<std::string> args = pruvex::measure::ProgramArguments(argc, argv);
+        std::reverse(args.begin(), args.end());
+        app.parse(args);
     } catch (const CLI::ParseError& e) {
         if (help->count() == 0 && version->count() == 0) {
             Fail(e.what());
@@ -102,32 +163,25 @@ int Run(int argc, char** argv) {
             return ExitSetup;
         }
     }
-    std::filesystem::path folderCamera;
-    if (options.Camera.rfind("folder:", 0) == 0 && options.Camera.size() > 7) {
-        folderCamera = options.Camera.substr(7);
-    } else if (options.Camera != "gphoto2") {
-        Fail("--camera: gphoto2 or folder:DIR, not " + options.Camera);
+    if (options.Camera.empty()) {
+        Fail(std::string("no camera: give ") + Cameras);
+        std::cerr << Usage;
         return ExitSetup;
     }
+    // A camera set by hand (a folder's) takes any ISO.
+    const bool anyIso = options.Camera.rfind("folder:", 0) == 0;
 
     InstallInterruptHandler();
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<Target> target;
     std::unique_ptr<SeriesRun> series;
     try {
-        const std::filesystem::path folder(options.Folder);
+        const std::filesystem::path folder = pruvex::measure::FileName(options.Folder);
         if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
             throw Stop{ExitSetup, refusal};
         }
-        std::error_code ignored;
-        if (!folderCamera.empty() && std::filesystem::weakly_canonical(folderCamera, ignored) ==
-                                         std::filesystem::weakly_canonical(folder, ignored)) {
-            throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
-        }
         Answers answers;
-        std::unique_ptr<Camera> camera = folderCamera.empty()
-                                             ? OpenGphoto2(std::cout)
-                                             : OpenFolder(folderCamera, std::cout, answers);
+        std::unique_ptr<Camera> camera = OpenCamera(options.Camera, folder, answers);
         SeriesPlan plan;
         plan.Folder = folder;
         plan.Brightness = !options.NoBrightness;
@@ -135,9 +189,8 @@ int Run(int argc, char** argv) {
         const std::vector<std::string> isoChoices = camera->IsoChoices();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
-            // A folder's camera is set by hand: any ISO goes.
             const std::string text = std::to_string(iso);
-            if (folderCamera.empty() &&
+            if (!anyIso &&
                 std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
                 throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
             }
@@ -148,7 +201,11 @@ int Run(int argc, char** argv) {
         ManifestWriter manifest(folder);
         const std::string program = TargetProgram();
         if (!FindProgram(program)) {
+#ifdef _WIN32
+            throw Stop{ExitSetup, "no Pruvex.exe beside pruvex-series.exe"};
+#else
             throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
+#endif
         }
         target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
         series = std::make_unique<SeriesRun>(plan, *camera, *target, manifest, answers, std::cout);
@@ -158,9 +215,11 @@ int Run(int argc, char** argv) {
         const bool measured = series->Measure();
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("Series done in %.1f s, of which the camera %.1f s (%d shots).\n", wall,
-                    series->CameraSeconds(), series->Shots());
-        std::fflush(stdout);
+        char done[120];
+        std::snprintf(done, sizeof done,
+                      "Series done in %.1f s, of which the camera %.1f s (%d shots).\n", wall,
+                      series->CameraSeconds(), series->Shots());
+        std::cout << done << std::flush;
         if (!measured) {
             Fail("nothing measured: no mosaic frame could be read, or a file could not be "
                  "written");
@@ -180,10 +239,13 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    int status = ExitStopped;
     try {
-        return Run(argc, argv);
+        status = Run(argc, argv);
     } catch (const std::exception& e) {
         Fail(e.what());
-        return ExitStopped;
     }
+    std::cout << std::flush;
+    SeriesEnded();
+    return status;
 }

@@ -4,6 +4,7 @@
 #include "series/FrameCheck.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
 #include "measure/RawFile.h"
 #include "measure/Report.h"
 #include "measure/Run.h"
@@ -80,11 +81,12 @@ SeriesRun::Shot SeriesRun::TakeShot(const std::string& kind, int iso, const std:
     ++shots_;
     std::string reasons;
     for (const fs::path& file : files) {
-        measure::RawResult raw = measure::ReadRaw(file.string());
+        measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
         if (raw.Ok) {
             return {file, std::move(raw.Frame)};
         }
-        reasons += (reasons.empty() ? "" : "; ") + file.filename().string() + ": " + raw.Error;
+        reasons +=
+            (reasons.empty() ? "" : "; ") + measure::Utf8Name(file.filename()) + ": " + raw.Error;
     }
     throw Stop{ExitSetup, "the camera saved no raw file (" + reasons +
                               "): set it to save raw files, not JPEG only"};
@@ -93,7 +95,7 @@ SeriesRun::Shot SeriesRun::TakeShot(const std::string& kind, int iso, const std:
 void SeriesRun::Record(const Shot& shot, const std::string& kind, int iso,
                        const std::string& shutter, int level, const std::string& shotAt) {
     measure::ManifestRow row;
-    row.File = fs::relative(shot.File, plan_.Folder).string();
+    row.File = measure::Utf8Name(fs::relative(shot.File, plan_.Folder));
     row.Kind = kind;
     row.Iso = iso;
     row.Exposure = Seconds(shutter);
@@ -155,14 +157,14 @@ void SeriesRun::GridStep() {
                 const ShotCheck check = CheckShot(shot.Frame);
                 channels = check.Channels;
                 if (check.Overexposed) {
-                    out_ << shot.File.filename().string()
+                    out_ << measure::Utf8Name(shot.File.filename())
                          << ": so much clipped that the mosaic is lost in it\n";
                     least.fill(0);
                     overexposed = true;
                     break;
                 }
                 if (!check.Found) {
-                    out_ << shot.File.filename().string()
+                    out_ << measure::Utf8Name(shot.File.filename())
                          << ": no mosaic found: frame it as the README says (the whole mosaic, "
                             "at most a tenth of white around it)\n";
                     framed = false;
@@ -213,7 +215,7 @@ void SeriesRun::DarkStep() {
         for (char letter = 'a'; letter <= 'b';) {
             const Shot shot = TakeShot("dark", iso, shutter, letter);
             if (!IsDark(shot.Frame)) {
-                out_ << shot.File.filename().string()
+                out_ << measure::Utf8Name(shot.File.filename())
                      << ": not dark: the lens is not capped (or light comes in)\n";
                 Prompt("Cap the lens, then Enter to go on, q to stop: ");
                 camera_.Prepare(iso, shutter, 'b' - letter + 1);
@@ -265,7 +267,7 @@ bool SeriesRun::Measure() {
         writeTo(file);
         file.flush();
         if (!file) {
-            out_ << path.string() << ": cannot be written\n";
+            out_ << measure::Utf8Name(path) << ": cannot be written\n";
             written = false;
         }
     };

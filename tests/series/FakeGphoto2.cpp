@@ -10,16 +10,28 @@
 // files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
 // instead of raw), `fail-from` (the number of the first capture that fails), `capped`
 // (the lens capped), `brightness` (the monitor's brightness, a factor),
-// `covered` (a grey card in front of the monitor).
+// `covered` (a grey card in front of the monitor), `pieces` (each file
+// written in pieces, held open in between, as a tethering program writes).
+//
+// Built for Windows it is digiCamControl's CameraControlCmd.exe instead:
+// `/iso V /shutter V` sets the settings, `/folder DIR /capturenoaf` writes
+// DSC_NNNN.DNG into DIR (and a copy into the state's folder `shots`, for the
+// tests to know the file again), reading the screen through GDI, and the
+// answers are digiCamControl's texts (exit status 0 whatever happens).
 
 #include "SimulatedCamera.h"
 
 #include "pattern/Picture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#endif
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +41,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -71,8 +84,13 @@ double ReadNoise(double iso) {
 }
 
 fs::path State(const std::string& name) {
+#ifdef _WIN32
+    const wchar_t* dir = _wgetenv(L"PRUVEX_FAKE_CAMERA");
+    return fs::path(dir != nullptr ? dir : L".") / name;
+#else
     const char* dir = std::getenv("PRUVEX_FAKE_CAMERA");
     return fs::path(dir != nullptr ? dir : ".") / name;
+#endif
 }
 bool Has(const std::string& name) {
     return fs::exists(State(name));
@@ -89,6 +107,8 @@ void Log(const std::string& line) {
     std::ofstream(State("log"), std::ios::app) << line << '\n';
 }
 
+#ifndef _WIN32
+// gphoto2's command line.
 int Error(const std::string& text) {
     std::cout << "*** Error: " << text << " ***\n";
     return 1;
@@ -135,6 +155,44 @@ int SetConfig(const std::string& setting) {
     return 0;
 }
 
+#endif
+
+#ifdef _WIN32
+// The screen as it is now, read through GDI (exact at 24 bits).
+MonitorPicture TakeScreen() {
+    MonitorPicture screen;
+    screen.Width = GetSystemMetrics(SM_CXSCREEN);
+    screen.Height = GetSystemMetrics(SM_CYSCREEN);
+    HDC display = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(display);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = screen.Width;
+    info.bmiHeader.biHeight = -screen.Height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(display, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        throw std::runtime_error("no picture of the screen");
+    }
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, screen.Width, screen.Height, display, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* pixel = static_cast<const std::uint32_t*>(bits);
+    for (int i = 0; i < screen.Width * screen.Height; ++i) {
+        screen.Pixels.push_back({static_cast<std::uint8_t>((pixel[i] >> 16) & 0xFF),
+                                 static_cast<std::uint8_t>((pixel[i] >> 8) & 0xFF),
+                                 static_cast<std::uint8_t>(pixel[i] & 0xFF)});
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, display);
+    return screen;
+}
+#else
 // The screen as it is now, read from the root window.
 MonitorPicture TakeScreen() {
     Display* display = XOpenDisplay(nullptr);
@@ -165,6 +223,7 @@ MonitorPicture TakeScreen() {
     XCloseDisplay(display);
     return screen;
 }
+#endif
 
 // The pixels that differ from the pattern engine's picture full screen.
 long Differences(const MonitorPicture& screen, pruvex::PatternState state) {
@@ -219,25 +278,52 @@ std::string WhatIsShown(const MonitorPicture& screen) {
     return "other";
 }
 
-int Capture(const std::string& pattern) {
-    // Captures are counted, failed ones too; from `fail-from` on they fail.
+// Captures are counted, failed ones too: the number of this one, or 0 when
+// it fails (from `fail-from` on).
+int NextCapture() {
     const int count = std::atoi(Read("count", "0").c_str()) + 1;
     Write("count", std::to_string(count));
     const int failFrom = std::atoi(Read("fail-from", "0").c_str());
-    if (failFrom > 0 && count >= failFrom) {
-        return Error("Could not capture image (-110: 'I/O in progress')");
+    return failFrom > 0 && count >= failFrom ? 0 : count;
+}
+
+// What the screen shows now; with PRUVEX_FAKE_WAIT_SHOWN set (the test
+// playing a tethering program, which shoots at a moment of its own), the
+// first picture it knows within a minute.
+std::string Shown(MonitorPicture& screen) {
+    const bool wait = std::getenv("PRUVEX_FAKE_WAIT_SHOWN") != nullptr;
+    std::string shown = WhatIsShown(screen);
+    for (int look = 0; wait && shown == "other" && look < 1200; ++look) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        screen = TakeScreen();
+        shown = WhatIsShown(screen);
     }
-    const bool jpeg = Has("jpeg");
-    const std::size_t suffix = pattern.find("%C");
-    const std::string path =
-        suffix == std::string::npos
-            ? pattern
-            : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") + pattern.substr(suffix + 2);
+    return shown;
+}
+
+// The file, written in pieces with `pieces` (held open in between).
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::size_t pieces = Has("pieces") ? 4 : 1;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        if (i > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+        const std::size_t from = bytes.size() * i / pieces;
+        out.write(bytes.data() + from,
+                  static_cast<std::streamsize>(bytes.size() * (i + 1) / pieces - from));
+        out.flush();
+    }
+}
+
+// One shot of the screen as it is now, saved as `path`, and its line in
+// the log.
+void Shoot(const fs::path& path, int count, bool jpeg) {
     const std::string iso = Read("iso", "100");
     const std::string shutter = Read("shutterspeed", "1/250");
     const bool capped = Has("capped");
     MonitorPicture screen = TakeScreen();
-    const std::string shown = WhatIsShown(screen);
+    const std::string shown = Shown(screen);
     if (Has("covered")) {
         // A grey card between the camera and the monitor.
         std::fill(screen.Pixels.begin(), screen.Pixels.end(), Colour{128, 128, 128});
@@ -258,21 +344,84 @@ int Capture(const std::string& pattern) {
     exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
     const Sensor sensor = TheSensor();
     if (jpeg) {
-        std::ofstream(path, std::ios::binary)
-            << "\xFF\xD8\xFF\xE0" << std::string(16, 'J') << "JFIF\xFF\xD9";
+        WriteFile(path, std::string("\xFF\xD8\xFF\xE0") + std::string(16, 'J') + "JFIF\xFF\xD9");
     } else {
-        WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
+        const fs::path whole = State("shot.tmp");
+        WriteDng(whole, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
+        std::ifstream in(whole, std::ios::binary);
+        WriteFile(path, std::string(std::istreambuf_iterator<char>(in), {}));
     }
     std::ostringstream line;
-    line << fs::path(path).filename().string() << ',' << shown << ',' << iso << ',' << shutter
-         << ',' << (capped ? 1 : 0) << ',' << exposure.Gain << ',' << exposure.ReadNoise << ','
+    line << path.filename().string() << ',' << shown << ',' << iso << ',' << shutter << ','
+         << (capped ? 1 : 0) << ',' << exposure.Gain << ',' << exposure.ReadNoise << ','
          << sensor.White() - sensor.Black[0];
     Log(line.str());
+}
+
+#ifndef _WIN32
+int Capture(const std::string& pattern) {
+    const int count = NextCapture();
+    if (count == 0) {
+        return Error("Could not capture image (-110: 'I/O in progress')");
+    }
+    const bool jpeg = Has("jpeg");
+    const std::size_t suffix = pattern.find("%C");
+    const std::string path =
+        suffix == std::string::npos
+            ? pattern
+            : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") + pattern.substr(suffix + 2);
+    Shoot(path, count, jpeg);
     std::cout << "New file is in location /capt" << count << ".dng on the camera\n"
               << "Saving file as " << path << '\n';
     return 0;
 }
+#endif
 
+#ifdef _WIN32
+// digiCamControl's command line: its texts, and 0 whatever happens.
+int DigiCamControl(const std::vector<std::string>& args) {
+    if (Has("no-camera")) {
+        std::cout << "No connected device was found ! Exiting\n";
+        return 0;
+    }
+    fs::path folder;
+    bool capture = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool last = i + 1 >= args.size();
+        if (args[i] == "/iso" && !last) {
+            Write("iso", args[++i]);
+        } else if (args[i] == "/shutter" && !last) {
+            Write("shutterspeed", args[++i]);
+        } else if (args[i] == "/folder" && !last) {
+            folder = std::u8string(args[i + 1].begin(), args[i + 1].end());
+            ++i;
+        } else if (args[i] == "/capturenoaf") {
+            capture = true;
+        } else {
+            std::cout << "Unknown parameter " << args[i] << '\n';
+            return 0;
+        }
+    }
+    if (!capture) {
+        return 0;
+    }
+    const int count = NextCapture();
+    if (count == 0) {
+        std::cout << "Error occurred while capturing photo : Device busy\n";
+        return 0;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "DSC_%04d.%s", count, Has("jpeg") ? "JPG" : "DNG");
+    std::cout << "Photo transfer begin.\nTransfer started :" << name << '\n';
+    Shoot(folder / name, count, Has("jpeg"));
+    fs::create_directories(State("shots"));
+    fs::copy_file(folder / name, State("shots") / name, fs::copy_options::overwrite_existing);
+    std::cout << "Transfer done :" << name << '\n';
+    return 0;
+}
+#endif
+
+#ifndef _WIN32
 int Run(const std::vector<std::string>& args) {
     int status = 0;
     for (std::size_t i = 0; i < args.size() && status == 0; ++i) {
@@ -296,9 +445,25 @@ int Run(const std::vector<std::string>& args) {
     }
     return status;
 }
+#endif
 
 } // namespace
 
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::u8string arg = fs::path(argv[i]).u8string();
+        args.emplace_back(arg.begin(), arg.end());
+    }
+    try {
+        return DigiCamControl(args);
+    } catch (const std::exception& e) {
+        std::cout << "Error occurred while capturing photo : " << e.what() << '\n';
+        return 0;
+    }
+}
+#else
 int main(int argc, char** argv) {
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
@@ -306,3 +471,4 @@ int main(int argc, char** argv) {
         return Error(e.what());
     }
 }
+#endif
