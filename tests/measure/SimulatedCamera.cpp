@@ -540,7 +540,7 @@ void WriteDng(const std::filesystem::path& path, const Sensor& sensor,
     out.write(reinterpret_cast<const char*>(file.data()),
               static_cast<std::streamsize>(file.size()));
     if (!out) {
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write " + path.string());
     }
 }
 
