@@ -230,6 +230,10 @@ class DigiCamControl : public Camera {
     std::vector<std::string> IsoChoices() override { return WholeStopIsoChoices; }
     std::vector<std::string> ShutterChoices() override { return FolderShutters; }
 
+    // digiCamControl has no call that only looks for the camera: the first
+    // settings tell.
+    void Check(int iso) override { Prepare(iso, "1/250", 0); }
+
     void Prepare(int iso, const std::string& shutter, int /*count*/) override {
         const std::string isoText = std::to_string(iso);
         if (isoText == iso_ && shutter == shutter_) {

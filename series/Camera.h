@@ -21,6 +21,9 @@ class Camera {
     // The camera's choices, as its own texts.
     virtual std::vector<std::string> IsoChoices() = 0;
     virtual std::vector<std::string> ShutterChoices() = 0;
+    // Makes sure the camera answers before anything is written (set to the
+    // series' first ISO); throws Stop. Most cameras are checked when opened.
+    virtual void Check(int /*iso*/) {}
     // The next shots are `count` frames at these settings.
     virtual void Prepare(int iso, const std::string& shutter, int count) = 0;
     // One shot, saved as `folder/name.EXT` (EXT the camera's own); the files

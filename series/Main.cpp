@@ -198,6 +198,7 @@ int Run(int argc, char** argv) {
         if (plan.Isos.empty()) {
             throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
         }
+        camera->Check(plan.Isos.front());
         ManifestWriter manifest(folder);
         const std::string program = TargetProgram();
         if (!FindProgram(program)) {

@@ -251,7 +251,7 @@ def wine_camera(kind, tmp, state):
         os.mkdir(drops)
         return [f"--camera=folder:{windows(drops)}"], drops, tethering(state, drops)
     program = windows(os.path.join(PRUVEX_DIR, "CameraControlCmd.exe"))
-    return [f"--camera=digicamcontrol:{program}"], os.path.join(state, "shots"), None
+    return [f"--camera=digicamcontrol:{program}"], os.path.join(state or "", "shots"), None
 
 
 def whole(camera=None):
