@@ -213,7 +213,7 @@ def measure(*args):
     """pruvex-measure (under Wine: pruvex-measure.exe), its status and error text."""
     with tempfile.TemporaryFile() as err:
         env = dict(os.environ, PRUVEX_WINE_DIRECT="1")
-        status = subprocess.run(([WINE] if WINE else []) + [MEASURE] + [windows(a) for a in args],
+        status = subprocess.run(([WINE] if WINE else []) + [MEASURE] + [windows(a) if a.startswith("/") else a for a in args],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
                                 env=env).returncode
         err.seek(0)
