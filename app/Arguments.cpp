@@ -139,6 +139,16 @@ double ReadNumber(std::string_view field) {
     return negative ? -magnitude : magnitude;
 }
 
+std::optional<int> ReadInteger(std::string_view text) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos ||
+        (text.size() > 1 && text[0] == '0')) {
+        return std::nullopt;
+    }
+    int value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
 std::int16_t LimitToRange(double value, std::int16_t low, std::int16_t high) {
     if (!(value > low)) {
         return low;

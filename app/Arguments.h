@@ -5,6 +5,7 @@
 #include "pattern/PatternState.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,11 @@ std::vector<std::string_view> SplitFields(std::string_view text);
 // "0" of "0x10" alone) reads as what precedes the letter, or 0. A value
 // beyond the range of a 64-bit real reads as +-infinity.
 double ReadNumber(std::string_view field);
+
+// A whole number in plain decimal digits, as the control commands and
+// --settle take them: no sign, no leading zero, no decimal point or
+// exponent, at most 5 digits.
+std::optional<int> ReadInteger(std::string_view text);
 
 // Limits a value of any size to low..high, then takes the nearest integer,
 // halves to even.

@@ -6,7 +6,6 @@
 #include "pattern/LevelColour.h"
 #include "pattern/Picture.h"
 
-#include <charconv>
 #include <cstdio>
 
 namespace pruvex {
@@ -17,16 +16,6 @@ const char* const CommandList = "flat, grid, level N, grid-level N, step N, keys
                                 "fullscreen [N], window, settle N, state, check, quit";
 
 } // namespace
-
-std::optional<int> ReadInteger(std::string_view text) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != text.npos ||
-        (text.size() > 1 && text[0] == '0')) {
-        return std::nullopt;
-    }
-    int value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
 
 namespace {
 

@@ -58,10 +58,6 @@ struct ReadLine {
     std::string Error;
 };
 
-// A whole number in plain decimal digits, as the commands take them: no
-// sign, no leading zero, no decimal point or exponent, at most 5 digits.
-std::optional<int> ReadInteger(std::string_view text);
-
 // One line without its line end (a carriage return before it is dropped).
 ReadLine ReadCommand(std::string_view line, const CommandLimits& limits);
 

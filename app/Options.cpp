@@ -1,7 +1,5 @@
 #include "Options.h"
 
-#include "ControlProtocol.h"
-
 #include <algorithm>
 #include <charconv>
 

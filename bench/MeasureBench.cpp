@@ -5,11 +5,13 @@
 // come from the tests' simulated camera, written once as DNG files.
 
 #include "SimulatedCamera.h"
+#include "measure/FrameSets.h"
+#include "measure/Manifest.h"
+#include "measure/Measurement.h"
 #include "measure/Mosaic.h"
 #include "measure/RawFile.h"
-#include "measure/Run.h"
-#include "measure/Series.h"
 #include "measure/Statistics.h"
+#include "series/FrameCheck.h"
 
 #include <benchmark/benchmark.h>
 
@@ -127,28 +129,35 @@ void BM_MeasureFrame(benchmark::State& bench) {
 }
 BENCHMARK(BM_MeasureFrame)->Unit(benchmark::kMillisecond);
 
+// pruvex-series' own work per shot, on one thread: the raw file read (once,
+// the folder camera's check that it is whole included), the frame checked
+// (the mosaic and its squares below clipping) and its settings verified
+// against those asked.
+void BM_SeriesShot(benchmark::State& bench) {
+    const Frames& frames = TheFrames();
+    for (auto _ : bench) {
+        const CfaFrame frame = Frames::Read(frames.First);
+        benchmark::DoNotOptimize(pruvex::series::CheckShot(frame));
+        benchmark::DoNotOptimize(CompareSettings(frame, frame.Iso, frame.Shutter));
+    }
+}
+BENCHMARK(BM_SeriesShot)->Unit(benchmark::kMillisecond);
+
 // A series of 20 frames (the two files in turn, ten pairs), decoded and
 // measured on the given threads (0: one per core), wall time.
 void BM_Series20Frames(benchmark::State& bench) {
     const Frames& frames = TheFrames();
-    std::vector<RunInput> inputs;
+    std::vector<MeasuredFile> inputs;
     for (int i = 0; i < 20; ++i) {
         inputs.push_back({i % 2 == 0 ? frames.First : frames.Second, false});
     }
-    const auto read = [&](std::size_t i) {
-        RawResult raw = ReadRaw(inputs[i].Name);
-        return LoadedFrame{raw.Ok, std::move(raw.Error), std::move(raw.Frame)};
-    };
-    const auto joined = [](std::size_t, const LoadedFrame& loaded, FrameRole role) {
-        if (!loaded.Ok || role != FrameRole::Mosaic) {
-            throw std::runtime_error("a frame of the benchmark's series not measured");
-        }
-    };
     const auto threads = static_cast<unsigned>(bench.range(0));
     for (auto _ : bench) {
-        Series series(TheMosaic());
-        RunSeries(series, inputs, read, joined, threads);
-        benchmark::DoNotOptimize(series.Figures());
+        const Measurement measurement = MeasureFiles(inputs, threads);
+        if (measurement.FileProblems || measurement.Figures.empty()) {
+            throw std::runtime_error("a frame of the benchmark's series not measured");
+        }
+        benchmark::DoNotOptimize(measurement.Figures);
     }
     bench.counters["threads"] =
         threads == 0 ? static_cast<double>(std::thread::hardware_concurrency()) : threads;

@@ -4,7 +4,7 @@
 
 #ifdef _WIN32
 
-#include "app/win32/Console.h"
+#include "console/Console.h"
 
 #include <windows.h>
 

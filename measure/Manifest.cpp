@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -70,7 +71,7 @@ bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::
         const bool ok = f.size() == 6 && !f[0].empty() &&
                         (f[1] == "flat" || f[1] == "grid" || f[1] == "dark") &&
                         ReadNumber(f[2], row.Iso) && ReadNumber(f[3], row.Exposure) &&
-                        ReadNumber(f[4], level) && level <= 255;
+                        (f[4].empty() || ReadNumber(f[4], level)) && level <= 255;
         if (!ok) {
             error = path + ": line " + std::to_string(number) + " is not a row of a manifest";
             return false;
@@ -94,10 +95,51 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
     std::vector<MeasuredFile> files;
     for (const ManifestRow& row : rows) {
         if (row.Kind == "grid" || row.Kind == "dark") {
-            files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark"});
+            files.push_back(
+                {Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Iso, row.Exposure});
         }
     }
     return files;
+}
+
+Settings CompareSettings(const CfaFrame& frame, double iso, double exposure) {
+    if (frame.Iso <= 0 || frame.Shutter <= 0) {
+        return Settings::Missing;
+    }
+    // A sixth of a stop: 2^(1/6), about 12 %.
+    const double sixth = std::exp2(1.0 / 6);
+    const bool sameTime = frame.Shutter <= exposure * sixth && frame.Shutter * sixth >= exposure;
+    return std::llround(frame.Iso) == std::llround(iso) && sameTime ? Settings::Agree
+                                                                    : Settings::Differ;
+}
+
+std::string SettingsText(double iso, double exposure) {
+    char text[64];
+    if (exposure > 0 && exposure < 1) {
+        std::snprintf(text, sizeof text, "ISO %.0f, 1/%.0f s", iso, 1 / exposure);
+    } else {
+        std::snprintf(text, sizeof text, "ISO %.0f, %g s", iso, exposure);
+    }
+    return text;
+}
+
+bool TakeRowSettings(const MeasuredFile& file, CfaFrame& frame, std::string& error) {
+    if (file.Iso <= 0) {
+        return true;
+    }
+    switch (CompareSettings(frame, file.Iso, file.Exposure)) {
+    case Settings::Agree:
+        return true;
+    case Settings::Missing:
+        frame.Iso = file.Iso;
+        frame.Shutter = file.Exposure;
+        return true;
+    case Settings::Differ:
+        break;
+    }
+    error = "shot at " + SettingsText(frame.Iso, frame.Shutter) + " where its row says " +
+            SettingsText(file.Iso, file.Exposure) + ": left out";
+    return false;
 }
 
 } // namespace pruvex::measure

@@ -440,6 +440,9 @@ struct Verdict {
     int Agree = 0;
     int Disagree = 0;
     int Squares = 0;
+    // Every column and every row of the mosaic has a square in the frame,
+    // as a framing that keeps part of each outer square has.
+    bool Whole = false;
 };
 
 // How well the mosaic with its first square on grid cell (column0, row0)
@@ -456,13 +459,17 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
         return c >= 0 && c < layout.Columns && r >= 0 && r < layout.Rows;
     };
     const auto compare = [&verdict](bool agrees) { ++(agrees ? verdict.Agree : verdict.Disagree); };
+    std::vector<bool> columnSeen(static_cast<std::size_t>(layout.Columns), false);
+    std::vector<bool> rowSeen(static_cast<std::size_t>(layout.Rows), false);
     for (const MosaicSquare& square : layout.Squares) {
         const int gc = column0 + square.Column;
         const int gr = row0 + square.Row;
-        if (!grid.Measured(gc, gr)) {
+        if (!grid.Measured(gc, gr) || !inside(square.Column, square.Row)) {
             continue;
         }
         ++verdict.Squares;
+        columnSeen[static_cast<std::size_t>(square.Column)] = true;
+        rowSeen[static_cast<std::size_t>(square.Row)] = true;
         const double here = grid.Brightness(gc, gr);
         const int dc[] = {1, 0, -1, 0};
         const int dr[] = {0, 1, 0, -1};
@@ -483,6 +490,10 @@ Verdict Judge(const GridCells& grid, const MosaicLayout& layout, const std::vect
             }
         }
     }
+    const auto all = [](const std::vector<bool>& seen) {
+        return std::all_of(seen.begin(), seen.end(), [](bool b) { return b; });
+    };
+    verdict.Whole = all(columnSeen) && all(rowSeen);
     return verdict;
 }
 
@@ -536,70 +547,58 @@ double PowerMisfit(const GridCells& grid, const MosaicLayout& layout,
     return std::max(0.0, syy - sxy * sxy / sxx) / n;
 }
 
-} // namespace
-
-std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& layout) {
-    if (layout.Columns <= 0 || layout.Rows <= 0 || layout.Squares.empty() || !frame.Valid()) {
-        return std::nullopt;
-    }
-    const Cells cells = MakeCells(frame);
-    if (cells.Width < 8 || cells.Height < 8) {
-        return std::nullopt;
-    }
-    // Brightness on a logarithmic scale, so that the steps between dark
-    // squares count as much as those between bright ones.
-    double blackMean = 0;
-    for (int site = 0; site < frame.SiteCount(); ++site) {
-        blackMean += frame.Black[static_cast<std::size_t>(site)] / frame.SiteCount();
-    }
+// Brightness on a logarithmic scale, so that the steps between dark squares
+// count as much as those between bright ones.
+std::vector<double> LogSignal(const CfaFrame& frame, const Cells& cells, double blackMean) {
     const double floor = std::max(0.5, 2e-4 * (frame.White - blackMean));
     std::vector<double> logSignal(cells.Signal.size());
     std::transform(cells.Signal.begin(), cells.Signal.end(), logSignal.begin(),
                    [floor](double s) { return std::log(std::max(s, floor)); });
+    return logSignal;
+}
 
-    // The angle at which the edges line up sharpest, within 3 degrees.
+Axes AxesAt(double angle) {
+    return Axes{std::cos(angle), std::sin(angle)};
+}
+
+// The angle at which the edges line up sharpest, within 3 degrees.
+double SharpestAngle(const std::vector<double>& logSignal, const Cells& cells) {
     const double degree = std::numbers::pi / 180;
-    const auto axesAt = [](double angle) { return Axes{std::cos(angle), std::sin(angle)}; };
     double bestAngle = 0;
     double bestSharpness = -1;
-    for (int step = -12; step <= 12; ++step) {
-        const double angle = step * 0.25 * degree;
-        const double s = Sharpness(Project(logSignal, cells.Width, cells.Height, axesAt(angle)));
+    const auto tryAngle = [&](double angle) {
+        const double s = Sharpness(Project(logSignal, cells.Width, cells.Height, AxesAt(angle)));
         if (s > bestSharpness) {
             bestSharpness = s;
             bestAngle = angle;
         }
+    };
+    for (int step = -12; step <= 12; ++step) {
+        tryAngle(step * 0.25 * degree);
     }
     const double coarse = bestAngle;
     for (int step = -5; step <= 5; ++step) {
-        const double angle = coarse + step * 0.05 * degree;
-        const double s = Sharpness(Project(logSignal, cells.Width, cells.Height, axesAt(angle)));
-        if (s > bestSharpness) {
-            bestSharpness = s;
-            bestAngle = angle;
-        }
+        tryAngle(coarse + step * 0.05 * degree);
     }
-    const Axes axes = axesAt(bestAngle);
-    const Profiles profiles = Project(logSignal, cells.Width, cells.Height, axes);
-    const std::vector<double> rowStrength = Strength(profiles.Rows);
-    const std::vector<double> columnStrength = Strength(profiles.Columns);
+    return bestAngle;
+}
 
-    // The pitch: from a mosaic on a margin of a fifth of the frame to one cut
-    // by nearly a square on every side.
-    const double nominal = std::min(static_cast<double>(cells.Width) / layout.Columns,
-                                    static_cast<double>(cells.Height) / layout.Rows);
+struct PitchScore {
+    double Pitch = 0;
+    double Score = 0;
+    Comb Rows;
+    Comb Columns;
+};
+
+// The pitches worth trying, best first: from a mosaic on a margin of a
+// fifth of the frame to one cut by nearly a square on every side. The few
+// best comb scores, each a peak of the scores and apart from the others:
+// where only a corner of the mosaic is below clipping, its few edges may
+// line up at a wrong pitch as well as at the right one.
+std::vector<PitchScore> PitchesToTry(const std::vector<double>& rowStrength,
+                                     const std::vector<double>& columnStrength, double nominal) {
     const double lowest = std::max(2.0, 0.6 * nominal) / BinWidth;
     const double highest = 1.6 * nominal / BinWidth;
-    // Every pitch's comb score; the few best of them, each a peak of the
-    // scores and apart from the others, are tried in full: where only a
-    // corner of the mosaic is below clipping, its few edges may line up at
-    // a wrong pitch as well as at the right one.
-    struct PitchScore {
-        double Pitch = 0;
-        double Score = 0;
-        Comb Rows;
-        Comb Columns;
-    };
     std::vector<PitchScore> scores;
     for (double p = lowest; p <= highest; p += 0.5) {
         const Comb r = BestComb(rowStrength, p);
@@ -629,7 +628,11 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
             break;
         }
     }
+    return tried;
+}
 
+// The level of every place of the mosaic, row by row.
+std::vector<int> LevelsByPlace(const MosaicLayout& layout) {
     std::vector<int> levelAt(
         static_cast<std::size_t>(layout.Columns) * static_cast<std::size_t>(layout.Rows), 0);
     for (const MosaicSquare& square : layout.Squares) {
@@ -640,87 +643,168 @@ std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& l
                     static_cast<std::size_t>(square.Column)] = square.Level;
         }
     }
+    return levelAt;
+}
+
+// What the search needs of a frame besides its cells.
+struct Search {
+    const MosaicLayout& Layout;
+    std::vector<int> LevelAt;
+    double Saturated = 0;
+};
+
+struct Candidate {
+    Verdict Score;
+    int Column = 0;
+    int Row = 0;
+};
+
+// Every grid cell the first square may lie on, judged.
+std::vector<Candidate> JudgeEveryStart(const GridCells& grid, const Search& search,
+                                       int& highestScore) {
+    const MosaicLayout& layout = search.Layout;
+    std::vector<Candidate> candidates;
+    highestScore = std::numeric_limits<int>::min();
+    for (int r0 = grid.FirstRow - layout.Rows + 1; r0 < grid.FirstRow + grid.Rows; ++r0) {
+        for (int c0 = grid.FirstColumn - layout.Columns + 1; c0 < grid.FirstColumn + grid.Columns;
+             ++c0) {
+            const Verdict v = Judge(grid, layout, search.LevelAt, c0, r0, search.Saturated);
+            candidates.push_back({v, c0, r0});
+            highestScore = std::max(highestScore, v.Agree - v.Disagree);
+        }
+    }
+    return candidates;
+}
+
+// Which grid cell holds the first square: among the starts whose order
+// agrees nearly best, one that keeps every column and row of the mosaic in
+// the frame (a placement that leaves one wholly out is no framing the guide
+// allows: such a one only where no other comes near), then the one whose
+// squares lie closest to a power of their levels. Where the order cannot
+// tell (a mosaic filling the frame whose brighter rows are clipped shows no
+// edge of its own), the brightness can: the monitor's light grows as a
+// power of the level, and only the right levels put the squares on one
+// such line. Nothing unless most comparisons agree and enough squares are
+// seen.
+std::optional<Candidate> FirstSquare(const GridCells& grid, const Search& search) {
+    int highestScore = 0;
+    const std::vector<Candidate> candidates = JudgeEveryStart(grid, search, highestScore);
+    const auto near = [&](const Candidate& c) {
+        return c.Score.Agree - c.Score.Disagree >= highestScore - 2;
+    };
+    const bool anyWhole = std::any_of(candidates.begin(), candidates.end(),
+                                      [&](const Candidate& c) { return c.Score.Whole && near(c); });
+    Candidate chosen;
+    double leastMisfit = std::numeric_limits<double>::max();
+    bool any = false;
+    for (const Candidate& c : candidates) {
+        if (!near(c) || (anyWhole && !c.Score.Whole)) {
+            continue;
+        }
+        const double misfit =
+            PowerMisfit(grid, search.Layout, search.LevelAt, c.Column, c.Row, search.Saturated);
+        if (!any || misfit < leastMisfit ||
+            (misfit == leastMisfit &&
+             c.Score.Agree - c.Score.Disagree > chosen.Score.Agree - chosen.Score.Disagree)) {
+            leastMisfit = misfit;
+            chosen = c;
+            any = true;
+        }
+    }
+    const Verdict& best = chosen.Score;
+    const int comparisons = best.Agree + best.Disagree;
+    if (!any || best.Squares < 8 || best.Agree < 12 || best.Agree < 0.8 * comparisons) {
+        return std::nullopt;
+    }
+    return chosen;
+}
+
+// The lines of the grid at one pitch, from the edges near the comb's teeth.
+std::optional<Lines> GridLines(const Profiles& profiles, const std::vector<double>& rowStrength,
+                               const std::vector<double>& columnStrength,
+                               const Profiles& linearStrength, const PitchScore& pitch) {
+    std::vector<Edge> rowEdges;
+    std::vector<Edge> columnEdges;
+    CollectEdges(profiles.Rows, rowStrength, linearStrength.Rows.Sums, pitch.Pitch,
+                 pitch.Rows.Phase, rowEdges);
+    CollectEdges(profiles.Columns, columnStrength, linearStrength.Columns.Sums, pitch.Pitch,
+                 pitch.Columns.Phase, columnEdges);
+    Lines lines;
+    if (rowEdges.empty() || columnEdges.empty() || rowEdges.size() + columnEdges.size() < 3 ||
+        !FitLines(rowEdges, columnEdges, lines) || lines.Pitch < 2) {
+        return std::nullopt;
+    }
+    return lines;
+}
+
+// The first square's corner in pixels, from its grid cell.
+Placement PlacementOf(const Lines& lines, const Candidate& first, double angle, int cellSize) {
+    const Axes axes = AxesAt(angle);
+    const double u0 = lines.ColumnPhase + first.Column * lines.Pitch;
+    const double v0 = lines.RowPhase + first.Row * lines.Pitch;
+    Placement placement;
+    placement.Angle = angle;
+    placement.Pitch = lines.Pitch * cellSize;
+    placement.Left = (u0 * axes.Cos - v0 * axes.Sin) * cellSize;
+    placement.Top = (u0 * axes.Sin + v0 * axes.Cos) * cellSize;
+    return placement;
+}
+
+double MeanBlack(const CfaFrame& frame) {
+    double blackMean = 0;
+    for (int site = 0; site < frame.SiteCount(); ++site) {
+        blackMean += frame.Black[static_cast<std::size_t>(site)] / frame.SiteCount();
+    }
+    return blackMean;
+}
+
+} // namespace
+
+std::optional<Placement> FindMosaic(const CfaFrame& frame, const MosaicLayout& layout) {
+    if (layout.Columns <= 0 || layout.Rows <= 0 || layout.Squares.empty() || !frame.Valid()) {
+        return std::nullopt;
+    }
+    const Cells cells = MakeCells(frame);
+    if (cells.Width < 8 || cells.Height < 8) {
+        return std::nullopt;
+    }
+    const double blackMean = MeanBlack(frame);
+    const std::vector<double> logSignal = LogSignal(frame, cells, blackMean);
+    const double angle = SharpestAngle(logSignal, cells);
+    const Axes axes = AxesAt(angle);
+    const Profiles profiles = Project(logSignal, cells.Width, cells.Height, axes);
+    const std::vector<double> rowStrength = Strength(profiles.Rows);
+    const std::vector<double> columnStrength = Strength(profiles.Columns);
+    const double nominal = std::min(static_cast<double>(cells.Width) / layout.Columns,
+                                    static_cast<double>(cells.Height) / layout.Rows);
+    const std::vector<PitchScore> tried = PitchesToTry(rowStrength, columnStrength, nominal);
     // A square at this level is clipped in every channel: the white level
     // less the rounding of a few noisy pixels.
-    const double saturated = 0.97 * (frame.White - blackMean);
+    const Search search{layout, LevelsByPlace(layout), 0.97 * (frame.White - blackMean)};
     const Profiles linear = Project(cells.Signal, cells.Width, cells.Height, axes);
-    const std::vector<double> linearRows = Strength(linear.Rows, false);
-    const std::vector<double> linearColumns = Strength(linear.Columns, false);
+    Profiles linearStrength;
+    linearStrength.Rows.Sums = Strength(linear.Rows, false);
+    linearStrength.Columns.Sums = Strength(linear.Columns, false);
 
     std::optional<Placement> result;
     int resultSquares = 0;
-    for (const PitchScore& candidatePitch : tried) {
-        std::vector<Edge> rowEdges;
-        std::vector<Edge> columnEdges;
-        CollectEdges(profiles.Rows, rowStrength, linearRows, candidatePitch.Pitch,
-                     candidatePitch.Rows.Phase, rowEdges);
-        CollectEdges(profiles.Columns, columnStrength, linearColumns, candidatePitch.Pitch,
-                     candidatePitch.Columns.Phase, columnEdges);
-        Lines lines;
-        if (rowEdges.empty() || columnEdges.empty() || rowEdges.size() + columnEdges.size() < 3 ||
-            !FitLines(rowEdges, columnEdges, lines) || lines.Pitch < 2) {
+    for (const PitchScore& pitch : tried) {
+        const std::optional<Lines> lines =
+            GridLines(profiles, rowStrength, columnStrength, linearStrength, pitch);
+        if (!lines) {
             continue;
         }
-
-        // Which grid cell holds the first square.
-        const GridCells grid = MeasureGridCells(cells, axes, lines);
-        struct Candidate {
-            Verdict Score;
-            int Column = 0;
-            int Row = 0;
-        };
-        std::vector<Candidate> candidates;
-        int highestScore = std::numeric_limits<int>::min();
-        for (int r0 = grid.FirstRow - layout.Rows + 1; r0 < grid.FirstRow + grid.Rows; ++r0) {
-            for (int c0 = grid.FirstColumn - layout.Columns + 1;
-                 c0 < grid.FirstColumn + grid.Columns; ++c0) {
-                const Verdict v = Judge(grid, layout, levelAt, c0, r0, saturated);
-                candidates.push_back({v, c0, r0});
-                highestScore = std::max(highestScore, v.Agree - v.Disagree);
-            }
-        }
-        // Where the order of the squares cannot tell (a mosaic filling the
-        // frame whose brighter rows are clipped shows no edge of its own),
-        // the brightness can: the monitor's light grows as a power of the
-        // level, and only the right levels put the squares on one such line.
-        Candidate chosen;
-        double leastMisfit = std::numeric_limits<double>::max();
-        bool any = false;
-        for (const Candidate& c : candidates) {
-            if (c.Score.Agree - c.Score.Disagree < highestScore - 2) {
-                continue;
-            }
-            const double misfit = PowerMisfit(grid, layout, levelAt, c.Column, c.Row, saturated);
-            if (!any || misfit < leastMisfit ||
-                (misfit == leastMisfit &&
-                 c.Score.Agree - c.Score.Disagree > chosen.Score.Agree - chosen.Score.Disagree)) {
-                leastMisfit = misfit;
-                chosen = c;
-                any = true;
-            }
-        }
-        // Most comparisons must agree, and enough squares must be seen.
-        const Verdict& best = chosen.Score;
-        const int comparisons = best.Agree + best.Disagree;
-        if (!any || best.Squares < 8 || best.Agree < 12 || best.Agree < 0.8 * comparisons) {
-            continue;
-        }
+        const std::optional<Candidate> first =
+            FirstSquare(MeasureGridCells(cells, axes, *lines), search);
         // The comb's best pitch, unless one nearly as good puts more of the
         // mosaic in the frame (the wrong one, a multiple of the right one,
         // puts part of the mosaic outside).
-        if (candidatePitch.Score < 0.85 * tried.front().Score ||
-            (result && best.Squares <= resultSquares)) {
+        if (!first || pitch.Score < 0.85 * tried.front().Score ||
+            (result && first->Score.Squares <= resultSquares)) {
             continue;
         }
-        const double u0 = lines.ColumnPhase + chosen.Column * lines.Pitch;
-        const double v0 = lines.RowPhase + chosen.Row * lines.Pitch;
-        Placement placement;
-        placement.Angle = bestAngle;
-        placement.Pitch = lines.Pitch * cells.Size;
-        placement.Left = (u0 * axes.Cos - v0 * axes.Sin) * cells.Size;
-        placement.Top = (u0 * axes.Sin + v0 * axes.Cos) * cells.Size;
-        result = placement;
-        resultSquares = best.Squares;
+        result = PlacementOf(*lines, *first, angle, cells.Size);
+        resultSquares = first->Score.Squares;
     }
     return result;
 }

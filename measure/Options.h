@@ -7,12 +7,12 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace pruvex::measure {
 
-extern const char* const Usage;
+// The usage text that --help prints, from the options' own declarations.
+std::string UsageText();
 
 using Input = MeasuredFile;
 
@@ -24,10 +24,9 @@ struct Options {
     std::vector<Input> Files;
 };
 
-// The options; a message and false on a usage error. --help and --version
-// print and set done.
-bool Parse(const std::vector<std::string_view>& args, Options& options, std::string& error,
-           bool& done);
+// The options, read by CLI11; its message and false on a usage error.
+// --help and --version print and set done.
+bool Parse(const std::vector<std::string>& args, Options& options, std::string& error, bool& done);
 
 // Each series.csv among the files replaced by the files it lists (see
 // MeasuredFiles); false with the reason when one cannot be read.

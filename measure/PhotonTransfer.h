@@ -45,14 +45,14 @@ struct ChannelFigures {
     double Range = 0; // white - black, DN
     TransferFit Fit;
     // Squares below clipping over all the ISO's frames; fewer than
-    // LeastSquares give no figures, and the exposure time at which about
+    // LeastUsableSquares give no figures, and the exposure time at which about
     // SuggestedSquares would come below clipping is suggested (s).
     int Usable = 0;
     bool TooFew = false;
     double SuggestedShutter = 0;
 };
 
-inline constexpr int LeastSquares = 8;
+inline constexpr int LeastUsableSquares = 8;
 inline constexpr int SuggestedSquares = 20;
 
 // The frames of one ISO taken at one exposure time: every square's

@@ -87,54 +87,47 @@ std::string Describe(int code) {
     }
 }
 
-} // namespace
-
-RawResult ReadRaw(const std::string& path) {
-    RawResult result;
-    // A file that cannot be opened at all is named with the system's reason.
-    const std::filesystem::path name = FileName(path);
+// Whether the file can be opened at all; if not, the system's reason.
+bool CanOpen(const std::filesystem::path& name, std::string& error) {
 #ifdef _WIN32
     std::FILE* file = _wfopen(name.c_str(), L"rb");
 #else
     std::FILE* file = std::fopen(name.c_str(), "rb");
 #endif
-    if (file != nullptr) {
-        std::fclose(file);
-    } else {
-        result.Error = std::strerror(errno);
-        return result;
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return false;
     }
-    const auto raw = std::make_unique<LibRaw>();
-    raw->set_dataerror_handler(QuietDataError, nullptr);
-    ActiveArea area;
-    raw->set_exifparser_handler(ReadTag, &area);
-    if (const int code = raw->open_file(name.c_str()); code != LIBRAW_SUCCESS) {
-        result.Error = Describe(code);
-        return result;
+    std::fclose(file);
+    return true;
+}
+
+// Opens and unpacks the file; false with the reason when it cannot be.
+bool Unpack(LibRaw& raw, const std::filesystem::path& name, ActiveArea& area, std::string& error) {
+    raw.set_dataerror_handler(QuietDataError, nullptr);
+    raw.set_exifparser_handler(ReadTag, &area);
+    if (const int code = raw.open_file(name.c_str()); code != LIBRAW_SUCCESS) {
+        error = Describe(code);
+        return false;
     }
-    const int unpacked = raw->unpack();
-    if (unpacked == LIBRAW_IO_ERROR || (unpacked == LIBRAW_SUCCESS && raw->error_count() > 0)) {
-        result.Error = "truncated or damaged: the raw data ends early or cannot be decoded";
-        return result;
+    const int unpacked = raw.unpack();
+    if (unpacked == LIBRAW_IO_ERROR || (unpacked == LIBRAW_SUCCESS && raw.error_count() > 0)) {
+        error = "truncated or damaged: the raw data ends early or cannot be decoded";
+        return false;
     }
     if (unpacked != LIBRAW_SUCCESS) {
-        result.Error = Describe(unpacked);
-        return result;
+        error = Describe(unpacked);
+        return false;
     }
-    const libraw_data_t& data = raw->imgdata;
-    const unsigned filters = data.idata.filters;
-    CfaFrame& frame = result.Frame;
-    // Bayer (2 x 2), X-Trans (6 x 6) or no colour filter at all.
-    const bool bayer = filters >= 1000 && data.idata.colors == 3;
-    const bool xtrans = filters == 9 && data.idata.colors == 3;
-    frame.Monochrome = filters == 0 && data.idata.colors == 1;
-    if (data.rawdata.raw_image == nullptr || (!bayer && !xtrans && !frame.Monochrome)) {
-        result.Error = "not measured: " + UnmeasuredSensor(data);
-        return result;
-    }
-    frame.Width = data.sizes.width;
-    frame.Height = data.sizes.height;
-    const int side = xtrans ? 6 : bayer ? 2 : 1;
+    return true;
+}
+
+// The colour and black level of each site of the pattern, which repeats
+// every PatternWidth x PatternHeight sites from the visible origin; false
+// with the reason when the sensor is not one that is measured.
+bool ReadPattern(LibRaw& raw, const ActiveArea& area, int side, CfaFrame& frame,
+                 std::string& error) {
+    const libraw_data_t& data = raw.imgdata;
     // The black level pattern, from the visible origin: LibRaw gives it from
     // the active area's (a DNG's ActiveArea, moved to even rows and columns
     // on a Bayer sensor).
@@ -155,9 +148,9 @@ RawResult ReadRaw(const std::string& path) {
         frame.PatternWidth = std::lcm(side, static_cast<int>(columns));
         frame.PatternHeight = std::lcm(side, static_cast<int>(rows));
         if (frame.PatternWidth > LargestPattern || frame.PatternHeight > LargestPattern) {
-            result.Error = "its black level pattern (" + std::to_string(rows) + " x " +
-                           std::to_string(columns) + " sites) does not fit its colour pattern";
-            return result;
+            error = "its black level pattern (" + std::to_string(rows) + " x " +
+                    std::to_string(columns) + " sites) does not fit its colour pattern";
+            return false;
         }
     }
     for (int y = 0; y < frame.PatternHeight; ++y) {
@@ -166,10 +159,10 @@ RawResult ReadRaw(const std::string& path) {
                 static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.PatternWidth) +
                 static_cast<std::size_t>(x);
             // 0 R, 1 G, 2 B, 3 the second green; 6 without a colour filter.
-            const int index = frame.Monochrome ? 0 : raw->COLOR(y, x);
+            const int index = frame.Monochrome ? 0 : raw.COLOR(y, x);
             if (index < 0 || index > 3) {
-                result.Error = "not measured: " + UnmeasuredSensor(data);
-                return result;
+                error = "not measured: " + UnmeasuredSensor(data);
+                return false;
             }
             frame.Sites[site] = index == 3 ? 1 : index;
             double black = colour.black + colour.cblack[index];
@@ -180,22 +173,23 @@ RawResult ReadRaw(const std::string& path) {
             frame.Black[site] = black;
         }
     }
-    // A Bayer pattern repeats every two rows and columns.
-    for (int y = 0; bayer && y < 8; ++y) {
+    return true;
+}
+
+// A Bayer pattern repeats every two rows and columns.
+bool RepeatsEveryTwo(LibRaw& raw) {
+    for (int y = 0; y < 8; ++y) {
         for (int x = 0; x < 2; ++x) {
-            if (raw->COLOR(y, x) != raw->COLOR(y % 2, x)) {
-                result.Error = "its colour pattern does not repeat every two pixels";
-                return result;
+            if (raw.COLOR(y, x) != raw.COLOR(y % 2, x)) {
+                return false;
             }
         }
     }
-    frame.White = colour.maximum;
-    frame.Iso = static_cast<double>(data.other.iso_speed);
-    frame.Shutter = static_cast<double>(data.other.shutter);
-    if (frame.Width <= 0 || frame.Height <= 0 || frame.White <= 0) {
-        result.Error = "the file gives no image size or white level";
-        return result;
-    }
+    return true;
+}
+
+// The visible area's values, row by row.
+void CopyVisible(const libraw_data_t& data, CfaFrame& frame) {
     const std::size_t pitch = data.sizes.raw_pitch / 2; // in values
     frame.Values.resize(static_cast<std::size_t>(frame.Width) *
                         static_cast<std::size_t>(frame.Height));
@@ -207,6 +201,46 @@ RawResult ReadRaw(const std::string& path) {
                         static_cast<std::size_t>(y) * static_cast<std::size_t>(frame.Width),
                     row, static_cast<std::size_t>(frame.Width) * sizeof(std::uint16_t));
     }
+}
+
+} // namespace
+
+RawResult ReadRaw(const std::string& path) {
+    RawResult result;
+    const std::filesystem::path name = FileName(path);
+    const auto raw = std::make_unique<LibRaw>();
+    ActiveArea area;
+    if (!CanOpen(name, result.Error) || !Unpack(*raw, name, area, result.Error)) {
+        return result;
+    }
+    const libraw_data_t& data = raw->imgdata;
+    const unsigned filters = data.idata.filters;
+    CfaFrame& frame = result.Frame;
+    // Bayer (2 x 2), X-Trans (6 x 6) or no colour filter at all.
+    const bool bayer = filters >= 1000 && data.idata.colors == 3;
+    const bool xtrans = filters == 9 && data.idata.colors == 3;
+    frame.Monochrome = filters == 0 && data.idata.colors == 1;
+    if (data.rawdata.raw_image == nullptr || (!bayer && !xtrans && !frame.Monochrome)) {
+        result.Error = "not measured: " + UnmeasuredSensor(data);
+        return result;
+    }
+    frame.Width = data.sizes.width;
+    frame.Height = data.sizes.height;
+    if (!ReadPattern(*raw, area, xtrans ? 6 : bayer ? 2 : 1, frame, result.Error)) {
+        return result;
+    }
+    if (bayer && !RepeatsEveryTwo(*raw)) {
+        result.Error = "its colour pattern does not repeat every two pixels";
+        return result;
+    }
+    frame.White = data.color.maximum;
+    frame.Iso = static_cast<double>(data.other.iso_speed);
+    frame.Shutter = static_cast<double>(data.other.shutter);
+    if (frame.Width <= 0 || frame.Height <= 0 || frame.White <= 0) {
+        result.Error = "the file gives no image size or white level";
+        return result;
+    }
+    CopyVisible(data, frame);
     result.Ok = true;
     return result;
 }

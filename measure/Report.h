@@ -23,7 +23,10 @@ bool AnyFigures(const std::vector<IsoFigures>& figures);
 void WriteFiguresCsv(std::ostream& out, const std::vector<IsoFigures>& figures);
 // One row per ISO, exposure time, square and channel.
 void WriteSquaresCsv(std::ostream& out, const std::vector<IsoFigures>& figures);
-// An exposure time as the report writes it: "1/250 s", or "2 s".
+// An exposure time as cameras write it: "1/250" where it is one over a
+// whole number, else a decimal ("0.3", "2").
+std::string ShutterFraction(double seconds);
+// The same with its unit, as the report writes it: "1/250 s", "0.3 s".
 std::string ShutterText(double seconds);
 // The photon transfer curves (noise against signal, log-log, the fitted
 // lines), the dynamic range and the read noise in electrons against ISO, as

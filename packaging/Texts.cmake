@@ -36,15 +36,14 @@ set(PRUVEX_OPTIONS
   "--control|Take commands from standard input, one a line, and write one reply line of JSON to standard output for each, once the monitor shows the new picture: the first vertical blank after the display server holds it, one refresh to scan it out (one more behind a compositing manager) and the settle time. The commands are flat, grid, level N, grid-level N, step N, keys TEXT, fullscreen, fullscreen N, window, settle N, state, check (the --check report as one reply) and quit. A reply gives the state, ms (from reading the line to the reply), shown_ms (to the frame scanned out), refresh_hz and settle_ms."
   "--settle=MS|The panel's settle time that each reply waits after the frame is scanned out, 0 to 10000 milliseconds (default 20). Give a slow panel or a projector more."
   "--check|Show the patterns, report on standard output, one line per check, whether the display shows exactly the pixels painted (colour depth, gamma ramps, output properties and the pixels read back), and exit."
-  "--threads N|Read and measure on N threads (1 to 256), by default one per core. The figures are the same."
   "--help|Print a short usage text and exit."
-  "--version|Print the program's name and version, with LibRaw's, and exit.")
+  "--version|Print the program's name and version and exit.")
 
 # The exit statuses, "status|when".
 set(PRUVEX_EXIT_STATUSES
   "0|The window was closed, or an option that prints and exits succeeded, or every check of --check passed."
   "1|No display could be opened, or a check of --check failed."
-  "2|A bad option value, such as a monitor number that does not exist, or --check could not verify something."
+  "2|A bad option value, such as a monitor number that does not exist or a settle time out of range, or --check could not verify something."
   "3|An internal arithmetic check failed. It cannot fail in ordinary use.")
 
 # Examples, "command|what it does".
@@ -73,7 +72,7 @@ set(PRUVEX_MEASURE_OPTIONS
 set(PRUVEX_MEASURE_EXIT_STATUSES
   "0|Every file was measured (an ISO and channel with too few squares below clipping is no error)."
   "1|A file could not be read, was not a raw file, was cut short, came from a sensor that is not measured, or showed no mosaic and was not dark. It is named on the error output and the other files were measured. Or an output file could not be written."
-  "2|A usage error, or nothing to measure at all (no ISO and channel with enough squares below clipping).")
+  "2|A usage error, a series manifest that cannot be read, a name with wildcards that matches no file (on Windows), or nothing to measure at all (no frame shows the mosaic, or no ISO and channel has enough squares below clipping).")
 set(PRUVEX_MEASURE_EXAMPLES
   "pruvex-measure --csv sensor.csv --plot sensor.svg *.dng|Measure every DNG file of the folder, the dark frames found by their level."
   "pruvex-measure --dark cap1.nef --dark cap2.nef grid1.nef grid2.nef|One ISO: two frames of the mosaic and two dark frames named as such.")
@@ -84,7 +83,8 @@ set(PRUVEX_SERIES_SUMMARY
   "shoot and measure a camera's whole series against the monitor in one command")
 set(PRUVEX_SERIES_DESCRIPTION
   "pruvex-series runs the whole series that pruvex-measure needs. It starts pruvex --control full screen (the pruvex beside it, else the one on the PATH) and shoots each frame once the reply says that its picture is on the monitor. First the flat field at level 212, one frame at the lowest ISO at 1/30 s, with how full each channel is, so that you can set the monitor's brightness and shoot it again. Then the mosaic at every ISO, two frames at 1/250 s, each checked at once by the measuring code: where fewer than 20 squares of a channel lie below clipping, two more at the next shorter time, down to the camera's shortest. Then, with the lens capped, two dark frames at each ISO and time used. A frame that is not dark is refused. Last the figures, as pruvex-measure gives them."
-  "A camera on USB is driven through the gphoto2 program, with its auto-detect, get-config, set-config and capture-image-and-download calls only, so that any camera gphoto2 drives works. Set it to manual exposure and raw files. Any other camera saves into a folder through its maker's tethering program: pruvex-series says what to shoot and takes the new raw files that appear there."
+  "A camera on USB is driven through the gphoto2 program, with its auto-detect, get-config, set-config and capture-image-and-download calls only, so that any camera gphoto2 drives works. A camera busy for a moment is asked again for up to 30 s. Set it to manual exposure and raw files (RAW+JPEG will do). Any other camera saves into a folder through its maker's tethering program: pruvex-series says what to shoot and takes the new raw files that appear there or in its subfolders, each once it is complete."
+  "Every shot's ISO and exposure time are read from its file and compared with those asked (the ISO equal, the time within a sixth of a stop). A shot that differs is moved into FOLDER/rejected and taken again once, and a second one stops the series with a line naming both settings and the likely cause (auto ISO, the mode dial). A file without ISO or time is listed with the settings asked. A series stopped by q, Ctrl-C, a failure or a crash goes on with --resume: its options are recorded in FOLDER/series-options.json, and the shots of its manifest whose files read whole are kept."
   "Prompts and progress go to standard output and answers are lines on standard input, so a script can answer as well as a person. Before each prompt the target leaves full screen, and it returns before the next shot.")
 set(PRUVEX_SERIES_OPTIONS
   "--camera=gphoto2|A camera on USB through the gphoto2 program (the default)."
@@ -93,14 +93,16 @@ set(PRUVEX_SERIES_OPTIONS
   "--fullscreen=N|The target full screen on monitor N, counted as pruvex --list-monitors counts them. Without =N, on the monitor it opens on. The target is always full screen while it is photographed."
   "--settle=MS|The panel's settle time that each reply of the target waits for, 0 to 10000 milliseconds (default 20)."
   "--no-brightness|Leave out the brightness step."
+  "--resume|Go on with the series stopped in FOLDER, with the options it was started with. Only --camera may be given again. The shots kept are not taken again. Rows whose files are missing or cut short are dropped from series.csv and shot again."
   "--help|Print a short usage text and exit."
   "--version|Print the program's name and version and exit.")
 set(PRUVEX_SERIES_EXIT_STATUSES
   "0|The series was shot and measured."
-  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
-  "2|A usage error, no gphoto2 program or no camera, a camera that saves no raw file, or a FOLDER that already holds a series."
+  "1|The series stopped: q, a capture that failed twice in a row (a camera unplugged), a camera that shot other settings than those asked twice, a setting the camera refused, the end of standard input, the target gone, or nothing measurable. Every file shot and series.csv up to it are kept."
+  "2|A usage error, no gphoto2 program or no camera, an ISO the camera does not offer, a folder camera's DIR that does not exist, a camera that saves no raw file, no pruvex program to start, a FOLDER that cannot be written or already holds a series (go on with it with --resume), or nothing to resume."
   "130|Interrupted by Ctrl-C. Every file shot and series.csv up to it are kept.")
 set(PRUVEX_SERIES_EXAMPLES
   "pruvex-series --iso=100,400,1600,6400 nikon|Shoot and measure a camera on USB at four ISOs into the folder nikon."
   "pruvex-series --camera=folder:/home/me/Tethered --no-brightness run2|Take the files of a tethering program, the brightness already set."
+  "pruvex-series --resume nikon|Go on with the series stopped in nikon."
   "pruvex-measure run2/series.csv|Measure the series again from its manifest.")

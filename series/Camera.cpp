@@ -1,9 +1,12 @@
 #include "series/Camera.h"
 
 #include "series/Choices.h"
+#include "series/Files.h"
+#include "series/Landing.h"
 #include "series/Stop.h"
 
 #include "measure/FileNames.h"
+#include "measure/Report.h"
 
 #include <algorithm>
 #include <chrono>
@@ -47,9 +50,21 @@ std::vector<fs::path> Landed(const fs::path& folder, const std::string& name) {
     return files;
 }
 
+// A busy camera is asked again after a pause doubling from a quarter of a
+// second, for this long in all.
+constexpr auto BusyFor = std::chrono::seconds(30);
+
+// Waits about `ms`, less when interrupted.
+void Pause(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!Interrupted() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 class Gphoto2 : public Camera {
   public:
-    explicit Gphoto2(std::string program) : program_(std::move(program)) {}
+    Gphoto2(std::string program, std::ostream& out) : program_(std::move(program)), out_(out) {}
 
     std::vector<std::string> IsoChoices() override { return Choices("iso"); }
     std::vector<std::string> ShutterChoices() override { return Choices("shutterspeed"); }
@@ -69,6 +84,11 @@ class Gphoto2 : public Camera {
         shutter_ = shutter;
     }
 
+    void Resend(int iso, const std::string& shutter, const std::string& /*found*/) override {
+        iso_.clear();
+        Prepare(iso, shutter, 1);
+    }
+
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         std::string failure;
         for (int attempt = 0; attempt < 2; ++attempt) {
@@ -77,6 +97,10 @@ class Gphoto2 : public Camera {
                      measure::Utf8Name(folder / (name + ".%C"))});
             std::vector<fs::path> files = Landed(folder, name);
             if (result.Status == 0 && !files.empty()) {
+                if (attempt > 0) {
+                    out_ << "The capture of " << name << " failed once (" << failure
+                         << "), then worked\n";
+                }
                 return files;
             }
             failure = LastLine(result.Output);
@@ -89,9 +113,20 @@ class Gphoto2 : public Camera {
     }
 
   private:
+    // The call, tried again while the camera is busy.
     ProgramResult Run(std::vector<std::string> args) const {
         args.insert(args.begin(), program_);
-        return RunProgram(args);
+        const auto end = std::chrono::steady_clock::now() + BusyFor;
+        int pause = 250;
+        for (;;) {
+            ProgramResult result = RunProgram(args);
+            if (result.Status == 0 || !BusyError(result.Output) || Interrupted() ||
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(pause) > end) {
+                return result;
+            }
+            Pause(pause);
+            pause = std::min(pause * 2, 4000);
+        }
     }
     std::vector<std::string> Choices(const std::string& name) const {
         const ProgramResult result = Run({"--get-config", name});
@@ -104,6 +139,7 @@ class Gphoto2 : public Camera {
     }
 
     std::string program_;
+    std::ostream& out_;
     std::string iso_;
     std::string shutter_;
 };
@@ -112,84 +148,39 @@ class Gphoto2 : public Camera {
 const std::vector<std::string> FolderShutters{"1/15",  "1/30",   "1/60",   "1/125",  "1/250",
                                               "1/500", "1/1000", "1/2000", "1/4000", "1/8000"};
 
-// The new files of a folder, each once it is complete: its size has
-// stopped changing and no other program holds it open.
-class FolderWatch {
-  public:
-    // Every file there now is old, unless all are new.
-    explicit FolderWatch(fs::path dir, bool allNew = false) : dir_(std::move(dir)) {
-        std::error_code error;
-        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
-            if (!allNew) {
-                seen_.insert(entry.path().filename().native());
-            }
-        }
-        if (error) {
-            throw Stop{ExitSetup,
-                       measure::Utf8Name(dir_) + ": cannot be read (" + error.message() + ")"};
-        }
-    }
-
-    // A file that has appeared and is complete, looked at twice.
-    std::optional<fs::path> NewFile() {
-        std::error_code error;
-        std::vector<fs::path> fresh;
-        for (const fs::directory_entry& entry : fs::directory_iterator(dir_, error)) {
-            const fs::path::string_type name = entry.path().filename().native();
-            if (!seen_.contains(name) && name.front() != '.' && entry.is_regular_file(error)) {
-                fresh.push_back(entry.path());
-            }
-        }
-        std::sort(fresh.begin(), fresh.end());
-        for (const fs::path& path : fresh) {
-            const auto size = fs::file_size(path, error);
-            if (error) {
-                continue;
-            }
-            auto& last = sizes_[path.filename().native()];
-            if (last == size + 1 && size > 0 && !OpenElsewhere(path)) {
-                seen_.insert(path.filename().native());
-                return path;
-            }
-            last = size + 1;
-        }
-        return std::nullopt;
-    }
-
-  private:
-    fs::path dir_;
-    std::set<fs::path::string_type> seen_;
-    std::map<fs::path::string_type, std::uintmax_t> sizes_; // size + 1 at the last look
-};
-
-// ISOs and times for a camera set by hand or through a program that takes
-// any value: the whole stops a photographer sets on any camera.
-const std::vector<std::string> WholeStopIsoChoices{"100",  "200",  "400", "800",
-                                                   "1600", "3200", "6400"};
-
 class Folder : public Camera {
   public:
     Folder(const fs::path& dir, std::ostream& out, Answers& answers)
-        : watch_(dir), out_(out), answers_(answers) {}
+        : landing_(dir, out), out_(out), answers_(answers) {}
 
-    std::vector<std::string> IsoChoices() override { return WholeStopIsoChoices; }
+    std::vector<std::string> IsoChoices() override {
+        return {"100", "200", "400", "800", "1600", "3200", "6400"};
+    }
     std::vector<std::string> ShutterChoices() override { return FolderShutters; }
 
     void Prepare(int iso, const std::string& shutter, int count) override {
-        out_ << "ISO " << iso << ", " << ShutterText(ParseShutter(shutter).value_or(0)) << ": take "
-             << count << (count == 1 ? " shot" : " shots") << std::endl;
+        out_ << "ISO " << iso << ", " << measure::ShutterText(ParseShutter(shutter).value_or(0))
+             << ": take " << count << (count == 1 ? " shot" : " shots") << std::endl;
+    }
+
+    void Resend(int iso, const std::string& shutter, const std::string& found) override {
+        out_ << "The camera shot " << found << ": set ISO " << iso << ", "
+             << measure::ShutterText(ParseShutter(shutter).value_or(0))
+             << " (mode dial at M, auto ISO off) "
+             << "and take the shot again" << std::endl;
     }
 
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         for (;;) {
-            if (std::optional<fs::path> file = watch_.NewFile()) {
-                const fs::path target = folder / (name + file->extension().string());
+            if (std::optional<fs::path> file = landing_.Look()) {
+                const fs::path target = folder / (name + measure::Utf8Name(file->extension()));
                 std::error_code error;
                 fs::copy_file(*file, target, fs::copy_options::overwrite_existing, error);
                 if (error) {
                     throw Stop{ExitStopped, measure::Utf8Name(target) + ": cannot be written (" +
                                                 error.message() + ")"};
                 }
+                read_ = {target, landing_.TakeRead()};
                 return {target};
             }
             const std::optional<std::string> answer = answers_.Poll(200);
@@ -202,11 +193,25 @@ class Folder : public Camera {
         }
     }
 
+    measure::RawResult Read(const fs::path& file) override {
+        if (file == read_.first) {
+            read_.first.clear();
+            return std::move(read_.second);
+        }
+        return Camera::Read(file);
+    }
+
   private:
-    FolderWatch watch_;
+    Landing landing_;
+    std::pair<fs::path, measure::RawResult> read_; // the last file copied, as read
     std::ostream& out_;
     Answers& answers_;
 };
+
+// ISOs for a camera set through a program that takes any value: the whole
+// stops a photographer sets on any camera.
+const std::vector<std::string> WholeStopIsoChoices{"100",  "200",  "400", "800",
+                                                   "1600", "3200", "6400"};
 
 const char* const NoDigiCamCamera =
     "no camera found by digiCamControl: connect it by USB, switch it on, and close "
@@ -233,6 +238,11 @@ class DigiCamControl : public Camera {
     // digiCamControl has no call that only looks for the camera: the first
     // settings tell.
     void Check(int iso) override { Prepare(iso, "1/250", 0); }
+
+    void Resend(int iso, const std::string& shutter, const std::string& /*found*/) override {
+        iso_.clear();
+        Prepare(iso, shutter, 1);
+    }
 
     void Prepare(int iso, const std::string& shutter, int /*count*/) override {
         const std::string isoText = std::to_string(iso);
@@ -305,32 +315,33 @@ class DigiCamControl : public Camera {
     std::vector<fs::path> Take(const fs::path& folder, const std::string& name, bool keep) const {
         using Clock = std::chrono::steady_clock;
         const Clock::time_point end = Clock::now() + std::chrono::seconds(30);
-        FolderWatch watch(shots_, true);
         std::vector<fs::path> taken;
+        std::map<fs::path, std::uintmax_t> sizes; // at the last look
         std::error_code error;
-        while (!fs::is_empty(shots_, error) && !error) {
-            if (std::optional<fs::path> file = watch.NewFile()) {
-                const fs::path target = folder / (name + file->extension().string());
+        while (!fs::is_empty(shots_, error) && !error && Clock::now() < end && !Interrupted()) {
+            for (const fs::directory_entry& entry : fs::directory_iterator(shots_, error)) {
+                const fs::path file = entry.path();
+                const std::uintmax_t size = fs::file_size(file, error);
+                const auto last = sizes.find(file);
+                if (error || last == sizes.end() || last->second != size || !OpenableAlone(file)) {
+                    sizes[file] = error ? 0 : size;
+                    continue;
+                }
+                const fs::path target = folder / (name + measure::Utf8Name(file.extension()));
                 if (keep) {
-                    fs::rename(*file, target, error);
+                    fs::rename(file, target, error);
+                    taken.push_back(target);
                 } else {
-                    fs::remove(*file, error);
+                    fs::remove(file, error);
                 }
                 if (error) {
                     throw Stop{ExitStopped, measure::Utf8Name(target) + ": cannot be written (" +
                                                 error.message() + ")"};
                 }
-                if (keep) {
-                    taken.push_back(target);
-                }
-                continue;
-            }
-            if (Clock::now() >= end || Interrupted()) {
-                break;
             }
             // The program has ended: a file still growing or held open is
             // looked at again shortly.
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            Pause(100);
         }
         std::sort(taken.begin(), taken.end());
         return taken;
@@ -343,6 +354,10 @@ class DigiCamControl : public Camera {
 };
 
 } // namespace
+
+measure::RawResult Camera::Read(const fs::path& file) {
+    return measure::ReadRaw(measure::Utf8Name(file));
+}
 
 std::vector<std::string> ConfigChoices(const std::string& output) {
     std::vector<std::string> choices;
@@ -363,6 +378,16 @@ std::vector<std::string> ConfigChoices(const std::string& output) {
     return choices;
 }
 
+bool BusyError(const std::string& output) {
+    for (const char* busy : {"I/O in progress", "Could not claim the USB device", "Device Busy",
+                             "Device busy", "No camera found", "Could not detect any camera"}) {
+        if (output.find(busy) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
     const std::optional<std::string> program = FindProgram("gphoto2");
     if (!program) {
@@ -370,7 +395,12 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
                               "gphoto2), or use --camera=folder:DIR with the camera's own "
                               "tethering program"};
     }
-    const ProgramResult detect = RunProgram({*program, "--auto-detect"});
+    ProgramResult detect = RunProgram({*program, "--auto-detect"});
+    for (int pause = 250; detect.Status != 0 && BusyError(detect.Output) && pause <= 8000;
+         pause *= 2) {
+        Pause(pause);
+        detect = RunProgram({*program, "--auto-detect"});
+    }
     // Its list starts after a header and a line of dashes.
     std::istringstream in(detect.Output);
     std::string line;
@@ -389,7 +419,7 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
                               "window or stop gvfs-gphoto2-volume-monitor)"};
     }
     out << "Camera: " << model << std::endl;
-    return std::make_unique<Gphoto2>(*program);
+    return std::make_unique<Gphoto2>(*program, out);
 }
 
 std::unique_ptr<Camera> OpenFolder(const fs::path& dir, std::ostream& out, Answers& answers) {

@@ -6,6 +6,8 @@
 
 #include "series/Process.h"
 
+#include "measure/RawFile.h"
+
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -26,15 +28,26 @@ class Camera {
     virtual void Check(int /*iso*/) {}
     // The next shots are `count` frames at these settings.
     virtual void Prepare(int iso, const std::string& shutter, int count) = 0;
+    // The last shot had other settings (`found`, as a line names them): the
+    // settings once more, for one shot.
+    virtual void Resend(int iso, const std::string& shutter, const std::string& found) = 0;
     // One shot, saved as `folder/name.EXT` (EXT the camera's own); the files
     // that landed (a camera saving raw and JPEG gives two). Throws Stop when
     // the camera fails.
     virtual std::vector<std::filesystem::path> Capture(const std::filesystem::path& folder,
                                                        const std::string& name) = 0;
+    // A file that landed, read as raw; a camera that read it already to know
+    // it whole gives that reading.
+    virtual measure::RawResult Read(const std::filesystem::path& file);
 };
 
 // gphoto2's choices from `--get-config` output: its "Choice: N VALUE" lines.
 std::vector<std::string> ConfigChoices(const std::string& output);
+
+// gphoto2's errors that mean the camera is busy or away for a moment (I/O in
+// progress, the USB device claimed by another program, PTP busy, none found),
+// which are tried again.
+bool BusyError(const std::string& output);
 
 // Through the gphoto2 program; throws Stop when it or a camera is missing.
 std::unique_ptr<Camera> OpenGphoto2(std::ostream& out);

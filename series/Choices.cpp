@@ -1,5 +1,7 @@
 #include "series/Choices.h"
 
+#include "measure/Report.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -57,22 +59,9 @@ std::optional<int> ParseIso(const std::string& text) {
 }
 
 std::string ShutterName(double seconds) {
-    char text[32];
-    if (seconds < 1) {
-        const double denominator = 1 / seconds;
-        if (std::abs(denominator - std::round(denominator)) < 0.01 * denominator) {
-            std::snprintf(text, sizeof text, "1_%.0f", std::round(denominator));
-            return text;
-        }
-    }
-    std::snprintf(text, sizeof text, "%g", seconds);
-    return text;
-}
-
-std::string ShutterText(double seconds) {
-    std::string name = ShutterName(seconds);
-    std::replace(name.begin(), name.end(), '_', '/');
-    return name + " s";
+    std::string name = measure::ShutterFraction(seconds);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
 }
 
 std::vector<int> WholeStopIsos(const std::vector<std::string>& choices) {

@@ -19,9 +19,8 @@ std::optional<double> ParseShutter(const std::string& text);
 std::optional<int> ParseIso(const std::string& text);
 
 // A time as file names carry it: "1_250" for 1/250 s, "2" for 2 s, "0.3" for
-// 0.3 s; and as people read it: "1/250 s".
+// 0.3 s (as people read it, measure::ShutterText: "1/250 s").
 std::string ShutterName(double seconds);
-std::string ShutterText(double seconds);
 
 // The numeric ISO choices in whole stops from the lowest, ascending.
 std::vector<int> WholeStopIsos(const std::vector<std::string>& choices);

@@ -1,7 +1,7 @@
 #include "series/FrameCheck.h"
 
+#include "measure/FrameSets.h"
 #include "measure/Mosaic.h"
-#include "measure/Series.h"
 #include "measure/Statistics.h"
 
 #include <algorithm>

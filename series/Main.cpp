@@ -8,7 +8,8 @@
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
 #include "series/Process.h"
-#include "series/Run.h"
+#include "series/Resume.h"
+#include "series/SeriesRun.h"
 #include "series/Stop.h"
 #include "series/Target.h"
 
@@ -29,9 +30,20 @@ using namespace pruvex::series;
 // On Windows there is no gphoto2: a camera is always named.
 constexpr const char* DefaultCamera = "";
 constexpr const char* Cameras = "--camera=folder:DIR or --camera=digicamcontrol[:PATH]";
+constexpr const char* CameraHelp =
+    "folder:DIR: the new raw files that the camera's own program saves in DIR;\n"
+    "digicamcontrol[:PATH]: a camera on USB through digiCamControl's CameraControlCmd.exe\n"
+    "(PATH to it, else where digiCamControl installs it, else on PATH)";
+constexpr const char* CameraType = "folder:DIR|digicamcontrol[:PATH]";
+constexpr const char* TargetName = "Pruvex.exe";
 #else
 constexpr const char* DefaultCamera = "gphoto2";
 constexpr const char* Cameras = "--camera=gphoto2 or --camera=folder:DIR";
+constexpr const char* CameraHelp =
+    "gphoto2: a camera on USB through the gphoto2 program (the default);\n"
+    "folder:DIR: the new raw files that the camera's own program saves in DIR";
+constexpr const char* CameraType = "gphoto2|folder:DIR";
+constexpr const char* TargetName = "pruvex";
 #endif
 
 struct Options {
@@ -40,50 +52,35 @@ struct Options {
     int Monitor = 0;
     int SettleMs = 20;
     bool NoBrightness = false;
+    bool Resume = false;
     std::string Folder;
 };
 
-#ifdef _WIN32
-constexpr const char* Usage =
-    "Usage: pruvex-series.exe [--camera=folder:DIR|--camera=digicamcontrol[:PATH]] [--iso=LIST]\n"
-    "                         [--fullscreen[=N]] [--settle=MS] [--no-brightness] FOLDER\n"
-    "Runs a whole series: the target (Pruvex.exe) full screen, the monitor's brightness,\n"
-    "the mosaic at every ISO with the exposures the measurement needs, the dark frames,\n"
-    "and the figures. Prompts go to standard output; answer each with a line on\n"
-    "standard input (Enter goes on, q stops).\n"
-    "  --camera=folder:DIR  the new raw files that the camera's own program saves in DIR\n"
-    "  --camera=digicamcontrol[:PATH]\n"
-    "                       a camera on USB through digiCamControl's CameraControlCmd.exe\n"
-    "                       (PATH to it, else where digiCamControl installs it, else PATH)\n"
-    "  --iso=LIST           the ISOs, such as 100,400,1600 (default: 100 to 6400 in\n"
-    "                       whole stops)\n"
-    "  --fullscreen[=N]     the target full screen on monitor N\n"
-    "  --settle=MS          the panel's settle time, 0 to 10000 ms (default 20)\n"
-    "  --no-brightness      leave out the brightness step\n"
-    "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
-    "  --help, --version\n";
-#else
-constexpr const char* Usage =
-    "Usage: pruvex-series [--camera=gphoto2|--camera=folder:DIR] [--iso=LIST] "
-    "[--fullscreen[=N]]\n"
-    "                     [--settle=MS] [--no-brightness] FOLDER\n"
-    "Runs a whole series: the target (pruvex) full screen, the monitor's brightness,\n"
-    "the mosaic at every ISO with the exposures the measurement needs, the dark frames,\n"
-    "and the figures. Prompts go to standard output; answer each with a line on\n"
-    "standard input (Enter goes on, q stops).\n"
-    "  --camera=gphoto2     a camera on USB through the gphoto2 program (the default)\n"
-    "  --camera=folder:DIR  the new raw files that the camera's own program saves in DIR\n"
-    "  --iso=LIST           the ISOs, such as 100,400,1600 (default: the camera's, in\n"
-    "                       whole stops from the lowest)\n"
-    "  --fullscreen[=N]     the target full screen on monitor N\n"
-    "  --settle=MS          the panel's settle time, 0 to 10000 ms (default 20)\n"
-    "  --no-brightness      leave out the brightness step\n"
-    "  FOLDER               the raw files, series.csv, sensor.csv, squares.csv, sensor.svg\n"
-    "  --help, --version\n";
-#endif
+// CLI11's help, with --fullscreen named as the user writes it rather than
+// with the value it takes alone.
+class HelpFormatter : public CLI::Formatter {
+  public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        return option->get_name(positional);
+    }
+};
 
 void Fail(const std::string& line) {
     std::cerr << "pruvex-series: " << line << '\n';
+}
+
+// Where the series' wall time went: the rest of it is the program's own work.
+void PrintCosts(std::chrono::steady_clock::time_point start, const SeriesRun& series) {
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const Costs& c = series.Spent();
+    const double own = wall - c.Camera - c.Target - c.Prompts;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Series done in %.1f s: the camera's calls %.1f s, the target's replies %.1f s, "
+                  "the prompts %.1f s, the program's own work %.1f s (%d shots).\n",
+                  wall, c.Camera, c.Target, c.Prompts, own, series.Shots());
+    std::cout << line << std::flush;
 }
 
 // The camera named by --camera; throws Stop when none fits.
@@ -108,52 +105,81 @@ std::unique_ptr<Camera> OpenCamera(const std::string& name, const std::filesyste
         return OpenGphoto2(std::cout);
     }
 #endif
-    throw Stop{ExitSetup, std::string(name.empty() ? "no camera: give " : "--camera: ") + Cameras +
-                              (name.empty() ? "" : ", not " + name)};
+    throw Stop{ExitSetup, "--camera: " + std::string(Cameras) + ", not " + name};
 }
 
 int Run(int argc, char** argv) {
     Options options;
-    CLI::App app("pruvex-series");
-    app.set_help_flag();
-    const CLI::Option* help = app.add_flag("--help");
-    const CLI::Option* version = app.add_flag("--version");
-    app.add_option("--camera", options.Camera,
-                   "gphoto2 (a camera on USB, the default) or folder:DIR (the new raw files "
-                   "that the camera's own program saves in DIR)");
+    CLI::App app(
+        std::string(
+            "Runs a whole series: the target (" + std::string(TargetName) +
+            ") full screen, the monitor's brightness,\n"
+            "the mosaic at every ISO with the exposures the measurement needs, the dark\n"
+            "frames, and the figures. Prompts go to standard output; answer each with a line\n"
+            "on standard input (Enter goes on, q stops)."),
+        "pruvex-series");
+    app.formatter(std::make_shared<HelpFormatter>());
+    app.set_help_flag("--help", "print this text and exit");
+    app.set_version_flag("--version", "pruvex-series " PRUVEX_VERSION,
+                         "print the program's version and exit");
+    app.add_option("--camera", options.Camera, CameraHelp)->type_name(CameraType);
     app.add_option("--iso", options.Isos,
-                   "the ISOs, comma-separated (default: the camera's ISOs in whole stops "
-                   "from the lowest)")
+                   "the ISOs, such as 100,400,1600 (default: the camera's, in whole stops from "
+                   "the lowest)")
+        ->type_name("LIST")
         ->delimiter(',');
     app.add_flag("--fullscreen{0}", options.Monitor,
                  "the target full screen on monitor N (default: the monitor it opens on)")
-        ->check(CLI::Range(0, 64))
-        ->option_text("[=N]");
+        ->check(CLI::Range(0, 64).description(""))
+        ->type_name("[=N]");
     app.add_option("--settle", options.SettleMs,
-                   "the panel's settle time in milliseconds, 0 to 10000 (default 20)")
-        ->check(CLI::Range(0, 10000));
+                   "the panel's settle time, 0 to 10000 ms (default 20)")
+        ->type_name("MS")
+        ->check(CLI::Range(0, 10000).description(""));
     app.add_flag("--no-brightness", options.NoBrightness, "leave out the brightness step");
-    app.add_option("FOLDER", options.Folder, "where the raw files, series.csv and the figures go")
+    app.add_flag("--resume", options.Resume,
+                 "go on with the series stopped in FOLDER, with the options it was started with\n"
+                 "(only --camera may be given again)");
+    app.add_option("FOLDER", options.Folder,
+                   "the raw files, series.csv, sensor.csv, squares.csv, sensor.svg")
+        ->type_name("")
         ->required();
     try {
         // Read in UTF-8 (on Windows from the wide command line).
         std::vector<std::string> args = pruvex::measure::ProgramArguments(argc, argv);
         std::reverse(args.begin(), args.end());
         app.parse(args);
+    } catch (const CLI::Success& e) {
+        // --help or --version, printed as CLI11 prints them
+        return app.exit(e, std::cout, std::cerr);
     } catch (const CLI::ParseError& e) {
-        if (help->count() == 0 && version->count() == 0) {
-            Fail(e.what());
-            std::cerr << Usage;
-            return ExitSetup;
+        Fail(e.what());
+        std::cerr << app.help();
+        return ExitSetup;
+    }
+    if (options.Resume) {
+        for (const char* name : {"--iso", "--fullscreen", "--settle", "--no-brightness"}) {
+            if (app.count(name) > 0) {
+                Fail(std::string("--resume takes the series' options from FOLDER: only --camera "
+                                 "may be given again, not ") +
+                     name);
+                return ExitSetup;
+            }
         }
-    }
-    if (help->count() > 0) {
-        std::cout << Usage;
-        return 0;
-    }
-    if (version->count() > 0) {
-        std::cout << "pruvex-series " << PRUVEX_VERSION << '\n';
-        return 0;
+        try {
+            const SeriesOptions recorded = RecordedOptions(options.Folder);
+            options.Camera = app.count("--camera") > 0 ? options.Camera : recorded.Camera;
+            options.Isos.clear();
+            for (const int iso : recorded.Isos) {
+                options.Isos.push_back(std::to_string(iso));
+            }
+            options.Monitor = recorded.Monitor;
+            options.SettleMs = recorded.SettleMs;
+            options.NoBrightness = !recorded.Brightness;
+        } catch (const Stop& stop) {
+            Fail(stop.Line);
+            return stop.Status;
+        }
     }
     std::optional<std::vector<int>> isoList;
     if (!options.Isos.empty()) {
@@ -165,7 +191,7 @@ int Run(int argc, char** argv) {
     }
     if (options.Camera.empty()) {
         Fail(std::string("no camera: give ") + Cameras);
-        std::cerr << Usage;
+        std::cerr << app.help();
         return ExitSetup;
     }
     // A camera set by hand (a folder's) takes any ISO.
@@ -177,16 +203,22 @@ int Run(int argc, char** argv) {
     std::unique_ptr<SeriesRun> series;
     try {
         const std::filesystem::path folder = pruvex::measure::FileName(options.Folder);
-        if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
+        KeptShots kept;
+        if (options.Resume) {
+            kept = CheckKept(folder);
+        } else if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
             throw Stop{ExitSetup, refusal};
         }
         Answers answers;
+        const auto opening = std::chrono::steady_clock::now();
         std::unique_ptr<Camera> camera = OpenCamera(options.Camera, folder, answers);
         SeriesPlan plan;
         plan.Folder = folder;
         plan.Brightness = !options.NoBrightness;
         plan.Shutters = camera->ShutterChoices();
         const std::vector<std::string> isoChoices = camera->IsoChoices();
+        const double cameraOpening =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - opening).count();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
             const std::string text = std::to_string(iso);
@@ -199,7 +231,19 @@ int Run(int argc, char** argv) {
             throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
         }
         camera->Check(plan.Isos.front());
-        ManifestWriter manifest(folder);
+        RecordOptions(folder, {options.Camera, plan.Isos, options.Monitor, options.SettleMs,
+                               !options.NoBrightness});
+        std::unique_ptr<ManifestWriter> manifest;
+        if (options.Resume) {
+            std::cout << "Resumed: " << kept.Rows.size() << " shots kept\n";
+            for (const std::string& line : kept.Dropped) {
+                std::cout << "  " << line << '\n';
+            }
+            plan.Kept = kept.Rows;
+            manifest = std::make_unique<ManifestWriter>(folder, kept.Rows, !kept.Dropped.empty());
+        } else {
+            manifest = std::make_unique<ManifestWriter>(folder);
+        }
         const std::string program = TargetProgram();
         if (!FindProgram(program)) {
 #ifdef _WIN32
@@ -208,19 +252,18 @@ int Run(int argc, char** argv) {
             throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
 #endif
         }
+        const auto started = std::chrono::steady_clock::now();
         target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
-        series = std::make_unique<SeriesRun>(plan, *camera, *target, manifest, answers, std::cout);
+        const double targetStart =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        series = std::make_unique<SeriesRun>(plan, *camera, *target, *manifest, answers, std::cout);
         series->Shoot();
         target->Close();
         std::cout << "Figures:\n";
         const bool measured = series->Measure();
-        const double wall =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        char done[120];
-        std::snprintf(done, sizeof done,
-                      "Series done in %.1f s, of which the camera %.1f s (%d shots).\n", wall,
-                      series->CameraSeconds(), series->Shots());
-        std::cout << done << std::flush;
+        series->Spent().Target = targetStart + target->Seconds();
+        series->Spent().Camera += cameraOpening;
+        PrintCosts(start, *series);
         if (!measured) {
             Fail("nothing measured: no mosaic frame could be read, or a file could not be "
                  "written");

@@ -1,5 +1,6 @@
 #include "series/ManifestWriter.h"
 
+#include "series/Files.h"
 #include "series/Stop.h"
 
 #include "measure/FileNames.h"
@@ -30,6 +31,12 @@ std::string UtcNow() {
     return text;
 }
 
+std::string RowText(const measure::ManifestRow& row) {
+    char numbers[64];
+    std::snprintf(numbers, sizeof numbers, ",%.0f,%.6g,%d,", row.Iso, row.Exposure, row.Level);
+    return row.File + "," + row.Kind + numbers + row.ShotAt + "\n";
+}
+
 std::string FolderRefusal(const fs::path& folder) {
     std::error_code error;
     if (fs::exists(folder, error) && !fs::is_directory(folder, error)) {
@@ -43,7 +50,8 @@ std::string FolderRefusal(const fs::path& folder) {
     std::string reason;
     if (!measure::ReadManifest(measure::Utf8Name(manifest), rows, reason) || !rows.empty()) {
         return measure::Utf8Name(folder) + " already holds a series (" +
-               measure::Utf8Name(manifest) + "): choose another folder";
+               measure::Utf8Name(manifest) +
+               "): go on with it with --resume, or choose another folder";
     }
     return {};
 }
@@ -64,6 +72,26 @@ ManifestWriter::ManifestWriter(const fs::path& folder) : path_(folder / "series.
     std::fflush(file_);
 }
 
+ManifestWriter::ManifestWriter(const fs::path& folder, std::vector<measure::ManifestRow> kept,
+                               bool rewrite)
+    : path_(folder / "series.csv"), rows_(std::move(kept)) {
+    if (rewrite) {
+        std::string text = std::string(measure::ManifestHeader) + "\n";
+        for (const measure::ManifestRow& row : rows_) {
+            text += RowText(row);
+        }
+        std::string error;
+        if (!WriteAtomically(path_, text, error)) {
+            throw Stop{ExitSetup, error};
+        }
+    }
+    file_ = std::fopen(path_.c_str(), "a");
+    if (file_ == nullptr) {
+        throw Stop{ExitSetup, measure::Utf8Name(path_) + ": cannot be written (" +
+                                  std::string(std::strerror(errno)) + ")"};
+    }
+}
+
 ManifestWriter::~ManifestWriter() {
     if (file_ != nullptr) {
         std::fclose(file_);
@@ -75,9 +103,10 @@ std::string ManifestWriter::Path() const {
 }
 
 void ManifestWriter::Add(const measure::ManifestRow& row) {
-    std::fprintf(file_, "%s,%s,%.0f,%.6g,%d,%s\n", row.File.c_str(), row.Kind.c_str(), row.Iso,
-                 row.Exposure, row.Level, row.ShotAt.c_str());
-    if (std::fflush(file_) != 0) {
+    const std::string text = RowText(row);
+    // On the disk before the next shot: a series killed then is resumed
+    // from it.
+    if (std::fputs(text.c_str(), file_) < 0 || std::fflush(file_) != 0 || !SyncToDisk(file_)) {
         throw Stop{ExitStopped, Path() + ": cannot be written"};
     }
     rows_.push_back(row);

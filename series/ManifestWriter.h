@@ -19,10 +19,17 @@ std::string UtcNow();
 // not a folder); empty when it can.
 std::string FolderRefusal(const std::filesystem::path& folder);
 
+// A manifest's row as series.csv gives it.
+std::string RowText(const measure::ManifestRow& row);
+
 class ManifestWriter {
   public:
     // Creates FOLDER if need be and writes the header; throws Stop.
     explicit ManifestWriter(const std::filesystem::path& folder);
+    // A resumed series' manifest: the rows kept from before, rewritten
+    // atomically when some were dropped, then the new rows after them.
+    ManifestWriter(const std::filesystem::path& folder, std::vector<measure::ManifestRow> kept,
+                   bool rewrite);
     ~ManifestWriter();
     ManifestWriter(const ManifestWriter&) = delete;
     ManifestWriter& operator=(const ManifestWriter&) = delete;

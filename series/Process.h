@@ -29,11 +29,6 @@ std::optional<std::string> FindProgram(const std::string& name);
 // The folder this program's file lies in (empty when unknown).
 std::filesystem::path OwnFolder();
 
-// A new file is complete once its size has stopped changing and no other
-// program holds it open (on Windows: it opens with no sharing; elsewhere
-// the size alone tells).
-bool OpenElsewhere(const std::filesystem::path& file);
-
 struct ProgramResult {
     bool Started = false;
     int Status = -1;    // exit status; -1 when ended by a signal

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +31,8 @@ using Clock = std::chrono::steady_clock;
 // Starts a program with the given descriptors as its standard input,
 // output and error (-1: /dev/null for input, inherited for the others).
 int Spawn(const std::vector<std::string>& args, int in, int out, int err,
-          const std::vector<int>& closeInChild) {
+          const std::vector<int>& closeInChild, bool endWithSeries = false) {
+    const pid_t series = getpid();
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
     for (const std::string& arg : args) {
@@ -42,6 +46,15 @@ int Spawn(const std::vector<std::string>& args, int in, int out, int err,
         // writing a file).
         setpgid(0, 0);
         signal(SIGINT, SIG_IGN);
+#ifdef __linux__
+        // The target ends with a series killed, rather than stay on screen.
+        if (endWithSeries && (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != series)) {
+            _exit(127);
+        }
+#else
+        (void)endWithSeries;
+        (void)series;
+#endif
         if (in < 0) {
             in = open("/dev/null", O_RDONLY);
         }
@@ -123,10 +136,6 @@ std::filesystem::path OwnFolder() {
     return error ? std::filesystem::path() : self.parent_path();
 }
 
-bool OpenElsewhere(const std::filesystem::path& /*file*/) {
-    return false;
-}
-
 ProgramResult RunProgram(const std::vector<std::string>& args) {
     ProgramResult result;
     int fds[2];
@@ -191,7 +200,7 @@ Child::Child(const std::vector<std::string>& args) : pipes_(std::make_unique<Pip
         close(toChild[1]);
         throw std::runtime_error("no pipe");
     }
-    pipes_->Pid = Spawn(args, toChild[0], fromChild[1], -1, {toChild[1], fromChild[0]});
+    pipes_->Pid = Spawn(args, toChild[0], fromChild[1], -1, {toChild[1], fromChild[0]}, true);
     close(toChild[0]);
     close(fromChild[1]);
     pipes_->In = toChild[1];

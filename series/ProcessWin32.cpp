@@ -287,16 +287,6 @@ fs::path OwnFolder() {
     return length == 0 ? fs::path() : fs::path(name).parent_path();
 }
 
-bool OpenElsewhere(const fs::path& file) {
-    const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        return true;
-    }
-    CloseHandle(handle);
-    return false;
-}
-
 ProgramResult RunProgram(const std::vector<std::string>& args) {
     ProgramResult result;
     HANDLE read = nullptr;

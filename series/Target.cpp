@@ -2,6 +2,7 @@
 
 #include "series/Stop.h"
 
+#include <chrono>
 #include <filesystem>
 
 namespace pruvex::series {
@@ -44,6 +45,13 @@ Target::~Target() {
 }
 
 nlohmann::json Target::Send(const std::string& command) {
+    const auto start = std::chrono::steady_clock::now();
+    nlohmann::json reply = Reply(command);
+    seconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return reply;
+}
+
+nlohmann::json Target::Reply(const std::string& command) {
     if (!child_ || !child_->Write(command + "\n")) {
         throw Stop{ExitStopped, "the target (pruvex) has closed"};
     }

@@ -32,11 +32,15 @@ class Target {
     void Window();
     // Quits and waits for it to end.
     void Close();
+    // The time spent waiting for its replies.
+    double Seconds() const { return seconds_; }
 
   private:
+    nlohmann::json Reply(const std::string& command);
     std::unique_ptr<Child> child_;
     int monitor_ = 0;
     bool fullScreen_ = true;
+    double seconds_ = 0;
 };
 
 } // namespace pruvex::series

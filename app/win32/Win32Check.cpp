@@ -3,8 +3,8 @@
 // profile, and the pixels read back from the window and from the screen.
 // Everything here only reads: the display's settings stay as they are.
 
-#include "Console.h"
 #include "FrmMain.h"
+#include "console/Console.h"
 #include "pattern/Checked.h"
 
 #include <array>

@@ -1,11 +1,11 @@
 // Pruvex on Windows: the flat field and the grid mosaic in a native window.
 
-#include "Console.h"
 #include "ControlInput.h"
 #include "FrmMain.h"
 #include "Version.h"
 #include "app/Arguments.h"
 #include "app/Options.h"
+#include "console/Console.h"
 #include "pattern/Checked.h"
 
 #include <windows.h>

@@ -1857,6 +1857,18 @@ class PresentTicks {
         }
         return std::nullopt;
     }
+    // Waits for the first blank after the moment, polling the reader's
+    // record; nothing when none came within the limit.
+    std::optional<Clock::time_point> WaitForBlankAfter(Clock::time_point moment,
+                                                       std::chrono::milliseconds limit) {
+        const auto until = Clock::now() + limit;
+        std::optional<Clock::time_point> blank = FirstAfter(moment);
+        while (!blank && Clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            blank = FirstAfter(moment);
+        }
+        return blank;
+    }
     double PeriodMs() {
         const std::lock_guard<std::mutex> lock(Guard);
         std::vector<double> periods;
@@ -1960,7 +1972,11 @@ void FrameTiming(Session& s) {
     if (composited) {
         s.OwnSelection("_NET_WM_CM_S0", false);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the last blanks in
+    // The blank after the last reply: then every blank the replies are
+    // timed against has come in.
+    if (!sent.empty()) {
+        ticks.WaitForBlankAfter(sent.back().Replied, std::chrono::seconds(10));
+    }
     const double period = ticks.PeriodMs();
     std::vector<double> lateness;
     int early = 0;

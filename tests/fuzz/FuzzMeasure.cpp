@@ -8,9 +8,9 @@
 // (byte x 4, a site pattern of its low bits) and a shift; then one byte per
 // pixel, shifted and put on the black level, repeated to fill the frame.
 
+#include "measure/FrameSets.h"
 #include "measure/Mosaic.h"
 #include "measure/Report.h"
-#include "measure/Series.h"
 #include "measure/Statistics.h"
 
 #include <algorithm>
@@ -107,11 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)LooksDark(frame);
 
     // The frame twice, as a pair, and once more given as dark.
-    Series series(layout);
-    series.Add(frame, false);
-    series.Add(frame, false);
-    series.Add(frame, true);
-    const std::vector<IsoFigures> figures = series.Figures();
+    FrameSets sets(layout);
+    sets.Add(frame, false);
+    sets.Add(frame, false);
+    sets.Add(frame, true);
+    const std::vector<IsoFigures> figures = sets.Figures();
     for (const IsoFigures& iso : figures) {
         for (const ChannelFigures& f : iso.Channels) {
             Require(std::isfinite(f.Gain) && f.Gain >= 0 && std::isfinite(f.ReadNoiseDn) &&

@@ -447,10 +447,14 @@ void WriteDng(const std::filesystem::path& path, const Sensor& sensor,
     // after it, then the pixels.
     std::vector<std::uint8_t> file{'I', 'I', 42, 0, 0, 0, 0, 0};
     const auto shutter = static_cast<std::uint32_t>(std::lround(1 / exposure.Shutter));
-    const std::uint32_t exif =
-        PutDirectory(file, {Rationals(33434, 5, {{1, shutter}}),
-                            Shorts(34855, {static_cast<std::uint32_t>(std::lround(exposure.Iso))}),
-                            {36864, 7, 4, {'0', '2', '3', '0'}}});
+    std::vector<Entry> exifEntries{{36864, 7, 4, {'0', '2', '3', '0'}}};
+    if (exposure.Metadata) {
+        exifEntries.insert(
+            exifEntries.begin(),
+            {Rationals(33434, 5, {{1, shutter}}),
+             Shorts(34855, {static_cast<std::uint32_t>(std::lround(exposure.Iso))})});
+    }
+    const std::uint32_t exif = PutDirectory(file, exifEntries);
     const std::uint32_t bytes = width * height * 2 * samples;
     // The directory's size is known before the pixels' offset: write it
     // once to measure, then again with the offset.

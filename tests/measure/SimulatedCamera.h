@@ -82,6 +82,8 @@ struct Exposure {
     double BandAmplitude = 0;
     double BandPeriod = 40;
     double BandPhase = 0;
+    // ISO and time written in the file's EXIF (some cameras' files have none).
+    bool Metadata = true;
 };
 
 // A real series: the same monitor and aperture at every ISO, so that the

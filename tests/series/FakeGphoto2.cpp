@@ -8,10 +8,18 @@
 //
 // Its state lies in the folder PRUVEX_FAKE_CAMERA, where the test puts
 // files to steer it: `no-camera` (none detected), `jpeg` (JPEG files
-// instead of raw), `fail-from` (the number of the first capture that fails), `capped`
-// (the lens capped), `brightness` (the monitor's brightness, a factor),
-// `covered` (a grey card in front of the monitor), `pieces` (each file
-// written in pieces, held open in between, as a tethering program writes).
+// instead of raw), `raw-jpeg` (a JPEG beside each raw file), `fail-from`
+// (the number of the first capture that fails), `fail-once` (the number of a
+// capture that fails once), `capped` (the lens capped), `brightness` (the
+// monitor's brightness, a factor), `covered` (a grey card in front of the
+// monitor), `auto-iso` ("ISO" or "ISO first": the ISO the camera shoots at,
+// always or at the first capture only), `dial` (the time the camera shoots
+// at, whatever is set), `no-metadata` (files without ISO or time), `slow`
+// (seconds each capture takes), `busy` ("CALL SECONDS": from the first call
+// of that kind, detect, get, set or capture, those calls answer busy for that
+// long), `away` ("N SECONDS": from capture N, the camera is gone for that
+// long), `pieces` (each file written in pieces, held open in between, as a
+// tethering program writes).
 //
 // Built for Windows it is digiCamControl's CameraControlCmd.exe instead:
 // `/iso V /shutter V` sets the settings, `/folder DIR /capturenoaf` writes
@@ -114,7 +122,45 @@ int Error(const std::string& text) {
     return 1;
 }
 
+double Now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Whether the camera answers a call of this kind with a moment's trouble: busy
+// (the `busy` file) or gone (the `away` file, started by a capture).
+bool Trouble(const std::string& call, std::string& text) {
+    std::ifstream in(State("busy"));
+    std::string kind;
+    double seconds = 0;
+    if (in >> kind >> seconds && kind == call) {
+        const double since = std::atof(Read("busy-since-" + call, "0").c_str());
+        if (since == 0) {
+            Write("busy-since-" + call, std::to_string(Now()));
+        }
+        if (since == 0 || Now() - since < seconds) {
+            text = call == "detect" ? "Could not claim the USB device"
+                   : call == "set"  ? "(-110: 'I/O in progress') PTP Device Busy"
+                                    : "Could not capture image (-110: 'I/O in progress')";
+            return true;
+        }
+    }
+    std::ifstream away(State("away"));
+    int from = 0;
+    if (away >> from >> seconds) {
+        const double since = std::atof(Read("away-since", "0").c_str());
+        if (since > 0 && Now() - since < seconds) {
+            text = "No camera found.";
+            return true;
+        }
+    }
+    return false;
+}
+
 int AutoDetect() {
+    if (std::string text; Trouble("detect", text)) {
+        return Error(text);
+    }
     std::cout << "Model                          Port\n"
                  "----------------------------------------------------------\n";
     if (!Has("no-camera")) {
@@ -124,6 +170,9 @@ int AutoDetect() {
 }
 
 int GetConfig(const std::string& name) {
+    if (std::string text; Trouble("get", text)) {
+        return Error(text);
+    }
     const bool iso = name == "iso";
     if (!iso && name != "shutterspeed") {
         return Error("'" + name + "' not found in configuration tree.");
@@ -139,6 +188,9 @@ int GetConfig(const std::string& name) {
 }
 
 int SetConfig(const std::string& setting) {
+    if (std::string text; Trouble("set", text)) {
+        return Error(text);
+    }
     const std::size_t equals = setting.find('=');
     const std::string name = setting.substr(0, equals);
     const std::string value = equals == std::string::npos ? "" : setting.substr(equals + 1);
@@ -278,13 +330,20 @@ std::string WhatIsShown(const MonitorPicture& screen) {
     return "other";
 }
 
-// Captures are counted, failed ones too: the number of this one, or 0 when
-// it fails (from `fail-from` on).
-int NextCapture() {
-    const int count = std::atoi(Read("count", "0").c_str()) + 1;
-    Write("count", std::to_string(count));
-    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
-    return failFrom > 0 && count >= failFrom ? 0 : count;
+// The ISO and time the camera shoots at: those set, unless auto ISO or the
+// mode dial chooses.
+std::pair<std::string, std::string> Shooting() {
+    std::string iso = Read("iso", "100");
+    std::ifstream autoIso(State("auto-iso"));
+    std::string chosen;
+    std::string when;
+    if (autoIso >> chosen && !Has("auto-iso-done")) {
+        iso = chosen;
+        if (autoIso >> when && when == "first") {
+            Write("auto-iso-done", "1");
+        }
+    }
+    return {iso, Read("dial", Read("shutterspeed", "1/250"))};
 }
 
 // What the screen shows now; with PRUVEX_FAKE_WAIT_SHOWN set (the test
@@ -316,11 +375,12 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     }
 }
 
-// One shot of the screen as it is now, saved as `path`, and its line in
-// the log.
-void Shoot(const fs::path& path, int count, bool jpeg) {
-    const std::string iso = Read("iso", "100");
-    const std::string shutter = Read("shutterspeed", "1/250");
+// One shot of the screen as it is now, saved under the name `named` gives
+// for an extension, and its line in the log.
+template <typename Named> void Shoot(const Named& named, int count) {
+    const bool jpeg = Has("jpeg");
+    const fs::path path = named(jpeg ? "JPG" : "DNG");
+    const auto [iso, shutter] = Shooting();
     const bool capped = Has("capped");
     MonitorPicture screen = TakeScreen();
     const std::string shown = Shown(screen);
@@ -342,10 +402,13 @@ void Shoot(const fs::path& path, int count, bool jpeg) {
                : WhiteAt250 * exposure.Shutter * 250 * std::atof(Read("brightness", "1").c_str());
     // Each shot its own noise.
     exposure.Seed = static_cast<std::uint64_t>(count) * 7919;
+    exposure.Metadata = !Has("no-metadata");
     const Sensor sensor = TheSensor();
-    if (jpeg) {
-        WriteFile(path, std::string("\xFF\xD8\xFF\xE0") + std::string(16, 'J') + "JFIF\xFF\xD9");
-    } else {
+    if (jpeg || Has("raw-jpeg")) {
+        WriteFile(named("JPG"),
+                  std::string("\xFF\xD8\xFF\xE0") + std::string(16, 'J') + "JFIF\xFF\xD9");
+    }
+    if (!jpeg) {
         const fs::path whole = State("shot.tmp");
         WriteDng(whole, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
         std::ifstream in(whole, std::ios::binary);
@@ -360,24 +423,37 @@ void Shoot(const fs::path& path, int count, bool jpeg) {
 
 #ifndef _WIN32
 int Capture(const std::string& pattern) {
-    const int count = NextCapture();
-    if (count == 0) {
-        return Error("Could not capture image (-110: 'I/O in progress')");
+    if (std::string text; Trouble("capture", text)) {
+        return Error(text);
     }
-    const bool jpeg = Has("jpeg");
+    // Captures are counted, failed ones too; from `fail-from` on they fail.
+    const int count = std::atoi(Read("count", "0").c_str()) + 1;
+    Write("count", std::to_string(count));
+    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
+    if (failFrom > 0 && count >= failFrom) {
+        return Error("Could not capture image (-1: 'Unspecified error')");
+    }
+    if (std::atoi(Read("fail-once", "0").c_str()) == count) {
+        return Error("Could not capture image (-1: 'Unspecified error')");
+    }
+    if (std::atoi(Read("away", "0").c_str()) == count) {
+        Write("away-since", std::to_string(Now()));
+        return Error("No camera found.");
+    }
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(std::atof(Read("slow", "0").c_str())));
     const std::size_t suffix = pattern.find("%C");
-    const std::string path =
-        suffix == std::string::npos
-            ? pattern
-            : pattern.substr(0, suffix) + (jpeg ? "JPG" : "DNG") + pattern.substr(suffix + 2);
-    Shoot(path, count, jpeg);
+    const auto named = [&](const char* extension) {
+        return suffix == std::string::npos
+                   ? pattern
+                   : pattern.substr(0, suffix) + extension + pattern.substr(suffix + 2);
+    };
+    Shoot(named, count);
     std::cout << "New file is in location /capt" << count << ".dng on the camera\n"
-              << "Saving file as " << path << '\n';
+              << "Saving file as " << named(Has("jpeg") ? "JPG" : "DNG") << '\n';
     return 0;
 }
-#endif
-
-#ifdef _WIN32
+#else
 // digiCamControl's command line: its texts, and 0 whatever happens.
 int DigiCamControl(const std::vector<std::string>& args) {
     if (Has("no-camera")) {
@@ -405,18 +481,24 @@ int DigiCamControl(const std::vector<std::string>& args) {
     if (!capture) {
         return 0;
     }
-    const int count = NextCapture();
-    if (count == 0) {
+    const int count = std::atoi(Read("count", "0").c_str()) + 1;
+    Write("count", std::to_string(count));
+    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
+    if (failFrom > 0 && count >= failFrom) {
         std::cout << "Error occurred while capturing photo : Device busy\n";
         return 0;
     }
-    char name[32];
-    std::snprintf(name, sizeof name, "DSC_%04d.%s", count, Has("jpeg") ? "JPG" : "DNG");
-    std::cout << "Photo transfer begin.\nTransfer started :" << name << '\n';
-    Shoot(folder / name, count, Has("jpeg"));
+    const auto named = [&](const char* extension) {
+        char name[32];
+        std::snprintf(name, sizeof name, "DSC_%04d.%s", count, extension);
+        return folder / name;
+    };
+    const fs::path file = named(Has("jpeg") ? "JPG" : "DNG");
+    std::cout << "Photo transfer begin.\nTransfer started :" << file.filename().string() << '\n';
+    Shoot(named, count);
     fs::create_directories(State("shots"));
-    fs::copy_file(folder / name, State("shots") / name, fs::copy_options::overwrite_existing);
-    std::cout << "Transfer done :" << name << '\n';
+    fs::copy_file(file, State("shots") / file.filename(), fs::copy_options::overwrite_existing);
+    std::cout << "Transfer done :" << file.filename().string() << '\n';
     return 0;
 }
 #endif

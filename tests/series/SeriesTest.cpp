@@ -1,6 +1,7 @@
 // pruvex-series' logic: the camera's choices read and chosen from, and the
 // manifest written line by line and read back for the measurement.
 
+#include "measure/Report.h"
 #include "series/Camera.h"
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
@@ -28,9 +29,20 @@ TEST(Choices, ReadsShutterTimesAsCamerasWriteThem) {
     for (const char* none : {"bulb", "", "1/0", "-1/250", "1/x", "auto"}) {
         EXPECT_FALSE(ParseShutter(none)) << none;
     }
-    EXPECT_EQ(ShutterName(1.0 / 250), "1_250");
-    EXPECT_EQ(ShutterText(1.0 / 250), "1/250 s");
-    EXPECT_EQ(ShutterName(2), "2");
+    // File names and the report's text write a time by one rule.
+    const struct {
+        double Seconds;
+        const char* Name;
+        const char* Text;
+    } times[] = {{1.0 / 250, "1_250", "1/250 s"},
+                 {0.3, "0.3", "0.3 s"},
+                 {1.0 / 3, "1_3", "1/3 s"},
+                 {2, "2", "2 s"},
+                 {0.00390625, "1_256", "1/256 s"}};
+    for (const auto& t : times) {
+        EXPECT_EQ(ShutterName(t.Seconds), t.Name);
+        EXPECT_EQ(pruvex::measure::ShutterText(t.Seconds), t.Text);
+    }
 }
 
 TEST(Choices, TakesTheNumericIsosInWholeStopsFromTheLowest) {
@@ -113,7 +125,31 @@ TEST(Manifest, IsWrittenLineByLineAndReadBackForTheMeasurement) {
     std::ofstream(path, std::ios::app) << "a.DNG,grid,100,0.004,25\n";
     EXPECT_FALSE(pruvex::measure::ReadManifest(path, rows, error));
     EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+    // A dark frame's level may be left empty.
+    std::ofstream(path, std::ios::trunc)
+        << pruvex::measure::ManifestHeader << "\nd.DNG,dark,100,0.004,,2026-12-08T19:00:00.000Z\n";
+    EXPECT_TRUE(pruvex::measure::ReadManifest(path, rows, error)) << error;
     fs::remove_all(pattern);
+}
+
+TEST(Settings, TheFileAgreesWithinASixthOfAStop) {
+    using pruvex::measure::Settings;
+    const auto compare = [](double iso, double time) {
+        pruvex::measure::CfaFrame frame;
+        frame.Iso = iso;
+        frame.Shutter = time;
+        return pruvex::measure::CompareSettings(frame, 400, 1.0 / 250);
+    };
+    EXPECT_EQ(compare(400, 0.004), Settings::Agree);
+    EXPECT_EQ(compare(400, 1.0 / 256), Settings::Agree);
+    EXPECT_EQ(compare(400, 1.0 / 225), Settings::Agree);
+    EXPECT_EQ(compare(400, 1.0 / 200), Settings::Differ);
+    EXPECT_EQ(compare(800, 0.004), Settings::Differ);
+    EXPECT_EQ(compare(0, 0.004), Settings::Missing);
+    EXPECT_EQ(compare(400, 0), Settings::Missing);
+    EXPECT_TRUE(pruvex::series::BusyError("*** Error (-110: 'I/O in progress') ***"));
+    EXPECT_TRUE(pruvex::series::BusyError("Could not claim the USB device"));
+    EXPECT_FALSE(pruvex::series::BusyError("*** Error: Could not capture image ***"));
 }
 
 } // namespace

@@ -185,6 +185,14 @@ def check_manifest(folder, state, rows_expected=None):
     return rows
 
 
+def captures(state):
+    """How many times the camera wrote each file."""
+    path = os.path.join(state, "log")
+    names = [line.split(",")[0] for line in open(path).read().splitlines()] \
+        if os.path.exists(path) else []
+    return {name: names.count(name) for name in names}
+
+
 def touch(state, name, text=""):
     with open(os.path.join(state, name), "w") as f:
         f.write(text)
@@ -224,7 +232,6 @@ def tethering(state, drops):
     """The test as a camera maker's tethering program: each time the series
     asks for shots, they are shot at the settings it names, of what the
     screen shows then, and saved into DIR in pieces."""
-    touch(state, "pieces")
     asked = re.compile(r"ISO (\d+), (\S+) s: take (\d+) shots?")
 
     def play(run):
@@ -239,7 +246,7 @@ def tethering(state, drops):
             set_config(state, wanted[1], wanted[2])
             for _ in range(int(wanted[3])):
                 count += 1
-                drop(state, drops, f"IMG_{count:04d}", wait_shown=True)
+                drop(state, drops, f"IMG_{count:04d}", pieces=4, wait_shown=True)
     return lambda run: threading.Thread(target=play, args=(run,), daemon=True).start()
 
 
@@ -252,6 +259,30 @@ def wine_camera(kind, tmp, state):
         return [f"--camera=folder:{windows(drops)}"], drops, tethering(state, drops)
     program = windows(os.path.join(PRUVEX_DIR, "CameraControlCmd.exe"))
     return [f"--camera=digicamcontrol:{program}"], os.path.join(state or "", "shots"), None
+
+
+def check_figures(folder, state, rows):
+    """The figures within the measurement's tolerances of the fake sensor's truth."""
+    seen = camera_log(state)
+    truth = {shot["iso"]: shot for shot in seen.values()}
+    table = figures(os.path.join(folder, "sensor.csv"))
+    check(len(table) == rows, f"{rows} figures: ISOs times channels (got {len(table)})")
+    for row in table:
+        t = dict(truth[row["iso"]])
+        # The noise as the sensor's values carry it, rounding to DN included.
+        t["noise"] = math.sqrt(t["noise"] ** 2 + 1 / 12)
+        gain = float(row["gain_e_per_dn"])
+        noise = float(row["read_noise_dn"])
+        dr = float(row["dr_ev"])
+        true_dr = math.log2(t["range"] / t["noise"])
+        print(f"ISO {row['iso']} {row['channel']}: gain {gain:.4f} (true {t['gain']:.4f}, "
+              f"{100 * (gain / t['gain'] - 1):+.1f} %), read noise {noise:.3f} DN (true "
+              f"{t['noise']:.3f}, {100 * (noise / t['noise'] - 1):+.1f} %), {dr:.3f} EV "
+              f"(true {true_dr:.3f}), {row['squares']} squares, {row['read_noise_from']}")
+        check(abs(gain / t["gain"] - 1) < 0.03, f"ISO {row['iso']} {row['channel']}: gain")
+        check(abs(noise / t["noise"] - 1) < 0.03,
+              f"ISO {row['iso']} {row['channel']}: read noise")
+        check(abs(dr - true_dr) < 0.1, f"ISO {row['iso']} {row['channel']}: dynamic range")
 
 
 def whole(camera=None):
@@ -291,45 +322,42 @@ def whole(camera=None):
               "ISO 6400 shot shorter than 1/250 s")
         for name in ("sensor.csv", "squares.csv", "sensor.svg"):
             check(os.path.isfile(os.path.join(folder, name)), f"{name} written")
-        seen = camera_log(state)
-        truth = {shot["iso"]: shot for shot in seen.values()}
-        table = figures(os.path.join(folder, "sensor.csv"))
-        check(len(table) == 9, f"three ISOs of three channels (got {len(table)})")
-        for row in table:
-            t = dict(truth[row["iso"]])
-            # The noise as the sensor's values carry it, rounding to DN included.
-            t["noise"] = math.sqrt(t["noise"] ** 2 + 1 / 12)
-            gain = float(row["gain_e_per_dn"])
-            noise = float(row["read_noise_dn"])
-            dr = float(row["dr_ev"])
-            true_dr = math.log2(t["range"] / t["noise"])
-            print(f"ISO {row['iso']} {row['channel']}: gain {gain:.4f} (true {t['gain']:.4f}, "
-                  f"{100 * (gain / t['gain'] - 1):+.1f} %), read noise {noise:.3f} DN (true "
-                  f"{t['noise']:.3f}, {100 * (noise / t['noise'] - 1):+.1f} %), {dr:.3f} EV "
-                  f"(true {true_dr:.3f}), {row['squares']} squares, {row['read_noise_from']}")
-            check(abs(gain / t["gain"] - 1) < 0.03, f"ISO {row['iso']} {row['channel']}: gain")
-            check(abs(noise / t["noise"] - 1) < 0.03,
-                  f"ISO {row['iso']} {row['channel']}: read noise")
-            check(abs(dr - true_dr) < 0.1, f"ISO {row['iso']} {row['channel']}: dynamic range")
+        check_figures(folder, state, 9)
         # pruvex-measure gives the same figures from the manifest.
         again = os.path.join(tmp, "again.csv")
         status, err = measure("--csv", again, os.path.join(folder, "series.csv"))
         check(status == 0, f"pruvex-measure series.csv: {err}")
         check(open(again).read() == open(os.path.join(folder, "sensor.csv")).read(),
               "pruvex-measure FOLDER/series.csv gives the same figures")
-        match = re.search(r"Series done in ([\d.]+) s, of which the camera ([\d.]+) s", run.out)
-        check(match is not None, "the wall time and the camera's")
+        match = re.search(r"Series done in [\d.]+ s: the camera's calls [\d.]+ s, the target's "
+                          r"replies [\d.]+ s, the prompts [\d.]+ s, the program's own work "
+                          r"[\d.]+ s \((\d+) shots\)", run.out)
+        check(match is not None, "the wall time split")
 
 
-def drop(state, folder_dir, name, wait_shown=False):
-    """The test as a tethering program: a shot saved into the folder (once
-    the screen shows a picture it knows, with wait_shown)."""
+def drop(state, folder_dir, name, pieces=1, jpeg_first=False, wait_shown=False):
+    """The test as a tethering program: a shot saved into the folder, in
+    pieces with pauses, its JPEG first when asked (once the screen shows a
+    picture it knows, with wait_shown); the raw file's path."""
     env = dict(os.environ, PRUVEX_FAKE_CAMERA=state)
     if wait_shown:
         env["PRUVEX_FAKE_WAIT_SHOWN"] = "1"
-    subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--capture-image-and-download",
-                    "--filename", os.path.join(folder_dir, name + ".%C")], env=env, check=True,
-                   capture_output=True)
+    os.makedirs(folder_dir, exist_ok=True)
+    with tempfile.TemporaryDirectory() as spool:
+        subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--capture-image-and-download",
+                        "--filename", os.path.join(spool, name + ".%C")], env=env, check=True,
+                       capture_output=True)
+        data = open(os.path.join(spool, name + ".DNG"), "rb").read()
+    if jpeg_first:
+        touch(folder_dir, name + ".JPG", "\xff\xd8\xff JPEG")
+    path = os.path.join(folder_dir, name + ".DNG")
+    with open(path, "wb") as f:
+        for i in range(pieces):
+            f.write(data[i * len(data) // pieces:(i + 1) * len(data) // pieces])
+            f.flush()
+            if i + 1 < pieces:
+                time.sleep(0.4)  # the writer's pause, shorter than the second that settles a file
+    return path
 
 
 def set_config(state, iso, shutter):
@@ -339,38 +367,41 @@ def set_config(state, iso, shutter):
 
 
 def folder_camera():
-    """--camera=folder:DIR with the files dropped by the test."""
+    """--camera=folder:DIR with the files dropped by the test: in dated
+    subfolders, in pieces, with JPEGs beside them and a JPEG alone."""
     with tempfile.TemporaryDirectory() as tmp:
         state, folder, drops = (os.path.join(tmp, n) for n in ("camera", "series", "drops"))
         os.mkdir(state)
-        os.mkdir(drops)
         drop(state, drops, "OLD_0001")  # there before: never taken
         run = Run([f"--camera=folder:{drops}", "--iso=100", "--no-brightness", folder], state)
         set_config(state, "100", "1/250")
         run.wait_for("ISO 100, 1/250 s: take 2 shots")
-        drop(state, drops, "IMG_0002")
+        day = os.path.join(drops, "2026", "12-09")
+        touch(drops, "IMG_0001.JPG", "\xff\xd8\xff JPEG")
+        run.wait_for("a JPEG arrived, IMG_0001.JPG: set the camera to save raw files")
+        dropped = [drop(state, day, "IMG_0002", pieces=4)]
         run.wait_for("grid-iso100-1_250-a.DNG")
-        drop(state, drops, "IMG_0003")
+        dropped.append(drop(state, day, "IMG_0003", pieces=3, jpeg_first=True))
         run.wait_for("cap the lens")
         touch(state, "capped")
         run.answer("")
         run.wait_for("ISO 100, 1/250 s: take 2 shots")
-        drop(state, drops, "IMG_0004")
+        dropped.append(drop(state, drops, "IMG_0004", jpeg_first=True))
         run.wait_for("dark-iso100-1_250-a.DNG")
-        drop(state, drops, "IMG_0005")
+        dropped.append(drop(state, day, "IMG_0005", pieces=2))
         status = run.finish()
         print(run.out)
         check(status == 0, f"exit status 0 (got {status}, {run.err!r})")
+        check(run.out.count("a JPEG arrived") == 1, "only the JPEG alone named")
         rows = manifest(folder)[1]
         check([r["file"] for r in rows] == ["grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG",
                                             "dark-iso100-1_250-a.DNG", "dark-iso100-1_250-b.DNG"],
               "the dropped files, named by what they are")
         log = camera_log(state)
-        for row, dropped in zip(rows, ["IMG_0002", "IMG_0003", "IMG_0004", "IMG_0005"]):
-            same = open(os.path.join(folder, row["file"]), "rb").read() == \
-                open(os.path.join(drops, dropped + ".DNG"), "rb").read()
-            check(same, f"{row['file']} is {dropped}.DNG")
-            log[row["file"]] = log[dropped + ".DNG"]
+        for row, path in zip(rows, dropped):
+            same = open(os.path.join(folder, row["file"]), "rb").read() == open(path, "rb").read()
+            check(same, f"{row['file']} is {path}")
+            log[row["file"]] = log[os.path.basename(path)]
         check(len(figures(os.path.join(folder, "sensor.csv"))) == 3, "ISO 100 measured")
 
 
@@ -456,15 +487,149 @@ def failures_all():
         with open(os.path.join(folder, "series.csv"), "w") as f:
             f.write(HEADER + "\ngrid-iso100-1_250-a.DNG,grid,100,0.004,25,"
                     "2026-12-08T19:00:00.000Z\n")
-    failure("occupied FOLDER", short, occupied, nothing, 2, "already holds a series", None)
+    failure("occupied FOLDER", short, occupied, nothing, 2, "go on with it with --resume", None)
     if WINE:
         # Killed: the job object ends the target with it.
         failure("killed", short, nothing, stop_at_cap(lambda run, state: run.process.kill()),
                 -9, "", 2)
 
 
-{"whole": whole, "folder": folder_camera, "failures": failures_all,
- "wine_whole": lambda: whole("folder"), "wine_digicamcontrol": lambda: whole("digicamcontrol"),
- "wine_failures": failures_all}[SCENARIO]()
+SHORT = ["--iso=100", "--no-brightness", "--settle=0"]
+
+
+def camera_case(name, state_files, line, args=SHORT, extra=None):
+    """A short series with the camera behaving as a real one may: it still
+    ends with figures true to the sensor and a manifest true to its files."""
+    with tempfile.TemporaryDirectory() as tmp:
+        state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
+        os.mkdir(state)
+        for file, text in state_files.items():
+            touch(state, file, text)
+        run = Run(args + [folder], state)
+        run.wait_for("cap the lens", 180)
+        touch(state, "capped")
+        run.answer("")
+        status = run.finish()
+        print(f"--- {name}:\n{run.out}{run.err}")
+        check(status == 0, f"{name}: exit status 0 (got {status})")
+        check(line in run.out, f"{name}: says {line!r}")
+        check_manifest(folder, state, 4)
+        check_figures(folder, state, 3)
+        if extra:
+            extra(folder, state, run)
+
+
+def rejected_kept(folder, state, run):
+    check(len(os.listdir(os.path.join(folder, "rejected"))) == 1, "the rejected file kept aside")
+
+
+def jpegs_unlisted(folder, state, run):
+    jpegs = [f for f in os.listdir(folder) if f.endswith(".JPG")]
+    check(len(jpegs) == 4, f"the JPEGs stay in FOLDER, unlisted (got {jpegs})")
+
+
+def measured_by_rows(folder, state, run):
+    """pruvex-measure takes a row's ISO and time for a file without them;
+    dark rows may leave level empty; a row its file disagrees with is left out."""
+    check(run.out.count("gives no ISO or exposure time") == 1, "said once")
+    path = os.path.join(folder, "series.csv")
+    lines = open(path).read().splitlines()
+    dark = [re.sub(r",0,([^,]*)$", r",,\1", l) if ",dark," in l else l for l in lines]
+    open(path, "w").write("\n".join(dark) + "\n")
+    again = os.path.join(folder, "again.csv")
+    got = subprocess.run([MEASURE, "--csv", again, path], capture_output=True, text=True)
+    check(got.returncode == 0, f"pruvex-measure: rows' settings, empty levels ({got.stderr})")
+    check(open(again).read() == open(os.path.join(folder, "sensor.csv")).read(), "same figures")
+
+
+def wrong_row(folder, state, run):
+    path = os.path.join(folder, "series.csv")
+    text = open(path).read().replace("grid-iso100-1_250-b.DNG,grid,100,", "grid-iso100-1_250-b.DNG,grid,200,")
+    open(path, "w").write(text)
+    got = subprocess.run([MEASURE, path], capture_output=True, text=True)
+    check(got.returncode == 1 and "grid-iso100-1_250-b.DNG: shot at ISO 100, 1/250 s where its "
+          "row says ISO 200, 1/250 s: left out" in got.stderr, f"a wrong row named ({got.stderr})")
+
+
+def cameras():
+    camera_case("auto ISO at the first shot", {"auto-iso": "800 first"}, "moved to rejected/",
+                extra=rejected_kept)
+    camera_case("RAW+JPEG", {"raw-jpeg": ""}, "", extra=jpegs_unlisted)
+    camera_case("no metadata", {"no-metadata": ""}, "gives no ISO or exposure time",
+                extra=measured_by_rows)
+    camera_case("capture failing once", {"fail-once": "2"}, "failed once", extra=wrong_row)
+    failure("auto ISO always", SHORT, lambda s, f: touch(s, "auto-iso", "800"), nothing, 1,
+            "the camera shot ISO 800, 1/250 s where ISO 100, 1/250 s was asked, twice: turn auto "
+            "ISO off and set the mode dial to M", 0)
+    failure("the mode dial's time", SHORT, lambda s, f: touch(s, "dial", "1/60"), nothing, 1,
+            "the camera chose its own exposure time", 0)
+
+
+def busy():
+    for call in ("detect", "get", "set", "capture"):
+        camera_case(f"busy at {call}", {"busy": f"{call} 3"}, "")
+    camera_case("camera away and back", {"away": "3 4"}, "")
+    camera_case("slow capture", {"slow": "4"}, "")
+
+
+def resumed(folder, state, before, act, line):
+    """The series gone on with: nothing accepted shot again."""
+    run = Run(["--resume"] + act + [folder], state)
+    part = run.wait_for("cap the lens", 180)
+    check("brightness" not in part, "the brightness step left out")
+    touch(state, "capped")
+    run.answer("")
+    status = run.finish()
+    print(f"--- resumed:\n{run.out}{run.err}")
+    check(status == 0, f"resumed: exit status 0 (got {status})")
+    check(line in run.out, f"resumed: says {line!r}")
+    count = captures(state)
+    for row in before:
+        check(count.get(row["file"]) == 1, f"{row['file']}: shot once (got {count.get(row['file'])})")
+    return check_manifest(folder, state)
+
+
+def resume():
+    with tempfile.TemporaryDirectory() as tmp:
+        state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
+        os.mkdir(state)
+        run = Run(["--iso=100", "--settle=0", folder], state)
+        run.wait_for("r to shoot again, Enter to go on, q to stop: ")
+        run.answer("")
+        run.wait_for("cap the lens")
+        run.answer("q")
+        check(run.finish() == 1, "q at the dark frames: status 1")
+        before = manifest(folder)[1]
+        check(len(before) == 3, "a flat frame and a pair kept")
+        rows = resumed(folder, state, before, [], "Resumed: 3 shots kept")
+        check(len(rows) == 5 and rows[:3] == before, "the kept rows, then the dark frames")
+    with tempfile.TemporaryDirectory() as tmp:
+        state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
+        os.mkdir(state)
+        touch(state, "slow", "3")
+        run = Run(SHORT + [folder], state)
+        run.wait_for("grid-iso100-1_250-a.DNG")
+        end = time.monotonic() + 60
+        while open(os.path.join(state, "count")).read().strip() != "2" and time.monotonic() < end:
+            time.sleep(0.05)
+        run.process.send_signal(signal.SIGKILL)
+        run.finish()
+        while "grid-iso100-1_250-b.DNG" not in captures(state) and time.monotonic() < end:
+            time.sleep(0.05)  # the capture killed goes on in the camera
+        os.remove(os.path.join(state, "slow"))
+        before = manifest(folder)[1]
+        check([r["file"] for r in before] == ["grid-iso100-1_250-a.DNG"], "one shot kept")
+        with open(os.path.join(folder, "series.csv"), "a") as f:
+            f.write("grid-iso100-1_250-z.DNG,grid,100,0.004,25,2026-12-08T19:00:00.000Z\n")
+        rows = resumed(folder, state, before, ["--camera=gphoto2"],
+                       "grid-iso100-1_250-z.DNG: No such file or directory: shot again")
+        check([r["file"] for r in rows] == ["grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG",
+                                            "dark-iso100-1_250-a.DNG", "dark-iso100-1_250-b.DNG"],
+              "the missing row dropped, the rest shot")
+
+
+{"whole": whole, "folder": folder_camera, "failures": failures_all, "cameras": cameras,
+ "busy": busy, "resume": resume, "wine_whole": lambda: whole("folder"),
+ "wine_digicamcontrol": lambda: whole("digicamcontrol"), "wine_failures": failures_all}[SCENARIO]()
 print(f"{len(failures)} failed" if failures else "all passed")
 sys.exit(1 if failures else 0)

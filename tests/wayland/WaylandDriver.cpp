@@ -144,7 +144,7 @@ void Native(const QStringList& command, int scale) {
 }
 
 // What an X11 window of the program looks like through XWayland: measured
-// and shown, and held to what the README says of it.
+// and shown, and held to what docs/target.md says of it.
 void Xwayland(const QStringList& command, int scale) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!environment.contains("DISPLAY")) {
@@ -182,7 +182,7 @@ void Xwayland(const QStringList& command, int scale) {
         }
         Note(figures);
         Check(report.Compared > 0 && !report.Exact() && report.Blended > 0,
-              "as the README says, the X11 picture is not exact at this scale: the compositor "
+              "as docs/target.md says, the X11 picture is not exact at this scale: the compositor "
               "blows it up and blends its edges");
     }
 }

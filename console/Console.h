@@ -7,9 +7,10 @@
 // else the console the program already has, or the console of the program
 // it was started from; else (for what must be seen) a message box. A
 // program built for the Windows subsystem gets no console of its own.
-// Every Windows program of the project writes its text through this unit
-// (library pruvex_console): Pruvex.exe, and pruvex-measure.exe, a console
-// program, for all its output.
+// Every program of the project that writes through it links this unit
+// (library pruvex_console): Pruvex.exe, and pruvex-measure(.exe) and
+// pruvex-series for all their output. Elsewhere than on Windows the text
+// goes to the standard output or error as it is.
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "console/Console.h"
 
 #include <windows.h>
 

@@ -25,7 +25,7 @@ enum class FrameRole {
     NoMosaic,  // neither: not measured
 };
 
-// One frame on its own, before it joins a series: whether the mosaic is
+// One frame on its own, before it joins the sets: whether the mosaic is
 // found (and where), and in each channel how many of its squares are
 // measured and how many of those lie below clipping (have no clipped pixel).
 struct FrameCheck {
@@ -48,9 +48,9 @@ struct FrameAnalysis {
 };
 FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout);
 
-class Series {
+class FrameSets {
   public:
-    explicit Series(const MosaicLayout& layout) : layout_(layout) {}
+    explicit FrameSets(const MosaicLayout& layout) : layout_(layout) {}
     const MosaicLayout& Layout() const { return layout_; }
 
     // A frame, named for the report; frames must come in the order given.

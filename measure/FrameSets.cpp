@@ -1,4 +1,4 @@
-#include "measure/Series.h"
+#include "measure/FrameSets.h"
 
 #include <algorithm>
 #include <cmath>
@@ -53,6 +53,26 @@ bool Banded(const std::vector<Stats>& squares, int channels) {
     return ratios / count > 1.1 + 5 * spread;
 }
 
+// A channel with too few squares below clipping: no figures, and a shorter
+// time worked out from the set with the shortest.
+void TooFewSquares(ChannelFigures& f, const std::vector<ExposureSet>& sets,
+                   const std::vector<int>& layoutLevels, int ch) {
+    const double range = f.Range;
+    const int usable = f.Usable;
+    f = ChannelFigures{};
+    f.Range = range;
+    f.Usable = usable;
+    f.TooFew = true;
+    const auto shortest =
+        std::min_element(sets.begin(), sets.end(), [](const ExposureSet& a, const ExposureSet& b) {
+            return a.Shutter < b.Shutter;
+        });
+    if (shortest != sets.end()) {
+        f.SuggestedShutter = UsualShutter(
+            SuggestShutter(shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
+    }
+}
+
 } // namespace
 
 FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout) {
@@ -92,7 +112,7 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const Mosaic
     return analysis;
 }
 
-void Series::AddStats(ChannelSums& sums, const Stats& stats) {
+void FrameSets::AddStats(ChannelSums& sums, const Stats& stats) {
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         const ChannelStats& s = stats[ch];
         const auto n = static_cast<double>(s.Pixels);
@@ -107,12 +127,12 @@ void Series::AddStats(ChannelSums& sums, const Stats& stats) {
     }
 }
 
-FrameRole Series::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
+FrameRole FrameSets::Add(CfaFrame frame, bool givenAsDark, const std::string& name) {
     const FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout_);
     return Add(std::move(frame), analysis, name);
 }
 
-FrameRole Series::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name) {
+FrameRole FrameSets::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::string& name) {
     if (analysis.Role == FrameRole::NoMosaic) {
         return analysis.Role;
     }
@@ -133,8 +153,8 @@ FrameRole Series::Add(CfaFrame frame, const FrameAnalysis& analysis, const std::
     return analysis.Role;
 }
 
-void Series::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
-                       const std::string& name) {
+void FrameSets::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
+                          const std::string& name) {
     auto set = std::find_if(group.Sets.begin(), group.Sets.end(),
                             [&](const Set& s) { return SameShutter(s.Shutter, frame.Shutter); });
     if (set == group.Sets.end()) {
@@ -167,7 +187,7 @@ void Series::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analys
     set->Waiting = Pending{std::move(frame), analysis.Where, name};
 }
 
-void Series::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
+void FrameSets::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
     AddStats(group.DarkSingles, whole);
     ++group.Darks;
     if (group.PendingDark && group.PendingDark->Width == frame.Width &&
@@ -180,7 +200,7 @@ void Series::AddDark(Group& group, CfaFrame frame, const Stats& whole) {
     }
 }
 
-std::vector<IsoFigures> Series::Figures() const {
+std::vector<IsoFigures> FrameSets::Figures() const {
     std::vector<IsoFigures> result;
     const auto variance = [](const Sums& s) {
         return s.MeanPixels > 0 ? s.Variance / s.MeanPixels : 0.0;
@@ -254,22 +274,8 @@ std::vector<IsoFigures> Series::Figures() const {
                     return s[c].Pixels > 0 && s[c].Clipped == 0;
                 }));
             f.Usable = usable;
-            if (ch < iso.ChannelsUsed() && usable < LeastSquares) {
-                // No figures; a shorter time from the set with the shortest.
-                const double range = f.Range;
-                f = ChannelFigures{};
-                f.Range = range;
-                f.Usable = usable;
-                f.TooFew = true;
-                const auto shortest =
-                    std::min_element(iso.Sets.begin(), iso.Sets.end(),
-                                     [](const ExposureSet& a, const ExposureSet& b) {
-                                         return a.Shutter < b.Shutter;
-                                     });
-                if (shortest != iso.Sets.end()) {
-                    f.SuggestedShutter = UsualShutter(SuggestShutter(
-                        shortest->Squares, layoutLevels, ch, range, shortest->Shutter));
-                }
+            if (ch < iso.ChannelsUsed() && usable < LeastUsableSquares) {
+                TooFewSquares(f, iso.Sets, layoutLevels, ch);
             }
         }
         result.push_back(std::move(iso));
@@ -277,7 +283,7 @@ std::vector<IsoFigures> Series::Figures() const {
     return result;
 }
 
-std::vector<double> Series::DarkOnlyIsos() const {
+std::vector<double> FrameSets::DarkOnlyIsos() const {
     std::vector<double> isos;
     for (const auto& [key, group] : groups_) {
         if (group.Frames == 0 && group.Darks > 0) {

@@ -10,8 +10,12 @@
 
 #include "measure/CfaFrame.h"
 
+#include <deque>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +30,15 @@ struct SeriesPlan {
     std::vector<int> Isos;
     std::vector<std::string> Shutters; // the camera's choices
     bool Brightness = true;
+    // A resumed series: the shots kept from before, not taken again.
+    std::vector<measure::ManifestRow> Kept;
+};
+
+// Where a series' wall time went, in seconds; the rest is the program's own.
+struct Costs {
+    double Camera = 0;  // the camera's calls (the folder camera: waiting for files)
+    double Target = 0;  // the target's replies
+    double Prompts = 0; // waiting for the user
 };
 
 class SeriesRun {
@@ -40,7 +53,8 @@ class SeriesRun {
     // measured or written.
     bool Measure();
 
-    double CameraSeconds() const { return cameraSeconds_; }
+    const Costs& Spent() const { return costs_; }
+    Costs& Spent() { return costs_; }
     int Shots() const { return shots_; }
 
   private:
@@ -51,7 +65,17 @@ class SeriesRun {
     void BrightnessStep();
     void GridStep();
     void DarkStep();
+    // The camera set for `count` shots, unless they are all kept.
+    void Set(const std::string& kind, int iso, const std::string& shutter, int count);
     Shot TakeShot(const std::string& kind, int iso, const std::string& shutter, char letter);
+    // A kept shot of this kind, ISO and time, in the order shot; the shot
+    // is then in the manifest already.
+    std::optional<Shot> TakeKept(const std::string& kind, int iso, const std::string& shutter);
+    // The raw file among those the camera saved, verified against what was
+    // asked; nothing when its settings differ (it is then moved aside).
+    std::optional<Shot> Verified(const std::vector<std::filesystem::path>& files, int iso,
+                                 const std::string& shutter);
+    bool IsKept(const std::filesystem::path& file) const;
     void Record(const Shot& shot, const std::string& kind, int iso, const std::string& shutter,
                 int level, const std::string& shotAt);
     std::string Prompt(const std::string& text);
@@ -66,8 +90,13 @@ class SeriesRun {
     std::string lastShotAt_;
     int gridLevel_ = 0;
     std::vector<std::pair<int, std::string>> used_; // ISO and time of the mosaic's frames
-    double cameraSeconds_ = 0;
+    Costs costs_;
     int shots_ = 0;
+    std::map<std::string, std::deque<measure::ManifestRow>> kept_; // by kind, ISO and time
+    std::set<std::string> keptFiles_;
+    std::string found_; // the settings of the last file that differed
+    std::string cause_; // and their likely cause
+    bool saidMissing_ = false;
 };
 
 } // namespace pruvex::series

@@ -1,10 +1,11 @@
 #pragma once
 
-// A run over many files on every core: each file is read and analysed
-// (found, measured alone) on one of several threads, and joins the series
-// in the order given, so that the figures are those of one thread.
+// Many files measured on every core: each file is read and analysed (found,
+// measured alone) on one of several threads, and joins the frame sets in
+// the order given, so that the figures are those of one thread.
 
-#include "measure/Series.h"
+#include "measure/FrameSets.h"
+#include "measure/MeasuredFile.h"
 
 #include <cstddef>
 #include <functional>
@@ -18,11 +19,6 @@ struct LoadedFrame {
     CfaFrame Frame;
 };
 
-struct RunInput {
-    std::string Name;
-    bool Dark = false;
-};
-
 // Reads input i; called on any thread.
 using FrameReader = std::function<LoadedFrame(std::size_t index)>;
 // What became of input i (its frame's role when it was read); called on the
@@ -30,8 +26,8 @@ using FrameReader = std::function<LoadedFrame(std::size_t index)>;
 using FrameDone = std::function<void(std::size_t index, const LoadedFrame& loaded, FrameRole role)>;
 
 // Threads 0: one per core. At most a few frames per thread are held ahead
-// of the series.
-void RunSeries(Series& series, const std::vector<RunInput>& inputs, const FrameReader& read,
-               const FrameDone& done, unsigned threads = 0);
+// of the sets.
+void AddInOrder(FrameSets& sets, const std::vector<MeasuredFile>& inputs, const FrameReader& read,
+                const FrameDone& done, unsigned threads = 0);
 
 } // namespace pruvex::measure
