@@ -278,7 +278,7 @@ void SeriesRun::GridStep() {
                     break;
                 }
                 if (!check.Found) {
-                    out_ << shot.measure::Utf8Name(File.filename())
+                    out_ << measure::Utf8Name(shot.File.filename())
                          << ": no mosaic found: frame it as the measuring guide says (the whole "
                             "mosaic, "
                             "at most a tenth of white around it)\n";
