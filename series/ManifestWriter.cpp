@@ -85,7 +85,11 @@ ManifestWriter::ManifestWriter(const fs::path& folder, std::vector<measure::Mani
             throw Stop{ExitSetup, error};
         }
     }
+#ifdef _WIN32
+    file_ = _wfopen(path_.c_str(), L"ab");
+#else
     file_ = std::fopen(path_.c_str(), "a");
+#endif
     if (file_ == nullptr) {
         throw Stop{ExitSetup, measure::Utf8Name(path_) + ": cannot be written (" +
                                   std::string(std::strerror(errno)) + ")"};
