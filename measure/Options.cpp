@@ -62,6 +62,7 @@ struct Declared {
                               "black level are taken as dark too")
                    ->type_name("FILE")
                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                   ->allow_extra_args(false) // one file each time: those after it are RAW
                    ->check(named);
         App.add_option("--threads", Read.Threads,
                        "read and measure on N threads, 1 to 256 (default: one per core)")

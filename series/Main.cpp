@@ -108,6 +108,40 @@ std::unique_ptr<Camera> OpenCamera(const std::string& name, const std::filesyste
     throw Stop{ExitSetup, "--camera: " + std::string(Cameras) + ", not " + name};
 }
 
+// --resume: the options the series started with, --camera as given again.
+void TakeRecordedOptions(const CLI::App& app, Options& options) {
+    for (const char* name : {"--iso", "--fullscreen", "--settle", "--no-brightness"}) {
+        if (app.count(name) > 0) {
+            throw Stop{ExitSetup, std::string("--resume takes the series' options from FOLDER: "
+                                              "only --camera may be given again, not ") +
+                                      name};
+        }
+    }
+    const SeriesOptions recorded = RecordedOptions(options.Folder);
+    options.Camera = app.count("--camera") > 0 ? options.Camera : recorded.Camera;
+    options.Isos.clear();
+    for (const int iso : recorded.Isos) {
+        options.Isos.push_back(std::to_string(iso));
+    }
+    options.Monitor = recorded.Monitor;
+    options.SettleMs = recorded.SettleMs;
+    options.NoBrightness = !recorded.Brightness;
+}
+
+// A new manifest, or a resumed series' with the shots kept.
+std::unique_ptr<ManifestWriter> OpenManifest(bool resume, KeptShots kept, SeriesPlan& plan) {
+    if (!resume) {
+        return std::make_unique<ManifestWriter>(plan.Folder);
+    }
+    std::cout << "Resumed: " << kept.Rows.size() << " shots kept\n";
+    for (const std::string& line : kept.Dropped) {
+        std::cout << "  " << line << '\n';
+    }
+    plan.Kept = kept.Rows;
+    return std::make_unique<ManifestWriter>(plan.Folder, std::move(kept.Rows),
+                                            !kept.Dropped.empty());
+}
+
 int Run(int argc, char** argv) {
     Options options;
     CLI::App app(
@@ -158,24 +192,8 @@ int Run(int argc, char** argv) {
         return ExitSetup;
     }
     if (options.Resume) {
-        for (const char* name : {"--iso", "--fullscreen", "--settle", "--no-brightness"}) {
-            if (app.count(name) > 0) {
-                Fail(std::string("--resume takes the series' options from FOLDER: only --camera "
-                                 "may be given again, not ") +
-                     name);
-                return ExitSetup;
-            }
-        }
         try {
-            const SeriesOptions recorded = RecordedOptions(options.Folder);
-            options.Camera = app.count("--camera") > 0 ? options.Camera : recorded.Camera;
-            options.Isos.clear();
-            for (const int iso : recorded.Isos) {
-                options.Isos.push_back(std::to_string(iso));
-            }
-            options.Monitor = recorded.Monitor;
-            options.SettleMs = recorded.SettleMs;
-            options.NoBrightness = !recorded.Brightness;
+            TakeRecordedOptions(app, options);
         } catch (const Stop& stop) {
             Fail(stop.Line);
             return stop.Status;
@@ -233,17 +251,8 @@ int Run(int argc, char** argv) {
         camera->Check(plan.Isos.front());
         RecordOptions(folder, {options.Camera, plan.Isos, options.Monitor, options.SettleMs,
                                !options.NoBrightness});
-        std::unique_ptr<ManifestWriter> manifest;
-        if (options.Resume) {
-            std::cout << "Resumed: " << kept.Rows.size() << " shots kept\n";
-            for (const std::string& line : kept.Dropped) {
-                std::cout << "  " << line << '\n';
-            }
-            plan.Kept = kept.Rows;
-            manifest = std::make_unique<ManifestWriter>(folder, kept.Rows, !kept.Dropped.empty());
-        } else {
-            manifest = std::make_unique<ManifestWriter>(folder);
-        }
+        const std::unique_ptr<ManifestWriter> manifest =
+            OpenManifest(options.Resume, std::move(kept), plan);
         const std::string program = TargetProgram();
         if (!FindProgram(program)) {
 #ifdef _WIN32
