@@ -1,5 +1,5 @@
 # The packages: the .deb of the Linux program (CPack, from what Install.cmake
-# installs) and the zip of Pruvex.exe and pruvex-measure.exe for Windows
+# installs) and the zip of Pruvex.exe, pruvex-measure.exe and pruvex-series.exe for Windows
 # users. `cpack -G DEB` makes
 # the .deb; the zip is built with the tree whenever it builds Pruvex.exe.
 include_guard(GLOBAL)
@@ -97,13 +97,15 @@ if(PRUVEX_WINDOWS_EXE)
 
   set(PRUVEX_ZIP ${PRUVEX_PACKAGE_DIR}/${PRUVEX_PRODUCT_NAME}-${PRUVEX_VERSION}-win64.zip)
   add_custom_command(OUTPUT ${PRUVEX_ZIP}
-    COMMAND ${CMAKE_COMMAND} "-DEXES=${PRUVEX_WINDOWS_EXE};${PRUVEX_WINDOWS_MEASURE_EXE}"
+    COMMAND ${CMAKE_COMMAND}
+            "-DEXES=${PRUVEX_WINDOWS_EXE};${PRUVEX_WINDOWS_MEASURE_EXE};${PRUVEX_WINDOWS_SERIES_EXE}"
             -DREADME=${readme}
             -DLICENSE=${PROJECT_SOURCE_DIR}/LICENSE "-DNOTICES=${notices}"
             "-DNOTICE_NAMES=${notice_names}" -DDATE=${PRUVEX_RELEASE_DATE}
             -DSTAGE=${CMAKE_BINARY_DIR}/zip-stage -DZIP=${PRUVEX_ZIP}
             -P ${PROJECT_SOURCE_DIR}/packaging/MakeZip.cmake
-    DEPENDS ${PRUVEX_WINDOWS_EXE} ${PRUVEX_WINDOWS_MEASURE_EXE} pruvex_windows ${readme} ${PROJECT_SOURCE_DIR}/LICENSE
+    DEPENDS ${PRUVEX_WINDOWS_EXE} ${PRUVEX_WINDOWS_MEASURE_EXE} ${PRUVEX_WINDOWS_SERIES_EXE}
+            pruvex_windows ${readme} ${PROJECT_SOURCE_DIR}/LICENSE
             ${PROJECT_SOURCE_DIR}/packaging/MakeZip.cmake ${notices}
     COMMENT "Packing ${PRUVEX_PRODUCT_NAME}-${PRUVEX_VERSION}-win64.zip"
     VERBATIM)

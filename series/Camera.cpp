@@ -1,6 +1,7 @@
 #include "series/Camera.h"
 
 #include "series/Choices.h"
+#include "series/Files.h"
 #include "series/Landing.h"
 #include "series/Stop.h"
 
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -90,8 +92,9 @@ class Gphoto2 : public Camera {
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         std::string failure;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            const ProgramResult result = Run({"--capture-image-and-download", "--force-overwrite",
-                                              "--filename", (folder / (name + ".%C")).string()});
+            const ProgramResult result =
+                Run({"--capture-image-and-download", "--force-overwrite", "--filename",
+                     measure::Utf8Name(folder / (name + ".%C"))});
             std::vector<fs::path> files = Landed(folder, name);
             if (result.Status == 0 && !files.empty()) {
                 if (attempt > 0) {
@@ -170,12 +173,12 @@ class Folder : public Camera {
     std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
         for (;;) {
             if (std::optional<fs::path> file = landing_.Look()) {
-                const fs::path target = folder / (name + file->extension().string());
+                const fs::path target = folder / (name + measure::Utf8Name(file->extension()));
                 std::error_code error;
                 fs::copy_file(*file, target, fs::copy_options::overwrite_existing, error);
                 if (error) {
-                    throw Stop{ExitStopped,
-                               target.string() + ": cannot be written (" + error.message() + ")"};
+                    throw Stop{ExitStopped, measure::Utf8Name(target) + ": cannot be written (" +
+                                                error.message() + ")"};
                 }
                 read_ = {target, landing_.TakeRead()};
                 return {target};
@@ -203,6 +206,151 @@ class Folder : public Camera {
     std::pair<fs::path, measure::RawResult> read_; // the last file copied, as read
     std::ostream& out_;
     Answers& answers_;
+};
+
+// ISOs for a camera set through a program that takes any value: the whole
+// stops a photographer sets on any camera.
+const std::vector<std::string> WholeStopIsoChoices{"100",  "200",  "400", "800",
+                                                   "1600", "3200", "6400"};
+
+const char* const NoDigiCamCamera =
+    "no camera found by digiCamControl: connect it by USB, switch it on, and close "
+    "digiCamControl's own window, which holds the camera";
+
+// Through digiCamControl's command-line program, one call per step; its
+// text tells what happened (it exits with 0 whatever happens). It shoots
+// into a private folder of the series, from which the files are taken.
+class DigiCamControl : public Camera {
+  public:
+    explicit DigiCamControl(std::string program) : program_(std::move(program)) {}
+    ~DigiCamControl() override {
+        std::error_code ignored;
+        if (!shots_.empty()) {
+            fs::remove(shots_, ignored); // when empty
+        }
+    }
+    DigiCamControl(const DigiCamControl&) = delete;
+    DigiCamControl& operator=(const DigiCamControl&) = delete;
+
+    std::vector<std::string> IsoChoices() override { return WholeStopIsoChoices; }
+    std::vector<std::string> ShutterChoices() override { return FolderShutters; }
+
+    // digiCamControl has no call that only looks for the camera: the first
+    // settings tell.
+    void Check(int iso) override { Prepare(iso, "1/250", 0); }
+
+    void Resend(int iso, const std::string& shutter, const std::string& /*found*/) override {
+        iso_.clear();
+        Prepare(iso, shutter, 1);
+    }
+
+    void Prepare(int iso, const std::string& shutter, int /*count*/) override {
+        const std::string isoText = std::to_string(iso);
+        if (isoText == iso_ && shutter == shutter_) {
+            return;
+        }
+        Run({"/iso", isoText, "/shutter", shutter});
+        iso_ = isoText;
+        shutter_ = shutter;
+    }
+
+    std::vector<fs::path> Capture(const fs::path& folder, const std::string& name) override {
+        shots_ = folder / ".digicamcontrol";
+        std::error_code error;
+        fs::create_directories(shots_, error);
+        std::string failure;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const ProgramResult result =
+                Run({"/folder", measure::Utf8Name(shots_), "/capturenoaf"});
+            failure = FailedLine(result.Output);
+            std::vector<fs::path> files = Take(folder, name, failure.empty());
+            if (failure.empty() && !files.empty()) {
+                return files;
+            }
+            if (failure.empty()) {
+                failure = "no file arrived: " + LastLine(result.Output);
+            }
+            if (Interrupted()) {
+                throw Stop{ExitInterrupted, "interrupted"};
+            }
+        }
+        throw Stop{ExitStopped, "the capture of " + name + " failed twice in a row (" + failure +
+                                    "): is the camera still connected and on?"};
+    }
+
+  private:
+    ProgramResult Run(std::vector<std::string> args) const {
+        args.insert(args.begin(), program_);
+        ProgramResult result = RunProgram(args);
+        if (!result.Started) {
+            throw Stop{ExitSetup, program_ + ": cannot be started"};
+        }
+        if (HasLine(result.Output, "No connected device was found")) {
+            throw Stop{ExitSetup, NoDigiCamCamera};
+        }
+        return result;
+    }
+    static bool HasLine(const std::string& output, const std::string& start) {
+        return !FirstLine(output, start).empty();
+    }
+    static std::string FirstLine(const std::string& output, const std::string& start) {
+        std::istringstream in(output);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind(start, 0) == 0) {
+                while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+                    line.pop_back();
+                }
+                return line;
+            }
+        }
+        return {};
+    }
+    static std::string FailedLine(const std::string& output) {
+        std::string line = FirstLine(output, "Error occurred while capturing");
+        return line.empty() ? FirstLine(output, "Transfer error") : line;
+    }
+    // The files in the private folder, complete, moved to folder/name.EXT
+    // (all of them removed after a failed capture).
+    std::vector<fs::path> Take(const fs::path& folder, const std::string& name, bool keep) const {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point end = Clock::now() + std::chrono::seconds(30);
+        std::vector<fs::path> taken;
+        std::map<fs::path, std::uintmax_t> sizes; // at the last look
+        std::error_code error;
+        while (!fs::is_empty(shots_, error) && !error && Clock::now() < end && !Interrupted()) {
+            for (const fs::directory_entry& entry : fs::directory_iterator(shots_, error)) {
+                const fs::path file = entry.path();
+                const std::uintmax_t size = fs::file_size(file, error);
+                const auto last = sizes.find(file);
+                if (error || last == sizes.end() || last->second != size || !OpenableAlone(file)) {
+                    sizes[file] = error ? 0 : size;
+                    continue;
+                }
+                const fs::path target = folder / (name + measure::Utf8Name(file.extension()));
+                if (keep) {
+                    fs::rename(file, target, error);
+                    taken.push_back(target);
+                } else {
+                    fs::remove(file, error);
+                }
+                if (error) {
+                    throw Stop{ExitStopped, measure::Utf8Name(target) + ": cannot be written (" +
+                                                error.message() + ")"};
+                }
+            }
+            // The program has ended: a file still growing or held open is
+            // looked at again shortly.
+            Pause(100);
+        }
+        std::sort(taken.begin(), taken.end());
+        return taken;
+    }
+
+    std::string program_;
+    fs::path shots_;
+    std::string iso_;
+    std::string shutter_;
 };
 
 } // namespace
@@ -277,10 +425,29 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out) {
 std::unique_ptr<Camera> OpenFolder(const fs::path& dir, std::ostream& out, Answers& answers) {
     std::error_code error;
     if (!fs::is_directory(dir, error)) {
-        throw Stop{ExitSetup, dir.string() + ": no such folder"};
+        throw Stop{ExitSetup, measure::Utf8Name(dir) + ": no such folder"};
     }
-    out << "Camera: the files that appear in " << dir.string() << std::endl;
+    out << "Camera: the files that appear in " << measure::Utf8Name(dir) << std::endl;
     return std::make_unique<Folder>(dir, out, answers);
+}
+
+std::unique_ptr<Camera> OpenDigiCamControl(const std::string& path, std::ostream& out) {
+    std::optional<std::string> program;
+    if (!path.empty()) {
+        program = FindProgram(path);
+    } else {
+        program = FindProgram(DigiCamControlInstalled);
+        if (!program) {
+            program = FindProgram("CameraControlCmd.exe");
+        }
+    }
+    if (!program) {
+        throw Stop{ExitSetup, (path.empty() ? std::string("no CameraControlCmd.exe") : path) +
+                                  ": install digiCamControl, or give the path of its "
+                                  "CameraControlCmd.exe: --camera=digicamcontrol:PATH"};
+    }
+    out << "Camera: through digiCamControl (" << *program << ")" << std::endl;
+    return std::make_unique<DigiCamControl>(*program);
 }
 
 } // namespace pruvex::series

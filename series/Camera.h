@@ -1,7 +1,8 @@
 #pragma once
 
-// The cameras a series can drive: one on USB through the gphoto2 program,
-// or any camera whose own tethering program saves into a folder.
+// The cameras a series can drive: one on USB through the gphoto2 program or
+// through digiCamControl, or any camera whose own tethering program saves
+// into a folder.
 
 #include "series/Process.h"
 
@@ -22,6 +23,9 @@ class Camera {
     // The camera's choices, as its own texts.
     virtual std::vector<std::string> IsoChoices() = 0;
     virtual std::vector<std::string> ShutterChoices() = 0;
+    // Makes sure the camera answers before anything is written (set to the
+    // series' first ISO); throws Stop. Most cameras are checked when opened.
+    virtual void Check(int /*iso*/) {}
     // The next shots are `count` frames at these settings.
     virtual void Prepare(int iso, const std::string& shutter, int count) = 0;
     // The last shot had other settings (`found`, as a line names them): the
@@ -51,5 +55,11 @@ std::unique_ptr<Camera> OpenGphoto2(std::ostream& out);
 // The new raw files in `dir`, announced on `out`; `answers` is watched for q.
 std::unique_ptr<Camera> OpenFolder(const std::filesystem::path& dir, std::ostream& out,
                                    Answers& answers);
+
+// Through digiCamControl's CameraControlCmd.exe: PATH, else where its
+// installer puts it, else on PATH; throws Stop when there is none.
+inline constexpr const char* DigiCamControlInstalled =
+    "C:\\Program Files (x86)\\digiCamControl\\CameraControlCmd.exe";
+std::unique_ptr<Camera> OpenDigiCamControl(const std::string& path, std::ostream& out);
 
 } // namespace pruvex::series

@@ -1,5 +1,7 @@
 #include "series/Files.h"
 
+#include "measure/FileNames.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -8,7 +10,7 @@ namespace pruvex::series {
 namespace fs = std::filesystem;
 
 bool WriteAtomically(const fs::path& path, const std::string& text, std::string& error) {
-    std::string name = path.filename().string();
+    std::string name = measure::Utf8Name(path.filename());
     name.insert(0, 1, '.');
     name += ".part";
     const fs::path beside = path.parent_path() / name;
@@ -18,7 +20,7 @@ bool WriteAtomically(const fs::path& path, const std::string& text, std::string&
     std::FILE* file = std::fopen(beside.c_str(), "wb");
 #endif
     if (file == nullptr) {
-        error = beside.string() + ": cannot be written (" + std::strerror(errno) + ")";
+        error = measure::Utf8Name(beside) + ": cannot be written (" + std::strerror(errno) + ")";
         return false;
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
@@ -31,7 +33,7 @@ bool WriteAtomically(const fs::path& path, const std::string& text, std::string&
             return true;
         }
     }
-    error = path.string() + ": cannot be written (" +
+    error = measure::Utf8Name(path) + ": cannot be written (" +
             (failure ? failure.message() : std::string(std::strerror(errno))) + ")";
     fs::remove(beside, failure);
     return false;
@@ -42,8 +44,8 @@ fs::path MoveInto(const fs::path& file, const fs::path& folder) {
     fs::create_directories(folder, error);
     fs::path target = folder / file.filename();
     for (int n = 2; fs::exists(target, error); ++n) {
-        target =
-            folder / (file.stem().string() + "-" + std::to_string(n) + file.extension().string());
+        target = folder / (measure::Utf8Name(file.stem()) + "-" + std::to_string(n) +
+                           measure::Utf8Name(file.extension()));
     }
     fs::rename(file, target, error);
     return error ? fs::path() : target;

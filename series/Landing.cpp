@@ -31,11 +31,11 @@ std::string Lower(std::string text) {
 } // namespace
 
 fs::path Stem(const fs::path& file) {
-    return Lower((file.parent_path() / file.stem()).string());
+    return Lower(measure::Utf8Name(file.parent_path() / file.stem()));
 }
 
 bool LooksLikePicture(const fs::path& file) {
-    const std::string extension = Lower(file.extension().string());
+    const std::string extension = Lower(measure::Utf8Name(file.extension()));
     if (extension == ".jpg" || extension == ".jpeg" || extension == ".heic" ||
         extension == ".heif" || extension == ".hif") {
         return true;
@@ -51,7 +51,8 @@ Landing::Landing(fs::path dir, std::ostream& out) : dir_(std::move(dir)), out_(o
     std::error_code error;
     fs::directory_iterator check(dir_, error);
     if (error) {
-        throw Stop{ExitSetup, dir_.string() + ": cannot be read (" + error.message() + ")"};
+        throw Stop{ExitSetup,
+                   measure::Utf8Name(dir_) + ": cannot be read (" + error.message() + ")"};
     }
     done_ = List();
 }
@@ -62,7 +63,7 @@ std::set<fs::path> Landing::List() const {
     auto entry = fs::recursive_directory_iterator(
         dir_, fs::directory_options::skip_permission_denied, error);
     for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
-        const std::string name = entry->path().filename().string();
+        const std::string name = measure::Utf8Name(entry->path().filename());
         if (name.empty() || name.front() == '.') {
             if (entry->is_directory(error)) {
                 entry.disable_recursion_pending();
@@ -84,7 +85,7 @@ void Landing::PassOver(const fs::path& file, const std::string& line) {
 
 bool Landing::Settled(const fs::path& file, Seen& seen, const std::set<fs::path>& fresh) {
     const auto now = Clock::now();
-    const std::string name = fs::relative(file, dir_).string();
+    const std::string name = measure::Utf8Name(fs::relative(file, dir_));
     if (rawStems_.contains(Stem(file))) {
         done_.insert(file); // the JPEG of a raw shot taken
         return false;
@@ -140,7 +141,8 @@ std::optional<fs::path> Landing::Look() {
         }
         if (fresh_.contains(file) && now - seen.Appeared >= GiveUpAfter) {
             const auto why = lastError_.find(file);
-            PassOver(file, fs::relative(file, dir_).string() + ": still incomplete after 60 s (" +
+            PassOver(file, measure::Utf8Name(fs::relative(file, dir_)) +
+                               ": still incomplete after 60 s (" +
                                (why != lastError_.end() ? why->second : "still written to") +
                                "): passed over");
         }

@@ -3,6 +3,7 @@
 // needs, the dark frames, and the figures.
 
 #include "generated/Version.h"
+#include "measure/FileNames.h"
 #include "series/Camera.h"
 #include "series/Choices.h"
 #include "series/ManifestWriter.h"
@@ -14,6 +15,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -24,8 +26,28 @@ namespace {
 
 using namespace pruvex::series;
 
+#ifdef _WIN32
+// On Windows there is no gphoto2: a camera is always named.
+constexpr const char* DefaultCamera = "";
+constexpr const char* Cameras = "--camera=folder:DIR or --camera=digicamcontrol[:PATH]";
+constexpr const char* CameraHelp =
+    "folder:DIR: the new raw files that the camera's own program saves in DIR;\n"
+    "digicamcontrol[:PATH]: a camera on USB through digiCamControl's CameraControlCmd.exe\n"
+    "(PATH to it, else where digiCamControl installs it, else on PATH)";
+constexpr const char* CameraType = "folder:DIR|digicamcontrol[:PATH]";
+constexpr const char* TargetName = "Pruvex.exe";
+#else
+constexpr const char* DefaultCamera = "gphoto2";
+constexpr const char* Cameras = "--camera=gphoto2 or --camera=folder:DIR";
+constexpr const char* CameraHelp =
+    "gphoto2: a camera on USB through the gphoto2 program (the default);\n"
+    "folder:DIR: the new raw files that the camera's own program saves in DIR";
+constexpr const char* CameraType = "gphoto2|folder:DIR";
+constexpr const char* TargetName = "pruvex";
+#endif
+
 struct Options {
-    std::string Camera = "gphoto2";
+    std::string Camera = DefaultCamera;
     std::vector<std::string> Isos;
     int Monitor = 0;
     int SettleMs = 20;
@@ -53,10 +75,37 @@ void PrintCosts(std::chrono::steady_clock::time_point start, const SeriesRun& se
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const Costs& c = series.Spent();
     const double own = wall - c.Camera - c.Target - c.Prompts;
-    std::printf("Series done in %.1f s: the camera's calls %.1f s, the target's replies %.1f s, "
-                "the prompts %.1f s, the program's own work %.1f s (%d shots).\n",
-                wall, c.Camera, c.Target, c.Prompts, own, series.Shots());
-    std::fflush(stdout);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Series done in %.1f s: the camera's calls %.1f s, the target's replies %.1f s, "
+                  "the prompts %.1f s, the program's own work %.1f s (%d shots).\n",
+                  wall, c.Camera, c.Target, c.Prompts, own, series.Shots());
+    std::cout << line << std::flush;
+}
+
+// The camera named by --camera; throws Stop when none fits.
+std::unique_ptr<Camera> OpenCamera(const std::string& name, const std::filesystem::path& folder,
+                                   Answers& answers) {
+    using pruvex::measure::FileName;
+    if (name.rfind("folder:", 0) == 0 && name.size() > 7) {
+        const std::filesystem::path dir = FileName(name.substr(7));
+        std::error_code ignored;
+        if (std::filesystem::weakly_canonical(dir, ignored) ==
+            std::filesystem::weakly_canonical(folder, ignored)) {
+            throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
+        }
+        return OpenFolder(dir, std::cout, answers);
+    }
+#ifdef _WIN32
+    if (name == "digicamcontrol" || name.rfind("digicamcontrol:", 0) == 0) {
+        return OpenDigiCamControl(name.size() > 15 ? name.substr(15) : "", std::cout);
+    }
+#else
+    if (name == "gphoto2") {
+        return OpenGphoto2(std::cout);
+    }
+#endif
+    throw Stop{ExitSetup, "--camera: " + std::string(Cameras) + ", not " + name};
 }
 
 // --resume: the options the series started with, --camera as given again.
@@ -95,19 +144,19 @@ std::unique_ptr<ManifestWriter> OpenManifest(bool resume, KeptShots kept, Series
 
 int Run(int argc, char** argv) {
     Options options;
-    CLI::App app("Runs a whole series: the target (pruvex) full screen, the monitor's brightness,\n"
-                 "the mosaic at every ISO with the exposures the measurement needs, the dark\n"
-                 "frames, and the figures. Prompts go to standard output; answer each with a line\n"
-                 "on standard input (Enter goes on, q stops).",
-                 "pruvex-series");
+    CLI::App app(
+        std::string(
+            "Runs a whole series: the target (" + std::string(TargetName) +
+            ") full screen, the monitor's brightness,\n"
+            "the mosaic at every ISO with the exposures the measurement needs, the dark\n"
+            "frames, and the figures. Prompts go to standard output; answer each with a line\n"
+            "on standard input (Enter goes on, q stops)."),
+        "pruvex-series");
     app.formatter(std::make_shared<HelpFormatter>());
     app.set_help_flag("--help", "print this text and exit");
     app.set_version_flag("--version", "pruvex-series " PRUVEX_VERSION,
                          "print the program's version and exit");
-    app.add_option("--camera", options.Camera,
-                   "gphoto2: a camera on USB through the gphoto2 program (the default);\n"
-                   "folder:DIR: the new raw files that the camera's own program saves in DIR")
-        ->type_name("gphoto2|folder:DIR");
+    app.add_option("--camera", options.Camera, CameraHelp)->type_name(CameraType);
     app.add_option("--iso", options.Isos,
                    "the ISOs, such as 100,400,1600 (default: the camera's, in whole stops from "
                    "the lowest)")
@@ -130,7 +179,10 @@ int Run(int argc, char** argv) {
         ->type_name("")
         ->required();
     try {
-        app.parse(argc, argv);
+        // Read in UTF-8 (on Windows from the wide command line).
+        std::vector<std::string> args = pruvex::measure::ProgramArguments(argc, argv);
+        std::reverse(args.begin(), args.end());
+        app.parse(args);
     } catch (const CLI::Success& e) {
         // --help or --version, printed as CLI11 prints them
         return app.exit(e, std::cout, std::cerr);
@@ -155,36 +207,29 @@ int Run(int argc, char** argv) {
             return ExitSetup;
         }
     }
-    std::filesystem::path folderCamera;
-    if (options.Camera.rfind("folder:", 0) == 0 && options.Camera.size() > 7) {
-        folderCamera = options.Camera.substr(7);
-    } else if (options.Camera != "gphoto2") {
-        Fail("--camera: gphoto2 or folder:DIR, not " + options.Camera);
+    if (options.Camera.empty()) {
+        Fail(std::string("no camera: give ") + Cameras);
+        std::cerr << app.help();
         return ExitSetup;
     }
+    // A camera set by hand (a folder's) takes any ISO.
+    const bool anyIso = options.Camera.rfind("folder:", 0) == 0;
 
     InstallInterruptHandler();
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<Target> target;
     std::unique_ptr<SeriesRun> series;
     try {
-        const std::filesystem::path folder(options.Folder);
+        const std::filesystem::path folder = pruvex::measure::FileName(options.Folder);
         KeptShots kept;
         if (options.Resume) {
             kept = CheckKept(folder);
         } else if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
             throw Stop{ExitSetup, refusal};
         }
-        std::error_code ignored;
-        if (!folderCamera.empty() && std::filesystem::weakly_canonical(folderCamera, ignored) ==
-                                         std::filesystem::weakly_canonical(folder, ignored)) {
-            throw Stop{ExitSetup, "--camera=folder:DIR: DIR must be another folder than FOLDER"};
-        }
         Answers answers;
         const auto opening = std::chrono::steady_clock::now();
-        std::unique_ptr<Camera> camera = folderCamera.empty()
-                                             ? OpenGphoto2(std::cout)
-                                             : OpenFolder(folderCamera, std::cout, answers);
+        std::unique_ptr<Camera> camera = OpenCamera(options.Camera, folder, answers);
         SeriesPlan plan;
         plan.Folder = folder;
         plan.Brightness = !options.NoBrightness;
@@ -194,9 +239,8 @@ int Run(int argc, char** argv) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - opening).count();
         plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
         for (const int iso : plan.Isos) {
-            // A folder's camera is set by hand: any ISO goes.
             const std::string text = std::to_string(iso);
-            if (folderCamera.empty() &&
+            if (!anyIso &&
                 std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
                 throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
             }
@@ -204,13 +248,18 @@ int Run(int argc, char** argv) {
         if (plan.Isos.empty()) {
             throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
         }
+        camera->Check(plan.Isos.front());
         RecordOptions(folder, {options.Camera, plan.Isos, options.Monitor, options.SettleMs,
                                !options.NoBrightness});
         const std::unique_ptr<ManifestWriter> manifest =
             OpenManifest(options.Resume, std::move(kept), plan);
         const std::string program = TargetProgram();
         if (!FindProgram(program)) {
+#ifdef _WIN32
+            throw Stop{ExitSetup, "no Pruvex.exe beside pruvex-series.exe"};
+#else
             throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
+#endif
         }
         const auto started = std::chrono::steady_clock::now();
         target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
@@ -243,10 +292,13 @@ int Run(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    int status = ExitStopped;
     try {
-        return Run(argc, argv);
+        status = Run(argc, argv);
     } catch (const std::exception& e) {
         Fail(e.what());
-        return ExitStopped;
     }
+    std::cout << std::flush;
+    SeriesEnded();
+    return status;
 }

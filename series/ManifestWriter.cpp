@@ -3,6 +3,8 @@
 #include "series/Files.h"
 #include "series/Stop.h"
 
+#include "measure/FileNames.h"
+
 #include <chrono>
 #include <cstring>
 #include <ctime>
@@ -18,7 +20,11 @@ std::string UtcNow() {
     const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count();
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
     std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
     gmtime_r(&seconds, &utc);
+#endif
     char text[40];
     const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
     std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(ms % 1000));
@@ -34,7 +40,7 @@ std::string RowText(const measure::ManifestRow& row) {
 std::string FolderRefusal(const fs::path& folder) {
     std::error_code error;
     if (fs::exists(folder, error) && !fs::is_directory(folder, error)) {
-        return folder.string() + ": not a folder";
+        return measure::Utf8Name(folder) + ": not a folder";
     }
     const fs::path manifest = folder / "series.csv";
     if (!fs::exists(manifest, error)) {
@@ -42,8 +48,9 @@ std::string FolderRefusal(const fs::path& folder) {
     }
     std::vector<measure::ManifestRow> rows;
     std::string reason;
-    if (!measure::ReadManifest(manifest.string(), rows, reason) || !rows.empty()) {
-        return folder.string() + " already holds a series (" + manifest.string() +
+    if (!measure::ReadManifest(measure::Utf8Name(manifest), rows, reason) || !rows.empty()) {
+        return measure::Utf8Name(folder) + " already holds a series (" +
+               measure::Utf8Name(manifest) +
                "): go on with it with --resume, or choose another folder";
     }
     return {};
@@ -52,10 +59,14 @@ std::string FolderRefusal(const fs::path& folder) {
 ManifestWriter::ManifestWriter(const fs::path& folder) : path_(folder / "series.csv") {
     std::error_code error;
     fs::create_directories(folder, error);
+#ifdef _WIN32
+    file_ = _wfopen(path_.c_str(), L"wb");
+#else
     file_ = std::fopen(path_.c_str(), "w");
+#endif
     if (file_ == nullptr) {
-        throw Stop{ExitSetup, path_.string() + ": cannot be written (" +
-                                  std::string(std::strerror(errno)) + ")"};
+        throw Stop{ExitSetup,
+                   Path() + ": cannot be written (" + std::string(std::strerror(errno)) + ")"};
     }
     std::fprintf(file_, "%s\n", measure::ManifestHeader);
     std::fflush(file_);
@@ -74,9 +85,13 @@ ManifestWriter::ManifestWriter(const fs::path& folder, std::vector<measure::Mani
             throw Stop{ExitSetup, error};
         }
     }
+#ifdef _WIN32
+    file_ = _wfopen(path_.c_str(), L"ab");
+#else
     file_ = std::fopen(path_.c_str(), "a");
+#endif
     if (file_ == nullptr) {
-        throw Stop{ExitSetup, path_.string() + ": cannot be written (" +
+        throw Stop{ExitSetup, measure::Utf8Name(path_) + ": cannot be written (" +
                                   std::string(std::strerror(errno)) + ")"};
     }
 }
@@ -87,12 +102,16 @@ ManifestWriter::~ManifestWriter() {
     }
 }
 
+std::string ManifestWriter::Path() const {
+    return measure::Utf8Name(path_);
+}
+
 void ManifestWriter::Add(const measure::ManifestRow& row) {
     const std::string text = RowText(row);
     // On the disk before the next shot: a series killed then is resumed
     // from it.
     if (std::fputs(text.c_str(), file_) < 0 || std::fflush(file_) != 0 || !SyncToDisk(file_)) {
-        throw Stop{ExitStopped, path_.string() + ": cannot be written"};
+        throw Stop{ExitStopped, Path() + ": cannot be written"};
     }
     rows_.push_back(row);
 }

@@ -36,7 +36,8 @@ class ManifestWriter {
 
     void Add(const measure::ManifestRow& row);
     const std::vector<measure::ManifestRow>& Rows() const { return rows_; }
-    std::string Path() const { return path_.string(); }
+    // Its name in UTF-8.
+    std::string Path() const;
 
   private:
     std::filesystem::path path_;

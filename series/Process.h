@@ -2,20 +2,32 @@
 
 // Other programs run by the series (the camera's command-line program, the
 // target) and the interruption by Ctrl-C, which every wait here watches.
+// Each system has its unit: ProcessPosix.cpp, ProcessWin32.cpp; what they
+// share is in Process.cpp.
 
+#include <chrono>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace pruvex::series {
 
-// Set by SIGINT; every wait below returns soon after.
+// Set by SIGINT (on Windows: Ctrl-C, Ctrl-Break or the console window
+// closed); every wait below returns soon after.
 bool Interrupted();
 void InstallInterruptHandler();
+// The series has ended: on Windows, a console's close waits for this, so
+// that the target is ended and the manifest closed before the system ends
+// the process.
+void SeriesEnded();
 
-// The program's full path from PATH (or as given when it holds a slash);
-// nothing when there is none.
+// The program's full path from PATH (or as given when it holds a folder);
+// nothing when there is none. Names are UTF-8.
 std::optional<std::string> FindProgram(const std::string& name);
+// The folder this program's file lies in (empty when unknown).
+std::filesystem::path OwnFolder();
 
 struct ProgramResult {
     bool Started = false;
@@ -45,9 +57,11 @@ class Child {
     void Finish(int graceMs);
 
   private:
-    int pid_ = -1;
-    int in_ = -1;
-    int out_ = -1;
+    // Appends what its output gives within timeoutMs to buffer_; false at
+    // its end.
+    bool ReadSome(int timeoutMs);
+    struct Pipes; // the system's handles
+    std::unique_ptr<Pipes> pipes_;
     std::string buffer_;
 };
 
@@ -64,8 +78,14 @@ class Answers {
 
   private:
     std::optional<std::string> TakeLine();
+    // Appends what standard input gives within timeoutMs to buffer_ (sets
+    // ended_ at its end).
+    void ReadSome(int timeoutMs);
     std::string buffer_;
     bool ended_ = false;
 };
+
+// Milliseconds from now to `end`, at least 0.
+int MillisecondsLeft(std::chrono::steady_clock::time_point end);
 
 } // namespace pruvex::series

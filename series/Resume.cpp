@@ -32,12 +32,13 @@ SeriesOptions RecordedOptions(const fs::path& folder) {
     const fs::path path = folder / OptionsFileName;
     std::error_code error;
     if (!fs::exists(folder / "series.csv", error)) {
-        throw Stop{ExitSetup, folder.string() + ": no series to resume (no series.csv)"};
+        throw Stop{ExitSetup, measure::Utf8Name(folder) + ": no series to resume (no series.csv)"};
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw Stop{ExitSetup, path.string() + ": missing, so the series' options are not known: "
-                                              "start a new series in another folder"};
+        throw Stop{ExitSetup, measure::Utf8Name(path) +
+                                  ": missing, so the series' options are not known: "
+                                  "start a new series in another folder"};
     }
     const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
     SeriesOptions options;
@@ -48,10 +49,10 @@ SeriesOptions RecordedOptions(const fs::path& folder) {
         options.SettleMs = record.at("settle_ms").get<int>();
         options.Brightness = record.at("brightness").get<bool>();
     } catch (const nlohmann::json::exception&) {
-        throw Stop{ExitSetup, path.string() + ": not the options of a series"};
+        throw Stop{ExitSetup, measure::Utf8Name(path) + ": not the options of a series"};
     }
     if (options.Isos.empty()) {
-        throw Stop{ExitSetup, path.string() + ": not the options of a series"};
+        throw Stop{ExitSetup, measure::Utf8Name(path) + ": not the options of a series"};
     }
     return options;
 }
@@ -62,9 +63,9 @@ KeptShots CheckKept(const fs::path& folder) {
     std::string error;
     std::error_code missing;
     if (!fs::exists(manifest, missing)) {
-        throw Stop{ExitSetup, folder.string() + ": no series to resume (no series.csv)"};
+        throw Stop{ExitSetup, measure::Utf8Name(folder) + ": no series to resume (no series.csv)"};
     }
-    if (!measure::ReadManifest(manifest.string(), rows, error)) {
+    if (!measure::ReadManifest(measure::Utf8Name(manifest), rows, error)) {
         throw Stop{ExitSetup, error};
     }
     KeptShots kept;

@@ -120,7 +120,7 @@ std::optional<SeriesRun::Shot> SeriesRun::TakeKept(const std::string& kind, int 
     const fs::path file = plan_.Folder / measure::FileName(row.File);
     measure::RawResult raw = measure::ReadRaw(measure::Utf8Name(file));
     if (!raw.Ok) {
-        throw Stop{ExitStopped, file.string() + ": " + raw.Error};
+        throw Stop{ExitStopped, measure::Utf8Name(file) + ": " + raw.Error};
     }
     out_ << "  " << row.File << " (kept)\n";
     return Shot{file, std::move(raw.Frame)};
@@ -132,7 +132,8 @@ std::optional<SeriesRun::Shot> SeriesRun::Verified(const std::vector<fs::path>& 
     for (const fs::path& file : files) {
         measure::RawResult raw = camera_.Read(file);
         if (!raw.Ok) {
-            reasons += (reasons.empty() ? "" : "; ") + file.filename().string() + ": " + raw.Error;
+            reasons += (reasons.empty() ? "" : "; ") + measure::Utf8Name(file.filename()) + ": " +
+                       raw.Error;
             continue;
         }
         const double seconds = Seconds(shutter);
@@ -141,7 +142,7 @@ std::optional<SeriesRun::Shot> SeriesRun::Verified(const std::vector<fs::path>& 
             return Shot{file, std::move(raw.Frame)};
         case measure::Settings::Missing:
             if (!saidMissing_) {
-                out_ << file.filename().string()
+                out_ << measure::Utf8Name(file.filename())
                      << ": the file gives no ISO or exposure time: its shots are taken as shot at "
                         "the settings asked\n";
                 saidMissing_ = true;
@@ -156,7 +157,7 @@ std::optional<SeriesRun::Shot> SeriesRun::Verified(const std::vector<fs::path>& 
         cause_ = LikelyCause(iso, raw.Frame.Iso);
         for (const fs::path& landed : files) {
             const fs::path moved = MoveInto(landed, plan_.Folder / "rejected");
-            out_ << landed.filename().string() << ": shot at " << found_ << " where "
+            out_ << measure::Utf8Name(landed.filename()) << ": shot at " << found_ << " where "
                  << measure::SettingsText(iso, seconds) << " was asked ("
                  << (moved.empty() ? "left in place" : "moved to rejected/") << "): " << cause_
                  << '\n';
@@ -180,7 +181,7 @@ SeriesRun::Shot SeriesRun::TakeShot(const std::string& kind, int iso, const std:
     // A kept shot's name is never taken again.
     std::string name = nameOf(letter);
     while (letter < 'z' && std::any_of(keptFiles_.begin(), keptFiles_.end(), [&](const auto& f) {
-               return fs::path(f).stem().string() == name;
+               return measure::Utf8Name(fs::path(f).stem()) == name;
            })) {
         name = nameOf(++letter);
     }
@@ -205,7 +206,7 @@ SeriesRun::Shot SeriesRun::TakeShot(const std::string& kind, int iso, const std:
 }
 
 bool SeriesRun::IsKept(const fs::path& file) const {
-    return keptFiles_.contains(fs::relative(file, plan_.Folder).string());
+    return keptFiles_.contains(measure::Utf8Name(fs::relative(file, plan_.Folder)));
 }
 
 void SeriesRun::Record(const Shot& shot, const std::string& kind, int iso,
@@ -214,7 +215,7 @@ void SeriesRun::Record(const Shot& shot, const std::string& kind, int iso,
         return; // in the manifest from before
     }
     measure::ManifestRow row;
-    row.File = fs::relative(shot.File, plan_.Folder).string();
+    row.File = measure::Utf8Name(fs::relative(shot.File, plan_.Folder));
     row.Kind = kind;
     row.Iso = iso;
     row.Exposure = Seconds(shutter);
@@ -311,14 +312,14 @@ void SeriesRun::GridStep() {
                 const ShotCheck check = CheckShot(shot.Frame);
                 channels = check.Channels;
                 if (check.Overexposed) {
-                    out_ << shot.File.filename().string()
+                    out_ << measure::Utf8Name(shot.File.filename())
                          << ": so much clipped that the mosaic is lost in it\n";
                     least.fill(0);
                     overexposed = true;
                     break;
                 }
                 if (!check.Found) {
-                    out_ << shot.File.filename().string()
+                    out_ << measure::Utf8Name(shot.File.filename())
                          << ": no mosaic found: frame it as the measuring guide says (the whole "
                             "mosaic, "
                             "at most a tenth of white around it)\n";
@@ -377,7 +378,7 @@ void SeriesRun::DarkStep() {
         for (char letter = 'a'; letter <= 'b';) {
             const Shot shot = TakeShot("dark", iso, shutter, letter);
             if (!IsDark(shot.Frame)) {
-                out_ << shot.File.filename().string()
+                out_ << measure::Utf8Name(shot.File.filename())
                      << ": not dark: the lens is not capped (or light comes in)\n";
                 Prompt("Cap the lens, then Enter to go on, q to stop: ");
                 Set("dark", iso, shutter, 'b' - letter + 1);

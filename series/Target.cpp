@@ -2,8 +2,6 @@
 
 #include "series/Stop.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 
@@ -18,15 +16,19 @@ constexpr int ReplyTimeoutMs = 30000;
 } // namespace
 
 std::string TargetProgram() {
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        const std::filesystem::path beside = self.parent_path() / "pruvex";
-        if (access(beside.c_str(), X_OK) == 0) {
-            return beside.string();
+#ifdef _WIN32
+    // Only the one beside this program: the zip holds both.
+    const std::u8string beside = (OwnFolder() / "Pruvex.exe").u8string();
+    return {beside.begin(), beside.end()};
+#else
+    const std::filesystem::path folder = OwnFolder();
+    if (!folder.empty()) {
+        if (std::optional<std::string> beside = FindProgram((folder / "pruvex").string())) {
+            return *beside;
         }
     }
     return FindProgram("pruvex").value_or("pruvex");
+#endif
 }
 
 Target::Target(const std::string& program, int monitor, int settleMs) : monitor_(monitor) {

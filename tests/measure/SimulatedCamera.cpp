@@ -484,7 +484,7 @@ std::uint32_t PutDirectory(std::vector<std::uint8_t>& out, std::vector<Entry> en
 
 } // namespace
 
-void WriteDng(const std::string& path, const Sensor& sensor,
+void WriteDng(const std::filesystem::path& path, const Sensor& sensor,
               const std::vector<std::uint16_t>& values, const Exposure& exposure) {
     // The whole sensor: the masked rows and columns, then the visible area.
     const auto top = static_cast<std::uint32_t>(sensor.MaskedTop);
@@ -599,7 +599,7 @@ void WriteDng(const std::string& path, const Sensor& sensor,
     out.write(reinterpret_cast<const char*>(file.data()),
               static_cast<std::streamsize>(file.size()));
     if (!out) {
-        throw std::runtime_error("cannot write " + path);
+        throw std::runtime_error("cannot write " + path.string());
     }
 }
 

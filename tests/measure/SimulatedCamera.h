@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -128,7 +129,7 @@ double ExpectedSignal(const Sensor& sensor, const Scene& scene, const Exposure& 
 // pattern, per-site black levels, white level, masked borders and
 // linearisation table; ISO and exposure time in the EXIF sub-IFD, where
 // cameras put them. The masked borders hold the black level and read noise.
-void WriteDng(const std::string& path, const Sensor& sensor,
+void WriteDng(const std::filesystem::path& path, const Sensor& sensor,
               const std::vector<std::uint16_t>& values, const Exposure& exposure);
 
 // A whole screen as it shows at a moment (any picture, a whole monitor of

@@ -318,11 +318,11 @@ def icons(tree, app_id, colour_table):
         check(not difference, f"{size} x {size} icon drawn at its size {difference}")
 
 
-def zip_file(path, exe, measure_exe, license_path, version_file):
+def zip_file(path, exe, measure_exe, series_exe, license_path, version_file):
     version = dict(re.findall(r'set\((\w+)\s+"([^"]*)"\)', open(version_file).read()))[
         "PRUVEX_VERSION"]
     members = {
-        "Pruvex.exe", "pruvex-measure.exe", "README.txt", "LICENSE.txt",
+        "Pruvex.exe", "pruvex-measure.exe", "pruvex-series.exe", "README.txt", "LICENSE.txt",
         "licences/GCC-RUNTIME.txt", "licences/GPL-3.txt", "licences/MINGW-W64.txt",
         "licences/ZLIB.txt", "licences/LIBRAW-COPYRIGHT.txt", "licences/LIBRAW-CDDL.txt",
         "licences/LIBRAW-LGPL.txt"}
@@ -332,20 +332,26 @@ def zip_file(path, exe, measure_exe, license_path, version_file):
         print("\n".join(f"  {info.filename} {info.file_size}" for info in archive.infolist()))
         check(sorted(names) == sorted(members), f"exactly {sorted(members)}, got {sorted(names)}")
         read = {name: archive.read(name) for name in names}
-    for name, tested in (("Pruvex.exe", exe), ("pruvex-measure.exe", measure_exe)):
+    for name, tested in (("Pruvex.exe", exe), ("pruvex-measure.exe", measure_exe),
+                         ("pruvex-series.exe", series_exe)):
         check(read.get(name) == open(tested, "rb").read(),
               f"{name} is byte-identical to the tested {tested}")
-    # The zip's pruvex-measure.exe as a user gets it: its version record,
-    # icons, subsystem and imports (system DLLs only).
-    with tempfile.TemporaryDirectory() as folder:
-        unpacked = os.path.join(folder, "pruvex-measure.exe")
-        with open(unpacked, "wb") as out:
-            out.write(read.get("pruvex-measure.exe", b""))
-        result = run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "wine",
-                                                   "check_exe.py"),
-                      unpacked, version_file, "pruvex-measure.exe", "pruvex-measure", "console"])
-        print(result.stdout + result.stderr)
-        check(result.returncode == 0, "the zip's pruvex-measure.exe passes check_exe.py")
+    # The zip's console programs as a user gets them: their version records,
+    # icons, subsystem and imports (system DLLs only), and their size (they
+    # carry LibRaw and the runtime).
+    for program in ("pruvex-measure", "pruvex-series"):
+        name = program + ".exe"
+        size = len(read.get(name, b""))
+        check(0 < size < 8 << 20, f"{name} is {size} bytes, under 8 MB")
+        with tempfile.TemporaryDirectory() as folder:
+            unpacked = os.path.join(folder, name)
+            with open(unpacked, "wb") as out:
+                out.write(read.get(name, b""))
+            result = run([sys.executable, os.path.join(os.path.dirname(__file__), "..", "wine",
+                                                       "check_exe.py"),
+                          unpacked, version_file, name, program, "console"])
+            print(result.stdout + result.stderr)
+            check(result.returncode == 0, f"the zip's {name} passes check_exe.py")
     for name in ("README.txt", "LICENSE.txt") + tuple(m for m in members if "/" in m):
         text = read.get(name, b"")
         check(text.count(b"\n") > 0 and text.count(b"\n") == text.count(b"\r\n"),
@@ -358,7 +364,8 @@ def zip_file(path, exe, measure_exe, license_path, version_file):
     readme = read.get("README.txt", b"").decode("utf-8", "replace")
     check(readme.startswith(f"Pruvex {version} for Windows"), "README.txt names the version")
     for word in ("Pruvex.exe", "--fullscreen", "F11", "Exit status", "LICENSE.txt", "licences",
-                 "pruvex-measure.exe", "LibRaw", "*.NEF"):
+                 "pruvex-measure.exe", "LibRaw", "*.NEF", "pruvex-series.exe",
+                 "--camera=digicamcontrol", "CameraControlCmd.exe", "series.csv"):
         check(word in readme, f"README.txt tells of {word}")
     notices = {"licences/GCC-RUNTIME.txt": b"GCC RUNTIME LIBRARY EXCEPTION",
                "licences/GPL-3.txt": b"GNU GENERAL PUBLIC LICENSE",

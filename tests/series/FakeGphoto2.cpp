@@ -18,14 +18,25 @@
 // (seconds each capture takes), `busy` ("CALL SECONDS": from the first call
 // of that kind, detect, get, set or capture, those calls answer busy for that
 // long), `away` ("N SECONDS": from capture N, the camera is gone for that
-// long).
+// long), `pieces` (each file written in pieces, held open in between, as a
+// tethering program writes).
+//
+// Built for Windows it is digiCamControl's CameraControlCmd.exe instead:
+// `/iso V /shutter V` sets the settings, `/folder DIR /capturenoaf` writes
+// DSC_NNNN.DNG into DIR (and a copy into the state's folder `shots`, for the
+// tests to know the file again), reading the screen through GDI, and the
+// answers are digiCamControl's texts (exit status 0 whatever happens).
 
 #include "SimulatedCamera.h"
 
 #include "pattern/Picture.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -81,8 +92,13 @@ double ReadNoise(double iso) {
 }
 
 fs::path State(const std::string& name) {
+#ifdef _WIN32
+    const wchar_t* dir = _wgetenv(L"PRUVEX_FAKE_CAMERA");
+    return fs::path(dir != nullptr ? dir : L".") / name;
+#else
     const char* dir = std::getenv("PRUVEX_FAKE_CAMERA");
     return fs::path(dir != nullptr ? dir : ".") / name;
+#endif
 }
 bool Has(const std::string& name) {
     return fs::exists(State(name));
@@ -99,6 +115,8 @@ void Log(const std::string& line) {
     std::ofstream(State("log"), std::ios::app) << line << '\n';
 }
 
+#ifndef _WIN32
+// gphoto2's command line.
 int Error(const std::string& text) {
     std::cout << "*** Error: " << text << " ***\n";
     return 1;
@@ -189,6 +207,44 @@ int SetConfig(const std::string& setting) {
     return 0;
 }
 
+#endif
+
+#ifdef _WIN32
+// The screen as it is now, read through GDI (exact at 24 bits).
+MonitorPicture TakeScreen() {
+    MonitorPicture screen;
+    screen.Width = GetSystemMetrics(SM_CXSCREEN);
+    screen.Height = GetSystemMetrics(SM_CYSCREEN);
+    HDC display = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(display);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = screen.Width;
+    info.bmiHeader.biHeight = -screen.Height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(display, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) {
+        throw std::runtime_error("no picture of the screen");
+    }
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, screen.Width, screen.Height, display, 0, 0, SRCCOPY);
+    GdiFlush();
+    const auto* pixel = static_cast<const std::uint32_t*>(bits);
+    for (int i = 0; i < screen.Width * screen.Height; ++i) {
+        screen.Pixels.push_back({static_cast<std::uint8_t>((pixel[i] >> 16) & 0xFF),
+                                 static_cast<std::uint8_t>((pixel[i] >> 8) & 0xFF),
+                                 static_cast<std::uint8_t>(pixel[i] & 0xFF)});
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, display);
+    return screen;
+}
+#else
 // The screen as it is now, read from the root window.
 MonitorPicture TakeScreen() {
     Display* display = XOpenDisplay(nullptr);
@@ -219,6 +275,7 @@ MonitorPicture TakeScreen() {
     XCloseDisplay(display);
     return screen;
 }
+#endif
 
 // The pixels that differ from the pattern engine's picture full screen.
 long Differences(const MonitorPicture& screen, pruvex::PatternState state) {
@@ -289,38 +346,44 @@ std::pair<std::string, std::string> Shooting() {
     return {iso, Read("dial", Read("shutterspeed", "1/250"))};
 }
 
-int Capture(const std::string& pattern) {
-    if (std::string text; Trouble("capture", text)) {
-        return Error(text);
+// What the screen shows now; with PRUVEX_FAKE_WAIT_SHOWN set (the test
+// playing a tethering program, which shoots at a moment of its own), the
+// first picture it knows within a minute.
+std::string Shown(MonitorPicture& screen) {
+    const bool wait = std::getenv("PRUVEX_FAKE_WAIT_SHOWN") != nullptr;
+    std::string shown = WhatIsShown(screen);
+    for (int look = 0; wait && shown == "other" && look < 1200; ++look) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        screen = TakeScreen();
+        shown = WhatIsShown(screen);
     }
-    // Captures are counted, failed ones too; from `fail-from` on they fail.
-    const int count = std::atoi(Read("count", "0").c_str()) + 1;
-    Write("count", std::to_string(count));
-    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
-    if (failFrom > 0 && count >= failFrom) {
-        return Error("Could not capture image (-1: 'Unspecified error')");
+    return shown;
+}
+
+// The file, written in pieces with `pieces` (held open in between).
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::size_t pieces = Has("pieces") ? 4 : 1;
+    for (std::size_t i = 0; i < pieces; ++i) {
+        if (i > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+        const std::size_t from = bytes.size() * i / pieces;
+        out.write(bytes.data() + from,
+                  static_cast<std::streamsize>(bytes.size() * (i + 1) / pieces - from));
+        out.flush();
     }
-    if (std::atoi(Read("fail-once", "0").c_str()) == count) {
-        return Error("Could not capture image (-1: 'Unspecified error')");
-    }
-    if (std::atoi(Read("away", "0").c_str()) == count) {
-        Write("away-since", std::to_string(Now()));
-        return Error("No camera found.");
-    }
-    std::this_thread::sleep_for(
-        std::chrono::duration<double>(std::atof(Read("slow", "0").c_str())));
+}
+
+// One shot of the screen as it is now, saved under the name `named` gives
+// for an extension, and its line in the log.
+template <typename Named> void Shoot(const Named& named, int count) {
     const bool jpeg = Has("jpeg");
-    const std::size_t suffix = pattern.find("%C");
-    const auto named = [&](const char* extension) {
-        return suffix == std::string::npos
-                   ? pattern
-                   : pattern.substr(0, suffix) + extension + pattern.substr(suffix + 2);
-    };
-    const std::string path = named(jpeg ? "JPG" : "DNG");
+    const fs::path path = named(jpeg ? "JPG" : "DNG");
     const auto [iso, shutter] = Shooting();
     const bool capped = Has("capped");
     MonitorPicture screen = TakeScreen();
-    const std::string shown = WhatIsShown(screen);
+    const std::string shown = Shown(screen);
     if (Has("covered")) {
         // A grey card between the camera and the monitor.
         std::fill(screen.Pixels.begin(), screen.Pixels.end(), Colour{128, 128, 128});
@@ -342,22 +405,105 @@ int Capture(const std::string& pattern) {
     exposure.Metadata = !Has("no-metadata");
     const Sensor sensor = TheSensor();
     if (jpeg || Has("raw-jpeg")) {
-        std::ofstream(named("JPG"), std::ios::binary)
-            << "\xFF\xD8\xFF\xE0" << std::string(16, 'J') << "JFIF\xFF\xD9";
+        WriteFile(named("JPG"),
+                  std::string("\xFF\xD8\xFF\xE0") + std::string(16, 'J') + "JFIF\xFF\xD9");
     }
     if (!jpeg) {
-        WriteDng(path, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
+        const fs::path whole = State("shot.tmp");
+        WriteDng(whole, sensor, ShootScreen(sensor, TheScene(), exposure, screen), exposure);
+        std::ifstream in(whole, std::ios::binary);
+        WriteFile(path, std::string(std::istreambuf_iterator<char>(in), {}));
     }
     std::ostringstream line;
-    line << fs::path(path).filename().string() << ',' << shown << ',' << iso << ',' << shutter
-         << ',' << (capped ? 1 : 0) << ',' << exposure.Gain << ',' << exposure.ReadNoise << ','
+    line << path.filename().string() << ',' << shown << ',' << iso << ',' << shutter << ','
+         << (capped ? 1 : 0) << ',' << exposure.Gain << ',' << exposure.ReadNoise << ','
          << sensor.White() - sensor.Black[0];
     Log(line.str());
-    std::cout << "New file is in location /capt" << count << ".dng on the camera\n"
-              << "Saving file as " << path << '\n';
-    return 0;
 }
 
+#ifndef _WIN32
+int Capture(const std::string& pattern) {
+    if (std::string text; Trouble("capture", text)) {
+        return Error(text);
+    }
+    // Captures are counted, failed ones too; from `fail-from` on they fail.
+    const int count = std::atoi(Read("count", "0").c_str()) + 1;
+    Write("count", std::to_string(count));
+    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
+    if (failFrom > 0 && count >= failFrom) {
+        return Error("Could not capture image (-1: 'Unspecified error')");
+    }
+    if (std::atoi(Read("fail-once", "0").c_str()) == count) {
+        return Error("Could not capture image (-1: 'Unspecified error')");
+    }
+    if (std::atoi(Read("away", "0").c_str()) == count) {
+        Write("away-since", std::to_string(Now()));
+        return Error("No camera found.");
+    }
+    std::this_thread::sleep_for(
+        std::chrono::duration<double>(std::atof(Read("slow", "0").c_str())));
+    const std::size_t suffix = pattern.find("%C");
+    const auto named = [&](const char* extension) {
+        return suffix == std::string::npos
+                   ? pattern
+                   : pattern.substr(0, suffix) + extension + pattern.substr(suffix + 2);
+    };
+    Shoot(named, count);
+    std::cout << "New file is in location /capt" << count << ".dng on the camera\n"
+              << "Saving file as " << named(Has("jpeg") ? "JPG" : "DNG") << '\n';
+    return 0;
+}
+#else
+// digiCamControl's command line: its texts, and 0 whatever happens.
+int DigiCamControl(const std::vector<std::string>& args) {
+    if (Has("no-camera")) {
+        std::cout << "No connected device was found ! Exiting\n";
+        return 0;
+    }
+    fs::path folder;
+    bool capture = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const bool last = i + 1 >= args.size();
+        if (args[i] == "/iso" && !last) {
+            Write("iso", args[++i]);
+        } else if (args[i] == "/shutter" && !last) {
+            Write("shutterspeed", args[++i]);
+        } else if (args[i] == "/folder" && !last) {
+            folder = std::u8string(args[i + 1].begin(), args[i + 1].end());
+            ++i;
+        } else if (args[i] == "/capturenoaf") {
+            capture = true;
+        } else {
+            std::cout << "Unknown parameter " << args[i] << '\n';
+            return 0;
+        }
+    }
+    if (!capture) {
+        return 0;
+    }
+    const int count = std::atoi(Read("count", "0").c_str()) + 1;
+    Write("count", std::to_string(count));
+    const int failFrom = std::atoi(Read("fail-from", "0").c_str());
+    if (failFrom > 0 && count >= failFrom) {
+        std::cout << "Error occurred while capturing photo : Device busy\n";
+        return 0;
+    }
+    const auto named = [&](const char* extension) {
+        char name[32];
+        std::snprintf(name, sizeof name, "DSC_%04d.%s", count, extension);
+        return folder / name;
+    };
+    const fs::path file = named(Has("jpeg") ? "JPG" : "DNG");
+    std::cout << "Photo transfer begin.\nTransfer started :" << file.filename().string() << '\n';
+    Shoot(named, count);
+    fs::create_directories(State("shots"));
+    fs::copy_file(file, State("shots") / file.filename(), fs::copy_options::overwrite_existing);
+    std::cout << "Transfer done :" << file.filename().string() << '\n';
+    return 0;
+}
+#endif
+
+#ifndef _WIN32
 int Run(const std::vector<std::string>& args) {
     int status = 0;
     for (std::size_t i = 0; i < args.size() && status == 0; ++i) {
@@ -381,9 +527,25 @@ int Run(const std::vector<std::string>& args) {
     }
     return status;
 }
+#endif
 
 } // namespace
 
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::u8string arg = fs::path(argv[i]).u8string();
+        args.emplace_back(arg.begin(), arg.end());
+    }
+    try {
+        return DigiCamControl(args);
+    } catch (const std::exception& e) {
+        std::cout << "Error occurred while capturing photo : " << e.what() << '\n';
+        return 0;
+    }
+}
+#else
 int main(int argc, char** argv) {
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc));
@@ -391,3 +553,4 @@ int main(int argc, char** argv) {
         return Error(e.what());
     }
 }
+#endif

@@ -4,8 +4,15 @@ the real target full screen, the fake camera named gphoto2 first on PATH,
 prompts answered here as a person would.
 
     series_e2e.py SCENARIO PRUVEX_SERIES CAMERA_DIR PRUVEX_DIR PRUVEX_MEASURE
+
+With PRUVEX_WINE set (the build's wine-run.sh), the wine_* scenarios run
+pruvex-series.exe and pruvex-measure.exe under Wine, from a folder with a
+non-Latin name; PRUVEX_DIR is then the folder of the fake digiCamControl
+program, and with --camera=folder:DIR this test plays the tethering program.
 """
+import codecs
 import csv
+import filecmp
 import math
 import os
 import re
@@ -21,7 +28,38 @@ import browser
 
 SCENARIO, SERIES, CAMERA_DIR, PRUVEX_DIR, MEASURE = sys.argv[1:6]
 HEADER = "file,kind,iso,exposure_s,level,shot_at"
+WINE = os.environ.get("PRUVEX_WINE")
 failures = []
+
+
+def windows(path):
+    """A Linux path as the Windows programs under Wine name it."""
+    return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+def new_folder():
+    return tempfile.TemporaryDirectory(prefix="Serie Jürgen 写真 " if WINE else None)
+
+
+def targets_left():
+    """The Windows targets still running on this test's display."""
+    mine = f"DISPLAY={os.environ.get('DISPLAY')}\0".encode()
+    left = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if b"Pruvex.exe" in open(f"/proc/{pid}/cmdline", "rb").read() and \
+                    mine in open(f"/proc/{pid}/environ", "rb").read():
+                left += 1
+        except OSError:
+            pass
+    return left
+
+
+def check_target_gone(what):
+    end = time.monotonic() + 30
+    while targets_left() and time.monotonic() < end:
+        time.sleep(0.1)
+    check(targets_left() == 0, f"{what}: Pruvex.exe gone")
 
 
 def check(ok, what):
@@ -35,28 +73,36 @@ class Run:
 
     def __init__(self, args, state, path=None):
         env = dict(os.environ)
-        env["PRUVEX_FAKE_CAMERA"] = state
+        env["PRUVEX_FAKE_CAMERA"] = windows(state)
         env["PATH"] = path or f"{CAMERA_DIR}:{PRUVEX_DIR}:{os.environ['PATH']}"
+        if WINE:
+            # The handles as they are: the series' own process is this one's child.
+            env["PRUVEX_WINE_DIRECT"] = "1"
         self.started = time.monotonic()
-        self.process = subprocess.Popen([SERIES] + args, stdin=subprocess.PIPE,
+        self.process = subprocess.Popen(([WINE] if WINE else []) + [SERIES] + args,
+                                        stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                         env=env)
         self.out = ""
         self.err = ""
         self.seen = 0
         self.lock = threading.Lock()
-        self.readers = [threading.Thread(target=self.read, args=(self.process.stdout, "out")),
-                        threading.Thread(target=self.read, args=(self.process.stderr, "err"))]
+        # (Wine's own processes may hold the pipes after the series ends.)
+        self.readers = [threading.Thread(target=self.read, args=(self.process.stdout, "out"),
+                                         daemon=True),
+                        threading.Thread(target=self.read, args=(self.process.stderr, "err"),
+                                         daemon=True)]
         for reader in self.readers:
             reader.start()
 
     def read(self, stream, name):
+        decoder = codecs.getincrementaldecoder("utf-8")()
         while True:
             chunk = stream.read1(4096)
             if not chunk:
                 return
             with self.lock:
-                setattr(self, name, getattr(self, name) + chunk.decode())
+                setattr(self, name, getattr(self, name) + decoder.decode(chunk))
 
     def wait_for(self, text, timeout=120):
         """The output up to `text`, after what was waited for before."""
@@ -88,7 +134,7 @@ class Run:
             self.process.kill()
             status = self.process.wait()
         for reader in self.readers:
-            reader.join()
+            reader.join(10 if WINE else None)
         self.wall = time.monotonic() - self.started
         return status
 
@@ -189,6 +235,64 @@ def check_report(path, tmp):
     check(1 <= pages <= 12, f"it prints on A4 ({pages} pages)")
 
 
+def adopt(state, folder, sources):
+    """The camera's log lines under the names the series gave the files it
+    took from `sources` (known by their bytes)."""
+    lines = {line.split(",")[0]: line for line in open(os.path.join(state, "log")).read().splitlines()}
+    for row in manifest(folder)[1]:
+        kept = os.path.join(folder, row["file"])
+        same = [n for n in os.listdir(sources) if n in lines and
+                filecmp.cmp(kept, os.path.join(sources, n), shallow=False)]
+        check(len(same) == 1, f"{row['file']} is {same} of the camera's files")
+        if same:
+            with open(os.path.join(state, "log"), "a") as log:
+                log.write(row["file"] + lines[same[0]][len(same[0]):] + "\n")
+
+
+def measure(*args):
+    """pruvex-measure (under Wine: pruvex-measure.exe), its status and error text."""
+    with tempfile.TemporaryFile() as err:
+        env = dict(os.environ, PRUVEX_WINE_DIRECT="1")
+        status = subprocess.run(([WINE] if WINE else []) + [MEASURE] + [windows(a) if a.startswith("/") else a for a in args],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+                                env=env).returncode
+        err.seek(0)
+        return status, err.read().decode(errors="replace")
+
+
+def tethering(state, drops):
+    """The test as a camera maker's tethering program: each time the series
+    asks for shots, they are shot at the settings it names, of what the
+    screen shows then, and saved into DIR in pieces."""
+    asked = re.compile(r"ISO (\d+), (\S+) s: take (\d+) shots?")
+
+    def play(run):
+        at, count = 0, 0
+        while run.process.poll() is None:
+            with run.lock:
+                wanted = asked.search(run.out, at)
+            if wanted is None:
+                time.sleep(0.05)
+                continue
+            at = wanted.end()
+            set_config(state, wanted[1], wanted[2])
+            for _ in range(int(wanted[3])):
+                count += 1
+                drop(state, drops, f"IMG_{count:04d}", pieces=4, wait_shown=True)
+    return lambda run: threading.Thread(target=play, args=(run,), daemon=True).start()
+
+
+def wine_camera(kind, tmp, state):
+    """Under Wine: the camera's arguments, the folder where the files it
+    wrote can be found again, and what plays the camera's program."""
+    if kind == "folder":
+        drops = os.path.join(tmp, "Aufnahmen ÄÖÜ")
+        os.mkdir(drops)
+        return [f"--camera=folder:{windows(drops)}"], drops, tethering(state, drops)
+    program = windows(os.path.join(PRUVEX_DIR, "CameraControlCmd.exe"))
+    return [f"--camera=digicamcontrol:{program}"], os.path.join(state or "", "shots"), None
+
+
 def check_figures(folder, state, rows):
     """The figures within the measurement's tolerances of the fake sensor's truth."""
     seen = camera_log(state)
@@ -213,13 +317,16 @@ def check_figures(folder, state, rows):
         check(abs(dr - true_dr) < 0.1, f"ISO {row['iso']} {row['channel']}: dynamic range")
 
 
-def whole():
+def whole(camera=None):
     """A whole series at three ISOs; the highest needs shorter exposures."""
-    with tempfile.TemporaryDirectory() as tmp:
+    with new_folder() as tmp:
         state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
         os.mkdir(state)
         touch(state, "brightness", "0.5")
-        run = Run(["--iso=100,800,6400", "--settle=0", folder], state)
+        args, sources, player = wine_camera(camera, tmp, state) if camera else ([], None, None)
+        run = Run(args + ["--iso=100,800,6400", "--settle=0", windows(folder)], state)
+        if player:
+            player(run)
         part = run.wait_for("r to shoot again, Enter to go on, q to stop: ")
         check("too dark" in part, "a dim monitor is too dark: " + part.strip().splitlines()[-2])
         touch(state, "brightness", "1")
@@ -234,6 +341,9 @@ def whole():
         status = run.finish()
         print(run.out)
         check(status == 0, f"exit status 0 (got {status}, {run.err!r})")
+        if sources:
+            adopt(state, folder, sources)
+            check_target_gone("a whole series")
         rows = check_manifest(folder, state)
         check_flats(run.out, [r for r in rows if r["kind"] == "flat"][2:])
         grids = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "grid"]
@@ -269,9 +379,8 @@ def whole():
         check_figures(folder, state, 9)
         # pruvex-measure gives the same figures from the manifest.
         again = os.path.join(tmp, "again.csv")
-        measured = subprocess.run([MEASURE, "--csv", again, os.path.join(folder, "series.csv")],
-                                  capture_output=True, text=True)
-        check(measured.returncode == 0, f"pruvex-measure series.csv: {measured.stderr}")
+        status, err = measure("--csv", again, os.path.join(folder, "series.csv"))
+        check(status == 0, f"pruvex-measure series.csv: {err}")
         check(open(again).read() == open(os.path.join(folder, "sensor.csv")).read(),
               "pruvex-measure FOLDER/series.csv gives the same figures")
         match = re.search(r"Series done in [\d.]+ s: the camera's calls [\d.]+ s, the target's "
@@ -280,10 +389,13 @@ def whole():
         check(match is not None, "the wall time split")
 
 
-def drop(state, folder_dir, name, pieces=1, jpeg_first=False):
+def drop(state, folder_dir, name, pieces=1, jpeg_first=False, wait_shown=False):
     """The test as a tethering program: a shot saved into the folder, in
-    pieces with pauses, its JPEG first when asked; the raw file's path."""
+    pieces with pauses, its JPEG first when asked (once the screen shows a
+    picture it knows, with wait_shown); the raw file's path."""
     env = dict(os.environ, PRUVEX_FAKE_CAMERA=state)
+    if wait_shown:
+        env["PRUVEX_FAKE_WAIT_SHOWN"] = "1"
     os.makedirs(folder_dir, exist_ok=True)
     with tempfile.TemporaryDirectory() as spool:
         subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--capture-image-and-download",
@@ -302,6 +414,12 @@ def drop(state, folder_dir, name, pieces=1, jpeg_first=False):
     return path
 
 
+def set_config(state, iso, shutter):
+    env = dict(os.environ, PRUVEX_FAKE_CAMERA=state)
+    subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--set-config", f"iso={iso}",
+                    "--set-config", f"shutterspeed={shutter}"], env=env, check=True)
+
+
 def folder_camera():
     """--camera=folder:DIR with the files dropped by the test: in dated
     subfolders, in pieces, with JPEGs beside them and a JPEG alone."""
@@ -310,9 +428,7 @@ def folder_camera():
         os.mkdir(state)
         drop(state, drops, "OLD_0001")  # there before: never taken
         run = Run([f"--camera=folder:{drops}", "--iso=100", "--no-brightness", folder], state)
-        env = dict(os.environ, PRUVEX_FAKE_CAMERA=state)
-        subprocess.run([os.path.join(CAMERA_DIR, "gphoto2"), "--set-config", "iso=100",
-                        "--set-config", "shutterspeed=1/250"], env=env, check=True)
+        set_config(state, "100", "1/250")
         run.wait_for("ISO 100, 1/250 s: take 2 shots")
         day = os.path.join(drops, "2026", "12-09")
         touch(drops, "IMG_0001.JPG", "\xff\xd8\xff JPEG")
@@ -346,17 +462,21 @@ def folder_camera():
 def failure(name, args, prepare, act, status, line, rows, path=None):
     """One way of failing: the line, the exit status, the files and the
     manifest kept."""
-    with tempfile.TemporaryDirectory() as tmp:
+    with new_folder() as tmp:
         state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
         os.mkdir(state)
         prepare(state, folder)
         before = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
-        run = Run(args + [folder], state, path)
+        run = Run(args + [windows(folder)], state, path)
         act(run, state)
         got = run.finish(120)
         print(f"--- {name}:\n{run.out}{run.err}")
         check(got == status, f"{name}: exit status {status} (got {got})")
         check(line in run.err, f"{name}: says {line!r}")
+        if WINE:
+            check_target_gone(name)
+            if rows:
+                adopt(state, folder, os.path.join(state, "shots"))
         if rows is None:
             check(not os.path.exists(os.path.join(folder, "series.csv")) or
                   sorted(os.listdir(folder)) == before, f"{name}: nothing written")
@@ -370,6 +490,10 @@ def nothing(*_):
 
 def failures_all():
     short = ["--iso=100", "--no-brightness", "--settle=0"]
+    if WINE:
+        failure("no --camera", short, nothing, nothing, 2, "no camera: give --camera=folder:DIR "
+                "or --camera=digicamcontrol[:PATH]", None)
+        short = wine_camera("digicamcontrol", None, None)[0] + short
 
     def stop_at_cap(answer):
         def act(run, state):
@@ -377,9 +501,11 @@ def failures_all():
             answer(run, state)
         return act
 
-    failure("no gphoto2", short, nothing, nothing, 2, "no gphoto2 program", None,
-            path=PRUVEX_DIR)
+    if not WINE:
+        failure("no gphoto2", short, nothing, nothing, 2, "no gphoto2 program", None,
+                path=PRUVEX_DIR)
     failure("no camera", short, lambda s, f: touch(s, "no-camera"), nothing, 2,
+            "close digiCamControl's own window" if WINE else
             "a desktop's automounter may hold the camera", None)
     failure("JPEG", short, lambda s, f: touch(s, "jpeg"), nothing, 2,
             "set it to save raw files", 0)
@@ -416,6 +542,10 @@ def failures_all():
             f.write(HEADER + "\ngrid-iso100-1_250-a.DNG,grid,100,0.004,25,"
                     "2026-12-08T19:00:00.000Z\n")
     failure("occupied FOLDER", short, occupied, nothing, 2, "go on with it with --resume", None)
+    if WINE:
+        # Killed: the job object ends the target with it.
+        failure("killed", short, nothing, stop_at_cap(lambda run, state: run.process.kill()),
+                -9, "", 2)
 
 
 SHORT = ["--iso=100", "--no-brightness", "--settle=0"]
@@ -556,6 +686,7 @@ def resume():
 
 
 {"whole": whole, "folder": folder_camera, "failures": failures_all, "cameras": cameras,
- "busy": busy, "resume": resume}[SCENARIO]()
+ "busy": busy, "resume": resume, "wine_whole": lambda: whole("folder"),
+ "wine_digicamcontrol": lambda: whole("digicamcontrol"), "wine_failures": failures_all}[SCENARIO]()
 print(f"{len(failures)} failed" if failures else "all passed")
 sys.exit(1 if failures else 0)
