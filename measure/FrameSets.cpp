@@ -225,86 +225,94 @@ void FrameSets::AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analy
     }
 }
 
-std::vector<IsoFigures> FrameSets::Figures() const {
-    std::vector<IsoFigures> result;
-    const auto variance = [](const Sums& s) {
-        return s.MeanPixels > 0 ? s.Variance / s.MeanPixels : 0.0;
-    };
-    const auto finish = [&](const ChannelSums& square) {
-        Stats stats;
-        for (std::size_t ch = 0; ch < stats.size(); ++ch) {
-            const Sums& s = square[ch];
-            stats[ch].Pixels = s.Pixels;
-            stats[ch].Clipped = s.Clipped;
-            stats[ch].Rejected = s.Rejected;
-            stats[ch].Mean = s.MeanPixels > 0 ? s.Mean / s.MeanPixels : 0.0;
-            stats[ch].Variance = variance(s);
-            stats[ch].RowsVariance = s.MeanPixels > 0 ? s.RowsVariance / s.MeanPixels : 0.0;
-            stats[ch].Rows = s.Rows;
+namespace {
+
+// A pixel-weighted variance from its sums.
+template <typename Sums> double VarianceOf(const Sums& s) {
+    return s.MeanPixels > 0 ? s.Variance / s.MeanPixels : 0.0;
+}
+
+// A square's statistics from its sums over the frames or pairs.
+template <typename ChannelSums> Stats Finish(const ChannelSums& square) {
+    Stats stats;
+    for (std::size_t ch = 0; ch < stats.size(); ++ch) {
+        const auto& s = square[ch];
+        stats[ch].Pixels = s.Pixels;
+        stats[ch].Clipped = s.Clipped;
+        stats[ch].Rejected = s.Rejected;
+        stats[ch].Mean = s.MeanPixels > 0 ? s.Mean / s.MeanPixels : 0.0;
+        stats[ch].Variance = VarianceOf(s);
+        stats[ch].RowsVariance = s.MeanPixels > 0 ? s.RowsVariance / s.MeanPixels : 0.0;
+        stats[ch].Rows = s.Rows;
+    }
+    return stats;
+}
+
+} // namespace
+
+IsoFigures FrameSets::IsoFiguresOf(const Group& group, const std::vector<int>& layoutLevels) {
+    IsoFigures iso;
+    iso.Iso = group.Iso;
+    iso.DarkFrames = group.Darks;
+    iso.Monochrome = group.Monochrome;
+    const bool pairs =
+        std::any_of(group.Sets.begin(), group.Sets.end(), [](const Set& s) { return s.Pairs > 0; });
+    iso.SingleFrame = !pairs;
+    for (const Set& set : group.Sets) {
+        if (pairs) {
+            if (set.Pairs > 0) {
+                iso.Unpaired.insert(iso.Unpaired.end(), set.Unpaired.begin(), set.Unpaired.end());
+            }
+            if (set.Waiting) {
+                iso.Unpaired.push_back(set.Waiting->Name);
+            }
+            if (set.Pairs == 0) {
+                continue;
+            }
         }
-        return stats;
-    };
+        // The frames in the fit: those of the pairs, or every single one.
+        iso.Frames += pairs ? 2 * set.Pairs : set.Frames;
+        ExposureSet out;
+        out.Shutter = set.Shutter;
+        out.Frames = set.Frames;
+        out.Pairs = set.Pairs;
+        for (const ChannelSums& square : pairs ? set.PairSums : set.Singles) {
+            out.Squares.push_back(Finish(square));
+        }
+        out.Banded = pairs && Banded(out.Squares, iso.ChannelsUsed());
+        iso.Squares.insert(iso.Squares.end(), out.Squares.begin(), out.Squares.end());
+        iso.Sets.push_back(std::move(out));
+    }
+    for (int ch = 0; ch < ChannelCount; ++ch) {
+        const auto c = static_cast<std::size_t>(ch);
+        double dark = 0;
+        if (group.Darks > 0) {
+            dark = group.DarkPairs > 0 ? VarianceOf(group.DarkPairSums[c])
+                                       : VarianceOf(group.DarkSingles[c]);
+        }
+        ChannelFigures& f = iso.Channels[c];
+        f = measure::Figures(iso.Squares, ch, group.Sheet.Range(ch, group.Range[c]), dark);
+        f.Usable = static_cast<int>(
+            std::count_if(iso.Squares.begin(), iso.Squares.end(),
+                          [c](const Stats& s) { return s[c].Pixels > 0 && s[c].Clipped == 0; }));
+        if (ch < iso.ChannelsUsed() && f.Usable < LeastUsableSquares) {
+            TooFewSquares(f, iso.Sets, layoutLevels, ch);
+        }
+    }
+    group.Sheet.Finish(iso);
+    return iso;
+}
+
+std::vector<IsoFigures> FrameSets::Figures() const {
     std::vector<int> layoutLevels;
     for (const MosaicSquare& square : layout_.Squares) {
         layoutLevels.push_back(square.Level);
     }
+    std::vector<IsoFigures> result;
     for (const auto& [key, group] : groups_) {
-        if (group.Frames == 0) {
-            continue;
+        if (group.Frames > 0) {
+            result.push_back(IsoFiguresOf(group, layoutLevels));
         }
-        IsoFigures iso;
-        iso.Iso = group.Iso;
-        iso.DarkFrames = group.Darks;
-        iso.Monochrome = group.Monochrome;
-        const bool pairs = std::any_of(group.Sets.begin(), group.Sets.end(),
-                                       [](const Set& s) { return s.Pairs > 0; });
-        iso.SingleFrame = !pairs;
-        for (const Set& set : group.Sets) {
-            if (pairs && set.Pairs == 0) {
-                if (set.Waiting) {
-                    iso.Unpaired.push_back(set.Waiting->Name);
-                }
-                continue;
-            }
-            if (pairs) {
-                iso.Unpaired.insert(iso.Unpaired.end(), set.Unpaired.begin(), set.Unpaired.end());
-                if (set.Waiting) {
-                    iso.Unpaired.push_back(set.Waiting->Name);
-                }
-            }
-            // The frames in the fit: those of the pairs, or every single one.
-            iso.Frames += pairs ? 2 * set.Pairs : set.Frames;
-            ExposureSet out;
-            out.Shutter = set.Shutter;
-            out.Frames = set.Frames;
-            out.Pairs = set.Pairs;
-            for (const ChannelSums& square : pairs ? set.PairSums : set.Singles) {
-                out.Squares.push_back(finish(square));
-            }
-            out.Banded = pairs && Banded(out.Squares, iso.ChannelsUsed());
-            iso.Squares.insert(iso.Squares.end(), out.Squares.begin(), out.Squares.end());
-            iso.Sets.push_back(std::move(out));
-        }
-        for (int ch = 0; ch < ChannelCount; ++ch) {
-            const auto c = static_cast<std::size_t>(ch);
-            double dark = 0;
-            if (group.Darks > 0) {
-                dark = group.DarkPairs > 0 ? variance(group.DarkPairSums[c])
-                                           : variance(group.DarkSingles[c]);
-            }
-            ChannelFigures& f = iso.Channels[c];
-            f = measure::Figures(iso.Squares, ch, group.Sheet.Range(ch, group.Range[c]), dark);
-            const auto usable = static_cast<int>(
-                std::count_if(iso.Squares.begin(), iso.Squares.end(), [c](const Stats& s) {
-                    return s[c].Pixels > 0 && s[c].Clipped == 0;
-                }));
-            f.Usable = usable;
-            if (ch < iso.ChannelsUsed() && usable < LeastUsableSquares) {
-                TooFewSquares(f, iso.Sets, layoutLevels, ch);
-            }
-        }
-        group.Sheet.Finish(iso);
-        result.push_back(std::move(iso));
     }
     FindGainStages(result);
     NoteDigitalGain(result);

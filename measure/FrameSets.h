@@ -113,6 +113,9 @@ class FrameSets {
         DatasheetSums Sheet;
     };
     static void AddStats(ChannelSums& sums, const Stats& stats);
+    // One ISO's figures from its group: the sets in the fit, then each
+    // channel's figures.
+    static IsoFigures IsoFiguresOf(const Group& group, const std::vector<int>& layoutLevels);
     void AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& analysis,
                    const std::string& name);
     static void AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analysis);

@@ -142,16 +142,8 @@ std::unique_ptr<ManifestWriter> OpenManifest(bool resume, KeptShots kept, Series
                                             !kept.Dropped.empty());
 }
 
-int Run(int argc, char** argv) {
-    Options options;
-    CLI::App app(
-        std::string(
-            "Runs a whole series: the target (" + std::string(TargetName) +
-            ") full screen, the monitor's brightness,\n"
-            "the mosaic at every ISO with the exposures the measurement needs, the dark\n"
-            "frames, and the figures. Prompts go to standard output; answer each with a line\n"
-            "on standard input (Enter goes on, q stops)."),
-        "pruvex-series");
+// Every option, declared to CLI11 with its help.
+void Declare(CLI::App& app, Options& options) {
     app.formatter(std::make_shared<HelpFormatter>());
     app.set_help_flag("--help", "print this text and exit");
     app.set_version_flag("--version", "pruvex-series " PRUVEX_VERSION,
@@ -175,11 +167,17 @@ int Run(int argc, char** argv) {
                  "go on with the series stopped in FOLDER, with the options it was started with\n"
                  "(only --camera may be given again)");
     app.add_option("FOLDER", options.Folder,
-                   "the raw files, series.csv, sensor.csv, squares.csv, sensor.svg")
+                   "the raw files, series.csv, sensor.csv, squares.csv, sensor.svg, report.html")
         ->type_name("")
         ->required();
+}
+
+// The options as given (or, resuming, as recorded); the status to end
+// with when they are not ones to run with.
+std::optional<int> ReadOptions(CLI::App& app, Options& options, int argc, char** argv) {
     try {
-        // Read in UTF-8 (on Windows from the wide command line).
+        // In UTF-8 (on Windows from the wide command line); CLI11 takes a
+        // list of words last first.
         std::vector<std::string> args = pruvex::measure::ProgramArguments(argc, argv);
         std::reverse(args.begin(), args.end());
         app.parse(args);
@@ -199,86 +197,116 @@ int Run(int argc, char** argv) {
             return stop.Status;
         }
     }
-    std::optional<std::vector<int>> isoList;
-    if (!options.Isos.empty()) {
-        isoList = ParseIsoList(options.Isos);
-        if (!isoList) {
-            Fail("--iso: a list of ISO values such as 100,400,1600");
-            return ExitSetup;
-        }
+    if (!options.Isos.empty() && !ParseIsoList(options.Isos)) {
+        Fail("--iso: a list of ISO values such as 100,400,1600");
+        return ExitSetup;
     }
     if (options.Camera.empty()) {
         Fail(std::string("no camera: give ") + Cameras);
         std::cerr << app.help();
         return ExitSetup;
     }
-    // A camera set by hand (a folder's) takes any ISO.
-    const bool anyIso = options.Camera.rfind("folder:", 0) == 0;
+    return std::nullopt;
+}
 
-    InstallInterruptHandler();
+// The ISOs to shoot: those given, else the camera's in whole stops; each
+// one the camera offers (a camera set by hand, a folder's, takes any).
+std::vector<int> IsosToShoot(const Options& options, const std::vector<std::string>& choices) {
+    const bool anyIso = options.Camera.rfind("folder:", 0) == 0;
+    const std::vector<int> isos =
+        options.Isos.empty() ? WholeStopIsos(choices) : *ParseIsoList(options.Isos);
+    for (const int iso : isos) {
+        const std::string text = std::to_string(iso);
+        if (!anyIso && std::find(choices.begin(), choices.end(), text) == choices.end()) {
+            throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
+        }
+    }
+    if (isos.empty()) {
+        throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
+    }
+    return isos;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The target program to start; throws Stop when there is none.
+std::string FindTarget() {
+    const std::string program = TargetProgram();
+    if (!FindProgram(program)) {
+#ifdef _WIN32
+        throw Stop{ExitSetup, "no Pruvex.exe beside pruvex-series.exe"};
+#else
+        throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
+#endif
+    }
+    return program;
+}
+
+// The series itself, from the folder's check to the figures; throws Stop.
+int ShootAndMeasure(const Options& options, std::unique_ptr<Target>& target,
+                    std::unique_ptr<SeriesRun>& series) {
     const auto start = std::chrono::steady_clock::now();
+    const std::filesystem::path folder = pruvex::measure::FileName(options.Folder);
+    KeptShots kept;
+    if (options.Resume) {
+        kept = CheckKept(folder);
+    } else if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
+        throw Stop{ExitSetup, refusal};
+    }
+    Answers answers;
+    const auto opening = std::chrono::steady_clock::now();
+    std::unique_ptr<Camera> camera = OpenCamera(options.Camera, folder, answers);
+    SeriesPlan plan;
+    plan.Folder = folder;
+    plan.Brightness = !options.NoBrightness;
+    plan.Shutters = camera->ShutterChoices();
+    plan.Isos = IsosToShoot(options, camera->IsoChoices());
+    const double cameraOpening = SecondsSince(opening);
+    camera->Check(plan.Isos.front());
+    RecordOptions(folder, {options.Camera, plan.Isos, options.Monitor, options.SettleMs,
+                           !options.NoBrightness});
+    const std::unique_ptr<ManifestWriter> manifest =
+        OpenManifest(options.Resume, std::move(kept), plan);
+    const std::string program = FindTarget();
+    const auto started = std::chrono::steady_clock::now();
+    target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
+    const double targetStart = SecondsSince(started);
+    series = std::make_unique<SeriesRun>(plan, *camera, *target, *manifest, answers, std::cout);
+    series->Shoot();
+    target->Close();
+    std::cout << "Figures:\n";
+    const bool measured = series->Measure();
+    series->Spent().Target = targetStart + target->Seconds();
+    series->Spent().Camera += cameraOpening;
+    PrintCosts(start, *series);
+    if (!measured) {
+        Fail("nothing measured: no mosaic frame could be read, or a file could not be written");
+        return ExitStopped;
+    }
+    return 0;
+}
+
+int Run(int argc, char** argv) {
+    Options options;
+    CLI::App app(
+        std::string(
+            "Runs a whole series: the target (" + std::string(TargetName) +
+            ") full screen, the monitor's brightness,\n"
+            "the flat frames, the mosaic at every ISO with the exposures the measurement needs,\n"
+            "the dark frames, and the figures. Prompts go to standard output; answer each with\n"
+            "a line on standard input (Enter goes on, q stops)."),
+        "pruvex-series");
+    Declare(app, options);
+    if (const std::optional<int> status = ReadOptions(app, options, argc, argv)) {
+        return *status;
+    }
+    InstallInterruptHandler();
     std::unique_ptr<Target> target;
     std::unique_ptr<SeriesRun> series;
     try {
-        const std::filesystem::path folder = pruvex::measure::FileName(options.Folder);
-        KeptShots kept;
-        if (options.Resume) {
-            kept = CheckKept(folder);
-        } else if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
-            throw Stop{ExitSetup, refusal};
-        }
-        Answers answers;
-        const auto opening = std::chrono::steady_clock::now();
-        std::unique_ptr<Camera> camera = OpenCamera(options.Camera, folder, answers);
-        SeriesPlan plan;
-        plan.Folder = folder;
-        plan.Brightness = !options.NoBrightness;
-        plan.Shutters = camera->ShutterChoices();
-        const std::vector<std::string> isoChoices = camera->IsoChoices();
-        const double cameraOpening =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - opening).count();
-        plan.Isos = isoList ? *isoList : WholeStopIsos(isoChoices);
-        for (const int iso : plan.Isos) {
-            const std::string text = std::to_string(iso);
-            if (!anyIso &&
-                std::find(isoChoices.begin(), isoChoices.end(), text) == isoChoices.end()) {
-                throw Stop{ExitSetup, "ISO " + text + " is not among the camera's choices"};
-            }
-        }
-        if (plan.Isos.empty()) {
-            throw Stop{ExitSetup, "the camera offers no numeric ISO: give them with --iso"};
-        }
-        camera->Check(plan.Isos.front());
-        RecordOptions(folder, {options.Camera, plan.Isos, options.Monitor, options.SettleMs,
-                               !options.NoBrightness});
-        const std::unique_ptr<ManifestWriter> manifest =
-            OpenManifest(options.Resume, std::move(kept), plan);
-        const std::string program = TargetProgram();
-        if (!FindProgram(program)) {
-#ifdef _WIN32
-            throw Stop{ExitSetup, "no Pruvex.exe beside pruvex-series.exe"};
-#else
-            throw Stop{ExitSetup, "no pruvex program beside pruvex-series or on PATH"};
-#endif
-        }
-        const auto started = std::chrono::steady_clock::now();
-        target = std::make_unique<Target>(program, options.Monitor, options.SettleMs);
-        const double targetStart =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        series = std::make_unique<SeriesRun>(plan, *camera, *target, *manifest, answers, std::cout);
-        series->Shoot();
-        target->Close();
-        std::cout << "Figures:\n";
-        const bool measured = series->Measure();
-        series->Spent().Target = targetStart + target->Seconds();
-        series->Spent().Camera += cameraOpening;
-        PrintCosts(start, *series);
-        if (!measured) {
-            Fail("nothing measured: no mosaic frame could be read, or a file could not be "
-                 "written");
-            return ExitStopped;
-        }
-        return 0;
+        return ShootAndMeasure(options, target, series);
     } catch (const Stop& stop) {
         std::cout << std::flush;
         if (target) {
