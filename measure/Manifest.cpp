@@ -93,6 +93,7 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
                                         const std::vector<ManifestRow>& rows) {
     const std::filesystem::path folder = FileName(manifestPath).parent_path();
     std::vector<MeasuredFile> files;
+    files.reserve(rows.size());
     for (const ManifestRow& row : rows) {
         files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Iso,
                          row.Exposure, row.Kind == "flat"});

@@ -320,7 +320,7 @@ class DigiCamControl : public Camera {
         std::error_code error;
         while (!fs::is_empty(shots_, error) && !error && Clock::now() < end && !Interrupted()) {
             for (const fs::directory_entry& entry : fs::directory_iterator(shots_, error)) {
-                const fs::path file = entry.path();
+                const fs::path& file = entry.path();
                 const std::uintmax_t size = fs::file_size(file, error);
                 const auto last = sizes.find(file);
                 if (error || last == sizes.end() || last->second != size || !OpenableAlone(file)) {

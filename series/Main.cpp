@@ -213,7 +213,7 @@ std::optional<int> ReadOptions(CLI::App& app, Options& options, int argc, char**
 // one the camera offers (a camera set by hand, a folder's, takes any).
 std::vector<int> IsosToShoot(const Options& options, const std::vector<std::string>& choices) {
     const bool anyIso = options.Camera.rfind("folder:", 0) == 0;
-    const std::vector<int> isos =
+    std::vector<int> isos =
         options.Isos.empty() ? WholeStopIsos(choices) : *ParseIsoList(options.Isos);
     for (const int iso : isos) {
         const std::string text = std::to_string(iso);
@@ -233,7 +233,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 // The target program to start; throws Stop when there is none.
 std::string FindTarget() {
-    const std::string program = TargetProgram();
+    std::string program = TargetProgram();
     if (!FindProgram(program)) {
 #ifdef _WIN32
         throw Stop{ExitSetup, "no Pruvex.exe beside pruvex-series.exe"};

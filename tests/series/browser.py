@@ -4,6 +4,7 @@ its print on A4, and a screenshot."""
 import base64
 import json
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -82,8 +83,11 @@ class DevTools:
 def open_page(path, screenshot):
     """The page at `path`: (problems, plots, pdf pages); a PNG of the whole
     page at `screenshot`."""
-    url = "file://" + os.path.abspath(path)
-    with tempfile.TemporaryDirectory() as profile:
+    # As the browser writes it: any name percent-encoded.
+    url = pathlib.Path(os.path.abspath(path)).as_uri()
+    # Chromium's helper processes may still write to the profile a moment
+    # after the browser has gone: it is removed once they have let go.
+    with tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
         tools = DevTools(profile)
         try:
             target = tools.call("Target.createTarget", url="about:blank")["targetId"]
