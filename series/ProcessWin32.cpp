@@ -297,7 +297,16 @@ ProgramResult RunProgram(const std::vector<std::string>& args) {
     SECURITY_ATTRIBUTES security{sizeof security, nullptr, TRUE};
     HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                              OPEN_EXISTING, 0, nullptr);
+    if (nul == INVALID_HANDLE_VALUE) {
+        nul = nullptr;
+    }
+    // A program that cannot be started at once (its file held a moment, as
+    // a virus scanner does after a write) is tried again for two seconds.
     HANDLE process = Spawn(args, nul, write, write);
+    for (int attempt = 0; process == nullptr && attempt < 20; ++attempt) {
+        Sleep(100);
+        process = Spawn(args, nul, write, write);
+    }
     Close(write);
     Close(nul);
     if (process == nullptr) {
