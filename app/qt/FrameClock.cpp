@@ -205,7 +205,7 @@ void FrameClock::FollowX11Window(std::uint32_t window) {
     xcb_present_select_input(connection, X11Events, window, XCB_PRESENT_EVENT_MASK_COMPLETE_NOTIFY);
     QCoreApplication::instance()->installNativeEventFilter(this);
     ReadMode();
-    AskX11(0); // the first ticks tell the rate before any reply waits
+    AskWhereX11(); // the first ticks tell the rate before any reply waits
 }
 
 void FrameClock::ReadMode() {
@@ -215,15 +215,23 @@ void FrameClock::ReadMode() {
     }
 }
 
-// Counter 0 asks where the count is now: its answer is the current count
-// with the time of asking, not the time of a blank.
+// Questions for where the count is now carry this bit in their serial: the
+// answer is the current count with the time of asking, not the time of a
+// blank.
+constexpr std::uint32_t WhereBit = 0x80000000U;
+
 void FrameClock::AskX11(std::uint64_t counter) {
-    xcb_present_notify_msc(X11, X11Window, ++Serial, counter, 0, 0);
+    Serial = (Serial + 1) & ~WhereBit;
+    xcb_present_notify_msc(X11, X11Window, Serial, counter, 0, 0);
     Asking = true;
-    if (counter == 0) {
-        WhereSerial = Serial;
-    }
     xcb_flush(X11);
+}
+
+std::uint32_t FrameClock::AskWhereX11() {
+    Serial = (Serial + 1) & ~WhereBit;
+    xcb_present_notify_msc(X11, X11Window, Serial | WhereBit, 0, 0, 0);
+    xcb_flush(X11);
+    return Serial | WhereBit;
 }
 
 void FrameClock::BeforeCommit() {
@@ -288,13 +296,14 @@ void FrameClock::Presented(std::uint64_t feedback, const Tick& tick,
 }
 
 std::optional<VerticalBlank> FrameClock::Await(FrameTime held) {
-    HeldAt = held;
     if (X11 != nullptr) {
+        // The server has taken the picture: it scans out from the blank
+        // after the count it answers with. Counting, not comparing times,
+        // since a loaded server may stamp a blank late.
         Waiting = true;
         LastAwait = held;
-        if (!Asking) {
-            AskX11(0);
-        }
+        FirstShowing.reset();
+        HeldSerial = AskWhereX11();
         Patience.start();
         return std::nullopt;
     }
@@ -325,7 +334,7 @@ void FrameClock::Ticked(const Tick& tick) {
     if (Waiting || !Rate.Measured() || tick.When - LastAwait < ChainTime) {
         AskX11(tick.Counter + 1);
     }
-    if (Waiting && tick.When > HeldAt) {
+    if (Waiting && FirstShowing && tick.Counter >= *FirstShowing) {
         Answer({tick.When, Period(), Refreshes()});
     }
 }
@@ -510,9 +519,13 @@ bool FrameClock::nativeEventFilter(const QByteArray& eventType, void* message,
     if (complete->kind != XCB_PRESENT_COMPLETE_KIND_NOTIFY_MSC) {
         return true;
     }
-    if (complete->serial == WhereSerial) {
-        Asking = false;
-        AskX11(complete->msc + 1);
+    if ((complete->serial & WhereBit) != 0) {
+        if (Waiting && complete->serial == HeldSerial) {
+            FirstShowing = complete->msc + 1;
+        }
+        if (!Asking) {
+            AskX11(complete->msc + 1);
+        }
     } else {
         Ticked({complete->msc, FromMonotonic(std::chrono::microseconds(complete->ust))});
     }

@@ -51,6 +51,8 @@ class FrameClock : public QAbstractNativeEventFilter {
         pruvex::FrameTime When;
     };
     void AskX11(std::uint64_t counter);
+    // Asks where the count is now; returns the question's serial.
+    std::uint32_t AskWhereX11();
     // A blank seen, with the period the server reports if it does.
     void Record(const Tick& tick, std::optional<pruvex::Milliseconds> period);
     // An X11 blank.
@@ -72,16 +74,16 @@ class FrameClock : public QAbstractNativeEventFilter {
     std::optional<pruvex::Milliseconds> ModePeriod; // of the monitor's mode (X11)
     pruvex::TickRate Rate;                          // the latest blanks seen
     bool Waiting = false;
-    pruvex::FrameTime HeldAt;
 
     xcb_connection_t* X11 = nullptr;
     std::uint32_t X11Window = 0;
     std::uint32_t X11Events = 0;
     std::uint8_t PresentOpcode = 0;
     std::uint32_t Serial = 0;
-    std::uint32_t WhereSerial = 0; // of the last question for the current count
-    bool Asking = false;           // a question is on its way
-    pruvex::FrameTime LastAwait;   // the chain of questions runs for a while after
+    std::uint32_t HeldSerial = 0; // where the count was once the server held the picture
+    std::optional<std::uint64_t> FirstShowing; // the count of the blank that first shows it
+    bool Asking = false;                       // a question for a blank is on its way
+    pruvex::FrameTime LastAwait;               // the chain of questions runs for a while after
 
     std::unique_ptr<Wayland> Way;
     QTimer WaylandPoll;

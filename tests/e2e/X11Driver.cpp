@@ -1847,12 +1847,21 @@ class PresentTicks {
     PresentTicks& operator=(const PresentTicks&) = delete;
 
     bool Running() const { return Reader.joinable(); }
-    // The first blank after the moment, and the median period.
+    // The first blank after the moment. A loaded Xvfb stamps a blank late
+    // for one client and not another, never early: each blank is taken at
+    // the earliest its neighbours allow.
     std::optional<Clock::time_point> FirstAfter(Clock::time_point moment) {
         const std::lock_guard<std::mutex> lock(Guard);
-        for (const Clock::time_point when : Blanks) {
-            if (when > moment) {
-                return when;
+        const auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(MedianPeriodMs()));
+        for (std::size_t i = 0; i < Blanks.size(); ++i) {
+            Clock::time_point earliest = Blanks[i];
+            for (std::size_t j = i > 3 ? i - 3 : 0; j < std::min(Blanks.size(), i + 4); ++j) {
+                const auto counts = static_cast<std::int64_t>(Counters[i] - Counters[j]);
+                earliest = std::min(earliest, Blanks[j] + counts * period);
+            }
+            if (earliest > moment) {
+                return earliest;
             }
         }
         return std::nullopt;
@@ -1871,16 +1880,23 @@ class PresentTicks {
     }
     double PeriodMs() {
         const std::lock_guard<std::mutex> lock(Guard);
+        return MedianPeriodMs();
+    }
+
+  private:
+    // Over the blanks' counts: a blank the reader missed is no period.
+    double MedianPeriodMs() const {
         std::vector<double> periods;
         for (std::size_t i = 1; i < Blanks.size(); ++i) {
-            periods.push_back(
-                std::chrono::duration<double, std::milli>(Blanks[i] - Blanks[i - 1]).count());
+            if (Counters[i] > Counters[i - 1]) {
+                periods.push_back(
+                    std::chrono::duration<double, std::milli>(Blanks[i] - Blanks[i - 1]).count() /
+                    static_cast<double>(Counters[i] - Counters[i - 1]));
+            }
         }
         std::sort(periods.begin(), periods.end());
         return periods.empty() ? 0 : periods[periods.size() / 2];
     }
-
-  private:
     void Read() {
         while (!Stop) {
             xcb_generic_event_t* event = xcb_wait_for_event(Connection);
