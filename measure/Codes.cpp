@@ -13,29 +13,14 @@ constexpr int Residues = 16; // the largest digital gain looked for
 
 using Histogram = std::vector<std::uint32_t>;
 
-// Each channel's histogram of values, and each site's count of values by
-// their remainder modulo 16 (below `below` only, so that clipped values do
-// not count).
-void Count(const CfaFrame& frame, std::array<Histogram, ChannelCount>& histograms,
-           std::array<std::array<long long, Residues>, LargestSites>& residues, int below) {
-    for (Histogram& h : histograms) {
-        h.assign(65536, 0);
+// A site's count of values by their remainder modulo 16 (below `below`
+// only, so that clipped values do not count).
+std::array<long long, Residues> ResiduesOf(const std::uint32_t* counts, int below) {
+    std::array<long long, Residues> residues{};
+    for (int v = 0; v < below && v < static_cast<int>(ValueCounts::Values); ++v) {
+        residues[static_cast<std::size_t>(v % Residues)] += counts[v];
     }
-    const int pw = frame.PatternWidth;
-    for (int y = 0; y < frame.Height; ++y) {
-        const std::uint16_t* row = frame.Values.data() + static_cast<std::size_t>(y) *
-                                                             static_cast<std::size_t>(frame.Width);
-        for (int sx = 0; sx < pw; ++sx) {
-            const auto site = static_cast<std::size_t>(frame.SiteOf(sx, y));
-            Histogram& h = histograms[static_cast<std::size_t>(frame.Sites[site])];
-            auto& r = residues[site];
-            for (int x = sx; x < frame.Width; x += pw) {
-                const std::uint16_t v = row[static_cast<std::size_t>(x)];
-                ++h[v];
-                r[v % Residues] += v < below ? 1 : 0;
-            }
-        }
-    }
+    return residues;
 }
 
 // The highest spike of a channel's histogram above a quarter of the range:
@@ -90,17 +75,18 @@ int DigitalGainOf(const std::array<long long, Residues>& counts, long long sprea
 } // namespace
 
 FrameCodes ReadCodes(const CfaFrame& frame) {
+    return ReadCodes(frame, CountValues(frame));
+}
+
+FrameCodes ReadCodes(const CfaFrame& frame, const ValueCounts& counts) {
     FrameCodes codes;
-    if (!frame.Valid()) {
+    if (!frame.Valid() || counts.Sites != frame.SiteCount()) {
         return codes;
     }
-    std::array<Histogram, ChannelCount> histograms;
-    std::array<std::array<long long, Residues>, LargestSites> residues{};
     const double black = frame.HighestBlack();
     const int below = static_cast<int>(black + 0.9 * (frame.White - black));
-    Count(frame, histograms, residues, below);
     for (int ch = 0; ch < frame.Channels(); ++ch) {
-        const Histogram& h = histograms[static_cast<std::size_t>(ch)];
+        const Histogram h = counts.Channel(frame, ch);
         const double pileUp = PileUpOf(h, frame.ChannelBlack(ch), frame.White);
         if (pileUp > 0 && (codes.PileUp == 0 || pileUp < codes.PileUp)) {
             codes.PileUp = pileUp;
@@ -112,7 +98,7 @@ FrameCodes ReadCodes(const CfaFrame& frame) {
         int gain = 0;
         for (int site = 0; site < frame.SiteCount(); ++site) {
             if (frame.Sites[static_cast<std::size_t>(site)] == ch) {
-                const int n = DigitalGainOf(residues[static_cast<std::size_t>(site)], spread);
+                const int n = DigitalGainOf(ResiduesOf(counts.Site(site), below), spread);
                 gain = gain == 0 ? n : std::min(gain, n);
             }
         }

@@ -5,6 +5,7 @@
 // code is used (a gain applied to the numbers after the converter).
 
 #include "measure/CfaFrame.h"
+#include "measure/ValueCounts.h"
 
 #include <array>
 
@@ -18,6 +19,7 @@ struct FrameCodes {
 };
 
 FrameCodes ReadCodes(const CfaFrame& frame);
+FrameCodes ReadCodes(const CfaFrame& frame, const ValueCounts& counts);
 
 // A pile-up more than half a percent of the range below the file's white
 // level becomes the frame's white level (the file's kept in FileWhite).

@@ -96,8 +96,8 @@ FrameCheck CheckFrame(const CfaFrame& frame, const MosaicLayout& layout) {
     return check;
 }
 
-FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout,
-                           bool givenAsFlat) {
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, const ValueCounts& counts, bool givenAsDark,
+                           const MosaicLayout& layout, bool givenAsFlat) {
     FrameAnalysis analysis;
     if (givenAsFlat) {
         analysis.Role = FrameRole::Flat;
@@ -108,21 +108,22 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const Mosaic
         analysis.Where = *where;
         analysis.Squares = MeasureSquares(frame, *where, layout);
         return analysis;
-    } else if (LooksDark(frame)) {
+    } else if (LooksDark(frame, counts)) {
         analysis.Role = FrameRole::FoundDark;
     } else {
         return analysis;
     }
-    analysis.Whole = MeasureFrame(frame);
+    analysis.Whole = MeasureFrame(frame, counts);
     analysis.HighPass = HighPassVariances(frame);
     return analysis;
 }
 
 FrameAnalysis SettleAndAnalyse(CfaFrame& frame, bool givenAsDark, bool givenAsFlat,
                                const MosaicLayout& layout) {
-    const FrameCodes codes = ReadCodes(frame);
+    const ValueCounts counts = CountValues(frame);
+    const FrameCodes codes = ReadCodes(frame, counts);
     UseMeasuredWhite(frame, codes.PileUp);
-    FrameAnalysis analysis = AnalyseFrame(frame, givenAsDark, layout, givenAsFlat);
+    FrameAnalysis analysis = AnalyseFrame(frame, counts, givenAsDark, layout, givenAsFlat);
     analysis.Codes = codes;
     return analysis;
 }

@@ -50,8 +50,8 @@ struct FrameAnalysis {
     FrameCodes Codes;
     SiteVariances HighPass; // a dark or flat frame's sites, high-pass filtered
 };
-FrameAnalysis AnalyseFrame(const CfaFrame& frame, bool givenAsDark, const MosaicLayout& layout,
-                           bool givenAsFlat = false);
+FrameAnalysis AnalyseFrame(const CfaFrame& frame, const ValueCounts& counts, bool givenAsDark,
+                           const MosaicLayout& layout, bool givenAsFlat = false);
 // The same after the frame's white level is settled from its own codes
 // (where its values pile up below the file's white level).
 FrameAnalysis SettleAndAnalyse(CfaFrame& frame, bool givenAsDark, bool givenAsFlat,

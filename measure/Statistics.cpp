@@ -33,7 +33,7 @@ template <typename Value>
 Spread SpreadOf(const std::vector<Sample>& samples, Value value, std::vector<double>& scratch) {
     // A few thousand samples, evenly spread, tell the median and the
     // spread well enough to know a hot pixel.
-    constexpr std::size_t Enough = 4096;
+    constexpr std::size_t Enough = 1024;
     const std::size_t stride = std::max<std::size_t>(1, samples.size() / Enough);
     scratch.clear();
     for (std::size_t i = 0; i < samples.size(); i += stride) {
@@ -130,11 +130,12 @@ ChannelStats Summarise(const std::vector<Sample>& samples, bool pair,
     return out;
 }
 
-// Calls visit(x, y) for every pixel of the square's measured part in the
-// frame, after checking that enough of the part lies in the frame.
+// Calls visit(y, first, last) for every row of the square's measured part
+// in the frame, with its pixels from first to last, after checking that
+// enough of the part lies in the frame.
 template <typename Visit>
-void ForEachPixel(int width, int height, const Placement& placement, int column, int row,
-                  Visit visit) {
+void ForEachRow(int width, int height, const Placement& placement, int column, int row,
+                Visit visit) {
     const Point centre = SquareCentre(placement, column, row);
     const double h = MeasuredFraction * placement.Pitch / 2;
     const double c = std::cos(placement.Angle);
@@ -190,8 +191,8 @@ void ForEachPixel(int width, int height, const Placement& placement, int column,
         span(y, first, last);
         first = std::max(first, 0.0);
         last = std::min(last, width - 1.0);
-        for (double x = first; x <= last; ++x) {
-            visit(static_cast<int>(x), static_cast<int>(y));
+        if (first <= last) {
+            visit(static_cast<int>(y), static_cast<int>(first), static_cast<int>(last));
         }
     }
 }
@@ -204,20 +205,30 @@ Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placeme
     }
     const double clipFirst = ClipLevel(first);
     const double clipSecond = second != nullptr ? ClipLevel(*second) : 0;
-    ForEachPixel(first.Width, first.Height, placement, square.Column, square.Row,
-                 [&](int x, int y) {
-                     const auto site = static_cast<std::size_t>(first.SiteOf(x, y));
-                     const double a = first.At(x, y);
-                     Sample sample{a - first.Black[site], 0, y,
-                                   static_cast<std::uint8_t>(a >= clipFirst ? 1 : 0)};
-                     if (second != nullptr) {
-                         const double b = second->At(x, y);
-                         sample.Second = b - second->Black[site];
-                         sample.Clipped =
-                             static_cast<std::uint8_t>(sample.Clipped + (b >= clipSecond ? 1 : 0));
-                     }
-                     samples[static_cast<std::size_t>(first.Sites[site])].push_back(sample);
-                 });
+    const bool pair = second != nullptr;
+    ForEachRow(first.Width, first.Height, placement, square.Column, square.Row,
+               [&](int y, int firstX, int lastX) {
+                   const std::size_t start =
+                       static_cast<std::size_t>(y) * static_cast<std::size_t>(first.Width);
+                   const std::uint16_t* one = first.Values.data() + start;
+                   const std::uint16_t* two = pair ? second->Values.data() + start : nullptr;
+                   const int siteRow = (y % first.PatternHeight) * first.PatternWidth;
+                   int column = firstX % first.PatternWidth;
+                   for (int x = firstX; x <= lastX; ++x) {
+                       const auto site = static_cast<std::size_t>(siteRow + column);
+                       column = column + 1 == first.PatternWidth ? 0 : column + 1;
+                       const double a = one[x];
+                       Sample sample{a - first.Black[site], 0, y,
+                                     static_cast<std::uint8_t>(a >= clipFirst ? 1 : 0)};
+                       if (pair) {
+                           const double b = two[x];
+                           sample.Second = b - second->Black[site];
+                           sample.Clipped = static_cast<std::uint8_t>(sample.Clipped +
+                                                                      (b >= clipSecond ? 1 : 0));
+                       }
+                       samples[static_cast<std::size_t>(first.Sites[site])].push_back(sample);
+                   }
+               });
     Stats stats;
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
         stats[ch] = Summarise(samples[ch], second != nullptr, scratch);
@@ -231,17 +242,31 @@ bool SameSensor(const CfaFrame& first, const CfaFrame& second) {
            first.PatternHeight == second.PatternHeight && first.Sites == second.Sites;
 }
 
+// Calls visit(site, index) for every value of the frame, a site's columns
+// of a row at a time (no division per value).
+template <typename Visit> void ForEachValue(const CfaFrame& frame, Visit visit) {
+    const auto width = static_cast<std::size_t>(frame.Width);
+    const auto step = static_cast<std::size_t>(frame.PatternWidth);
+    for (int y = 0; y < frame.Height; ++y) {
+        const std::size_t start = static_cast<std::size_t>(y) * width;
+        const auto siteRow =
+            static_cast<std::size_t>((y % frame.PatternHeight) * frame.PatternWidth);
+        for (std::size_t column = 0; column < step; ++column) {
+            const std::size_t site = siteRow + column;
+            for (std::size_t x = column; x < width; x += step) {
+                visit(site, start + x);
+            }
+        }
+    }
+}
+
 // Whole frames: a histogram per channel of a value from -65535 to 65535
 // gives the robust limits, then the sums.
 struct Histogram {
     static constexpr int Offset = 65536;
-    std::vector<long long> Counts = std::vector<long long>(std::size_t{2} * Offset, 0);
+    std::vector<std::uint32_t> Counts = std::vector<std::uint32_t>(std::size_t{2} * Offset, 0);
     long long Total = 0;
-    void Add(int value) {
-        const int index = value + Offset;
-        ++Counts[static_cast<std::size_t>(index)];
-        ++Total;
-    }
+    void Add(int value) { ++Counts[static_cast<std::size_t>(value + Offset)]; }
     // The value below which a share of the counts lies.
     double Quantile(double share) const {
         const auto target = static_cast<long long>(share * static_cast<double>(Total));
@@ -254,7 +279,11 @@ struct Histogram {
         }
         return 0;
     }
-    Spread SpreadOf() const {
+    Spread SpreadOf() {
+        Total = 0;
+        for (const std::uint32_t n : Counts) {
+            Total += n;
+        }
         if (Total == 0) {
             return {};
         }
@@ -262,21 +291,6 @@ struct Histogram {
         return {Quantile(0.5), (Quantile(0.75) - Quantile(0.25)) / 1.349};
     }
 };
-
-template <typename Value>
-std::array<Spread, ChannelCount> FrameSpreads(const CfaFrame& frame, Value value) {
-    std::array<Histogram, ChannelCount> histograms;
-    for (int y = 0; y < frame.Height; ++y) {
-        for (int x = 0; x < frame.Width; ++x) {
-            histograms[static_cast<std::size_t>(frame.ChannelAt(x, y))].Add(value(x, y));
-        }
-    }
-    std::array<Spread, ChannelCount> spreads;
-    for (std::size_t ch = 0; ch < spreads.size(); ++ch) {
-        spreads[ch] = histograms[ch].SpreadOf();
-    }
-    return spreads;
-}
 
 // Plain sums about a shift.
 struct Sums {
@@ -286,12 +300,13 @@ struct Sums {
     double SumSquares = 0;
     long long Count = 0;
     long long Rejected = 0;
-    void Add(double value, double signal) {
+    void Add(double value, double signal, std::uint32_t times = 1) {
         const double d = value - Shift;
-        Sum += d;
-        SumSquares += d * d;
-        Signal += signal;
-        ++Count;
+        const auto n = static_cast<double>(times);
+        Sum += n * d;
+        SumSquares += n * d * d;
+        Signal += n * signal;
+        Count += times;
     }
     ChannelStats Finish(double scale) const {
         ChannelStats s;
@@ -342,28 +357,42 @@ std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& seco
 }
 
 Stats MeasureFrame(const CfaFrame& frame) {
+    return MeasureFrame(frame, CountValues(frame));
+}
+
+Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts) {
     Stats stats;
-    if (!frame.Valid()) {
+    if (!frame.Valid() || counts.Sites != frame.SiteCount()) {
         return stats;
     }
-    const auto spreads =
-        FrameSpreads(frame, [&](int x, int y) { return static_cast<int>(frame.At(x, y)); });
+    std::array<Spread, ChannelCount> spreads;
+    for (int ch = 0; ch < frame.Channels(); ++ch) {
+        Histogram h;
+        const std::vector<std::uint32_t> channel = counts.Channel(frame, ch);
+        std::copy(channel.begin(), channel.end(), h.Counts.begin() + Histogram::Offset);
+        spreads[static_cast<std::size_t>(ch)] = h.SpreadOf();
+    }
     std::array<Sums, ChannelCount> sums;
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         sums[ch].Shift = spreads[ch].Centre;
     }
     const double clip = ClipLevel(frame);
     std::array<long long, ChannelCount> clipped{};
-    for (int y = 0; y < frame.Height; ++y) {
-        for (int x = 0; x < frame.Width; ++x) {
-            const auto ch = static_cast<std::size_t>(frame.ChannelAt(x, y));
-            const double raw = frame.At(x, y);
-            if (spreads[ch].Outside(raw)) {
-                ++sums[ch].Rejected;
+    for (int site = 0; site < counts.Sites; ++site) {
+        const auto ch = static_cast<std::size_t>(frame.Sites[static_cast<std::size_t>(site)]);
+        const double black = frame.Black[static_cast<std::size_t>(site)];
+        const std::uint32_t* n = counts.Site(site);
+        for (std::size_t v = 0; v < ValueCounts::Values; ++v) {
+            if (n[v] == 0) {
                 continue;
             }
-            sums[ch].Add(raw, raw - frame.BlackAt(x, y));
-            clipped[ch] += raw >= clip ? 1 : 0;
+            const auto raw = static_cast<double>(v);
+            if (spreads[ch].Outside(raw)) {
+                sums[ch].Rejected += n[v];
+                continue;
+            }
+            sums[ch].Add(raw, raw - black, n[v]);
+            clipped[ch] += raw >= clip ? n[v] : 0;
         }
     }
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
@@ -378,31 +407,43 @@ Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second) {
     if (!SameSensor(first, second)) {
         return stats;
     }
-    const auto difference = [&](int x, int y) {
-        return static_cast<int>(first.At(x, y)) - static_cast<int>(second.At(x, y));
+    const std::uint16_t* a = first.Values.data();
+    const std::uint16_t* b = second.Values.data();
+    const auto difference = [&](std::size_t index) {
+        return static_cast<int>(a[index]) - static_cast<int>(b[index]);
     };
-    const auto spreads = FrameSpreads(first, difference);
-    const auto singles =
-        FrameSpreads(first, [&](int x, int y) { return static_cast<int>(first.At(x, y)); });
-    const auto seconds =
-        FrameSpreads(second, [&](int x, int y) { return static_cast<int>(second.At(x, y)); });
+    // The difference's and each frame's spreads, in one pass.
+    std::array<std::array<Histogram, ChannelCount>, 3> histograms;
+    ForEachValue(first, [&](std::size_t site, std::size_t index) {
+        const auto ch = static_cast<std::size_t>(first.Sites[site]);
+        histograms[0][ch].Add(difference(index));
+        histograms[1][ch].Add(a[index]);
+        histograms[2][ch].Add(b[index]);
+    });
+    std::array<std::array<Spread, ChannelCount>, 3> spread;
+    for (std::size_t i = 0; i < spread.size(); ++i) {
+        for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
+            spread[i][ch] = histograms[i][ch].SpreadOf();
+        }
+    }
+    const auto& spreads = spread[0];
+    const auto& singles = spread[1];
+    const auto& seconds = spread[2];
     std::array<Sums, ChannelCount> sums;
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         sums[ch].Shift = spreads[ch].Centre;
     }
-    for (int y = 0; y < first.Height; ++y) {
-        for (int x = 0; x < first.Width; ++x) {
-            const auto ch = static_cast<std::size_t>(first.ChannelAt(x, y));
-            const double a = first.At(x, y);
-            const double b = second.At(x, y);
-            const int d = difference(x, y);
-            if (spreads[ch].Outside(d) || singles[ch].Outside(a) || seconds[ch].Outside(b)) {
-                ++sums[ch].Rejected;
-                continue;
-            }
-            sums[ch].Add(d, 0.5 * ((a - first.BlackAt(x, y)) + (b - second.BlackAt(x, y))));
+    ForEachValue(first, [&](std::size_t site, std::size_t index) {
+        const auto ch = static_cast<std::size_t>(first.Sites[site]);
+        const double one = a[index];
+        const double two = b[index];
+        const int d = difference(index);
+        if (spreads[ch].Outside(d) || singles[ch].Outside(one) || seconds[ch].Outside(two)) {
+            ++sums[ch].Rejected;
+            return;
         }
-    }
+        sums[ch].Add(d, 0.5 * ((one - first.Black[site]) + (two - second.Black[site])));
+    });
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
         stats[ch] = sums[ch].Finish(0.5);
     }
@@ -410,10 +451,14 @@ Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second) {
 }
 
 bool LooksDark(const CfaFrame& frame) {
+    return LooksDark(frame, CountValues(frame));
+}
+
+bool LooksDark(const CfaFrame& frame, const ValueCounts& counts) {
     if (!frame.Valid()) {
         return false;
     }
-    const Stats stats = MeasureFrame(frame);
+    const Stats stats = MeasureFrame(frame, counts);
     const double range = frame.White - frame.HighestBlack();
     for (int ch = 0; ch < frame.Channels(); ++ch) {
         const ChannelStats& s = stats[static_cast<std::size_t>(ch)];

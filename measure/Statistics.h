@@ -5,6 +5,7 @@
 
 #include "measure/CfaFrame.h"
 #include "measure/Mosaic.h"
+#include "measure/ValueCounts.h"
 
 #include <array>
 #include <vector>
@@ -53,10 +54,12 @@ std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& seco
 // A whole frame, and a pair of whole frames, likewise (their difference's
 // mean taken out, not each row's).
 Stats MeasureFrame(const CfaFrame& frame);
+Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts);
 Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second);
 
 // No mosaic, and every channel within a few of its own noise sigmas of the
 // black level, but for hot pixels: a frame taken with the lens capped.
 bool LooksDark(const CfaFrame& frame);
+bool LooksDark(const CfaFrame& frame, const ValueCounts& counts);
 
 } // namespace pruvex::measure

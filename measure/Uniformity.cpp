@@ -1,6 +1,7 @@
 #include "measure/Uniformity.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -52,33 +53,51 @@ class Accumulator {
     Accumulator(int width, int height)
         : columns_(static_cast<std::size_t>(width - 2 * Margin), 0.0),
           rows_(static_cast<double>(height - 2 * Margin)) {}
+    std::size_t Width() const { return columns_.size(); }
     // One row's values, from the region's first column.
-    template <typename Value> void AddRow(const Value& value) {
-        double sum = 0;
-        for (std::size_t x = 0; x < columns_.size(); ++x) {
-            const double v = value(x);
-            sum += v;
-            squares_ += v * v;
-            columns_[x] += v;
+    void AddRow(const double* values) {
+        // Four sums side by side, so that each addition need not wait for
+        // the one before.
+        std::array<double, 4> sum{};
+        std::array<double, 4> squares{};
+        const std::size_t n = columns_.size();
+        std::size_t x = 0;
+        for (; x + 4 <= n; x += 4) {
+            for (std::size_t k = 0; k < 4; ++k) {
+                const double v = values[x + k];
+                sum[k] += v;
+                squares[k] += v * v;
+            }
         }
-        const double mean = sum / static_cast<double>(columns_.size());
+        for (; x < n; ++x) {
+            sum[0] += values[x];
+            squares[0] += values[x] * values[x];
+        }
+        for (x = 0; x < n; ++x) {
+            columns_[x] += values[x];
+        }
+        squares_ += (squares[0] + squares[1]) + (squares[2] + squares[3]);
+        const double mean =
+            ((sum[0] + sum[1]) + (sum[2] + sum[3])) / static_cast<double>(columns_.size());
         rowMeans_ += mean;
         rowSquares_ += mean * mean;
     }
-    PlaneVariances Finish() const {
+    // The variances, the values taken in units of `unit`.
+    PlaneVariances Finish(double unit = 1) const {
         const auto n = static_cast<double>(columns_.size());
         const double m = rows_;
         const double mean = rowMeans_ / m;
+        const double scale = 1 / (unit * unit);
         PlaneVariances v;
         v.Rows = m;
         v.Columns = n;
-        v.All = squares_ / (m * n) - mean * mean;
-        v.RowMeans = rowSquares_ / m - mean * mean;
+        v.All = scale * (squares_ / (m * n) - mean * mean);
+        v.RowMeans = scale * (rowSquares_ / m - mean * mean);
         double columnSquares = 0;
         for (const double c : columns_) {
             columnSquares += (c / m) * (c / m);
         }
-        v.ColumnMeans = columnSquares / n - mean * mean;
+        v.ColumnMeans = scale * (columnSquares / n - mean * mean);
         return v;
     }
 
@@ -108,100 +127,118 @@ struct SitePlane {
     }
 };
 
-// Each row's 7-, 11- and 1-2-1 sums along the row (scale 308), inside the
-// filter's reach.
-std::vector<std::int32_t> RowSums(const CfaFrame& frame, const SitePlane& plane) {
-    const auto w = static_cast<std::size_t>(plane.Width);
-    const int step = frame.PatternWidth;
-    std::vector<std::int32_t> out(w * static_cast<std::size_t>(plane.Height), 0);
-    std::vector<std::int32_t> row(w);
-    std::vector<std::int32_t> box7(w, 0);
-    std::vector<std::int32_t> box11(w, 0);
-    for (int y = 0; y < plane.Height; ++y) {
-        const std::uint16_t* source = plane.Row(frame, y);
-        for (std::size_t x = 0; x < w; ++x) {
-            row[x] = source[x * static_cast<std::size_t>(step)];
-        }
-        for (std::size_t x = 3; x + 3 < w; ++x) {
-            std::int32_t s = 0;
-            for (std::size_t k = 0; k < 7; ++k) {
-                s += row[x + k - 3];
-            }
-            box7[x] = s;
-        }
-        for (std::size_t x = 8; x + 8 < w; ++x) {
-            std::int32_t s = 0;
-            for (std::size_t k = 0; k < 11; ++k) {
-                s += box7[x + k - 5];
-            }
-            box11[x] = s;
-        }
-        std::int32_t* target = out.data() + static_cast<std::size_t>(y) * w;
-        for (std::size_t x = Margin; x + Margin < w; ++x) {
-            target[x] = box11[x - 1] + 2 * box11[x] + box11[x + 1];
-        }
+// Rows of a plane kept while the filter needs them: row y in slot y mod n.
+template <typename Value> class RowRing {
+  public:
+    RowRing(std::size_t width, std::size_t rows)
+        : width_(width), rows_(rows), data_(width * rows) {}
+    Value* operator[](int y) {
+        return data_.data() + (static_cast<std::size_t>(y) % rows_) * width_;
     }
-    return out;
-}
 
-// The same down the columns (running sums), each high-pass row in turn
-// going to the accumulator.
-PlaneVariances HighPassSite(const CfaFrame& frame, const SitePlane& plane) {
-    const auto w = static_cast<std::size_t>(plane.Width);
-    const int h = plane.Height;
-    const std::vector<std::int32_t> across = RowSums(frame, plane);
-    const auto row = [w](auto& v, int y) { return v.data() + static_cast<std::size_t>(y) * w; };
-    // Seven rows down: rows 3 to h - 4.
-    std::vector<std::int32_t> box7(across.size(), 0);
-    std::vector<std::int32_t> sum7(w, 0);
-    for (int y = 0; y < 7; ++y) {
-        for (std::size_t x = Margin; x + Margin < w; ++x) {
-            sum7[x] += row(across, y)[x];
+  private:
+    std::size_t width_;
+    std::size_t rows_;
+    std::vector<Value> data_;
+};
+
+// The image less its low-pass, fed a site's rows in turn: each filtered
+// along the row, then down the columns by running sums over a few rows kept
+// (7 rows, then 11, then 3), each high-pass row in turn going to the
+// accumulator.
+class SiteFilter {
+  public:
+    explicit SiteFilter(const SitePlane& plane)
+        : w_(static_cast<std::size_t>(plane.Width)), box7_(w_, 0), box11_(w_, 0), source_(w_, 10),
+          across_(w_, 8), down7_(w_, 12), down11_(w_, 3), sum7_(w_, 0), sum11_(w_, 0),
+          sums_(plane.Width, plane.Height), values_(sums_.Width()) {}
+
+    // The site's next row, its values `step` apart.
+    void AddRow(const std::uint16_t* source, std::size_t step) {
+        const int r = rows_++;
+        std::int32_t* kept = source_[r];
+        for (std::size_t x = 0; x < w_; ++x) {
+            kept[x] = source[x * step];
+        }
+        RowSums(kept, across_[r]);
+        for (std::size_t x = Margin; x + Margin < w_; ++x) {
+            sum7_[x] += across_[r][x] - (r >= 7 ? across_[r - 7][x] : 0);
+        }
+        const int q = r - 3; // the row whose 7-row sum is now whole
+        if (q < 3) {
+            return;
+        }
+        std::copy(sum7_.begin(), sum7_.end(), down7_[q]);
+        for (std::size_t x = Margin; x + Margin < w_; ++x) {
+            sum11_[x] += down7_[q][x] - (q >= 14 ? down7_[q - 11][x] : 0);
+        }
+        const int m = q - 5; // the row whose 11-row sum is now whole
+        if (m < 8) {
+            return;
+        }
+        std::copy(sum11_.begin(), sum11_.end(), down11_[m]);
+        const int c = m - 1; // the row whose 1-2-1 is now whole
+        if (c >= Margin) {
+            HighPassRow(c);
         }
     }
-    for (int y = 3; y + 3 < h; ++y) {
-        if (y > 3) {
-            for (std::size_t x = Margin; x + Margin < w; ++x) {
-                sum7[x] += row(across, y + 3)[x] - row(across, y - 4)[x];
-            }
+
+    PlaneVariances Finish() const { return sums_.Finish(Scale); }
+
+  private:
+    // One row's 7-, 11- and 1-2-1 sums along the row (scale 308), by
+    // running sums, inside the filter's reach.
+    void RowSums(const std::int32_t* row, std::int32_t* target) {
+        std::int32_t s = 0;
+        for (std::size_t x = 0; x < 7; ++x) {
+            s += row[x];
         }
-        std::copy(sum7.begin(), sum7.end(), row(box7, y));
+        box7_[3] = s;
+        for (std::size_t x = 4; x + 3 < w_; ++x) {
+            s += row[x + 3] - row[x - 4];
+            box7_[x] = s;
+        }
+        s = 0;
+        for (std::size_t x = 3; x < 14; ++x) {
+            s += box7_[x];
+        }
+        box11_[8] = s;
+        for (std::size_t x = 9; x + 8 < w_; ++x) {
+            s += box7_[x + 5] - box7_[x - 6];
+            box11_[x] = s;
+        }
+        for (std::size_t x = Margin; x + Margin < w_; ++x) {
+            target[x] = box11_[x - 1] + 2 * box11_[x] + box11_[x + 1];
+        }
     }
-    // Eleven rows down (rows 8 to h - 9), kept three at a time for the 1-2-1.
-    std::vector<std::int64_t> sum11(w, 0);
-    std::vector<std::int64_t> ring(3 * w, 0);
-    for (int y = 3; y < 14; ++y) {
-        for (std::size_t x = Margin; x + Margin < w; ++x) {
-            sum11[x] += row(box7, y)[x];
-        }
-    }
-    Accumulator sums(plane.Width, h);
-    for (int y = 8; y + 8 < h; ++y) {
-        if (y > 8) {
-            for (std::size_t x = Margin; x + Margin < w; ++x) {
-                sum11[x] += row(box7, y + 5)[x] - row(box7, y - 6)[x];
-            }
-        }
-        std::copy(sum11.begin(), sum11.end(), row(ring, y % 3));
-        if (y < 10) {
-            continue;
-        }
-        const std::int64_t* above = row(ring, (y - 2) % 3);
-        const std::int64_t* centre = row(ring, (y - 1) % 3);
-        const std::int64_t* below = row(ring, y % 3);
-        const std::uint16_t* source = plane.Row(frame, y - 1);
-        const auto step = static_cast<std::size_t>(frame.PatternWidth);
-        sums.AddRow([&](std::size_t i) {
+
+    void HighPassRow(int c) {
+        const auto scale = static_cast<std::int64_t>(Scale);
+        const std::int64_t* above = down11_[c - 1];
+        const std::int64_t* centre = down11_[c];
+        const std::int64_t* below = down11_[c + 1];
+        const std::int32_t* source = source_[c];
+        for (std::size_t i = 0; i < values_.size(); ++i) {
             const std::size_t x = i + Margin;
             const std::int64_t low = above[x] + 2 * centre[x] + below[x];
-            return static_cast<double>(static_cast<std::int64_t>(source[x * step]) *
-                                           static_cast<std::int64_t>(Scale) -
-                                       low) /
-                   Scale;
-        });
+            values_[i] = static_cast<double>(source[x] * scale - low);
+        }
+        sums_.AddRow(values_.data());
     }
-    return sums.Finish();
-}
+
+    std::size_t w_;
+    int rows_ = 0;
+    std::vector<std::int32_t> box7_;
+    std::vector<std::int32_t> box11_;
+    RowRing<std::int32_t> source_; // the last ten rows as they came
+    RowRing<std::int32_t> across_; // their sums along the row
+    RowRing<std::int32_t> down7_;  // the 7-row sums of rows q - 11 to q
+    RowRing<std::int64_t> down11_; // the 11-row sums of the last three rows
+    std::vector<std::int32_t> sum7_;
+    std::vector<std::int64_t> sum11_;
+    Accumulator sums_;
+    std::vector<double> values_;
+};
 
 // Rows' and columns' structure and each pixel's own, from a plane's
 // variances, where the filter left `one` of the first and `both` of the
@@ -220,12 +257,18 @@ SiteVariances HighPassVariances(const CfaFrame& frame) {
     if (!frame.Valid()) {
         return out;
     }
+    // A site at a time: its filter's rows stay in the cache.
+    const auto step = static_cast<std::size_t>(frame.PatternWidth);
     for (int site = 0; site < frame.SiteCount(); ++site) {
         const SitePlane plane(frame, site % frame.PatternWidth, site / frame.PatternWidth);
         if (!plane.Large()) {
             return {};
         }
-        out.Site[static_cast<std::size_t>(site)] = HighPassSite(frame, plane);
+        SiteFilter filter(plane);
+        for (int y = 0; y < plane.Height; ++y) {
+            filter.AddRow(plane.Row(frame, y), step);
+        }
+        out.Site[static_cast<std::size_t>(site)] = filter.Finish();
     }
     out.Sites = frame.SiteCount();
     return out;
@@ -243,14 +286,16 @@ SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second)
             return {};
         }
         Accumulator sums(plane.Width, plane.Height);
+        std::vector<double> values(sums.Width());
         const auto step = static_cast<std::size_t>(first.PatternWidth);
         for (int y = Margin; y + Margin < plane.Height; ++y) {
-            const std::uint16_t* a = plane.Row(first, y);
-            const std::uint16_t* b = plane.Row(second, y);
-            sums.AddRow([&](std::size_t i) {
-                const std::size_t x = (i + Margin) * step;
-                return static_cast<double>(static_cast<int>(a[x]) - static_cast<int>(b[x]));
-            });
+            const std::uint16_t* a = plane.Row(first, y) + Margin * step;
+            const std::uint16_t* b = plane.Row(second, y) + Margin * step;
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                values[i] = static_cast<double>(static_cast<int>(a[i * step]) -
+                                                static_cast<int>(b[i * step]));
+            }
+            sums.AddRow(values.data());
         }
         out.Site[static_cast<std::size_t>(site)] = sums.Finish();
     }
