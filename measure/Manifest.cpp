@@ -68,10 +68,11 @@ bool ReadManifest(const std::string& path, std::vector<ManifestRow>& rows, std::
         const std::vector<std::string> f = Fields(line);
         ManifestRow row;
         double level = 0;
-        const bool ok = f.size() == 6 && !f[0].empty() &&
-                        (f[1] == "flat" || f[1] == "grid" || f[1] == "dark") &&
-                        ReadNumber(f[2], row.Iso) && ReadNumber(f[3], row.Exposure) &&
-                        (f[4].empty() || ReadNumber(f[4], level)) && level <= 255;
+        const bool ok =
+            f.size() == 6 && !f[0].empty() &&
+            (f[1] == "flat" || f[1] == "grid" || f[1] == "dark" || f[1] == "brightness") &&
+            ReadNumber(f[2], row.Iso) && ReadNumber(f[3], row.Exposure) &&
+            (f[4].empty() || ReadNumber(f[4], level)) && level <= 255;
         if (!ok) {
             error = path + ": line " + std::to_string(number) + " is not a row of a manifest";
             return false;
@@ -95,6 +96,9 @@ std::vector<MeasuredFile> MeasuredFiles(const std::string& manifestPath,
     std::vector<MeasuredFile> files;
     files.reserve(rows.size());
     for (const ManifestRow& row : rows) {
+        if (row.Kind == "brightness") {
+            continue; // shot while the monitor's brightness was set: not measured
+        }
         files.push_back({Utf8Name(folder / FileName(row.File)), row.Kind == "dark", row.Iso,
                          row.Exposure, row.Kind == "flat"});
     }

@@ -35,6 +35,10 @@ constexpr double FlatStartPercent = 2;
 constexpr double FlatClipped = 0.002;
 constexpr std::size_t FlatTimes = 20;
 
+// The brightness step's frames: not flat frames, since the monitor's
+// brightness may change between them.
+constexpr const char* BrightnessKind = "brightness";
+
 std::string Percent(double value) {
     char text[16];
     std::snprintf(text, sizeof text, "%.0f %%", value);
@@ -233,29 +237,65 @@ void SeriesRun::BrightnessStep() {
     out_ << "Brightness: the flat field at level " << FlatLevel << ", ISO " << iso << ", "
          << measure::ShutterText(Seconds(shutter)) << std::endl;
     brightnessShutter_ = shutter;
+    if (KeptBrightness(iso, shutter)) {
+        return;
+    }
     for (char letter = 'a'; letter <= 'z'; ++letter) {
-        Set("flat", iso, shutter, 1);
-        const Shot shot = TakeShot("flat", iso, shutter, letter);
-        Record(shot, "flat", iso, shutter, FlatLevel, lastShotAt_);
+        Set(BrightnessKind, iso, shutter, 1);
+        const Shot shot = TakeShot(BrightnessKind, iso, shutter, letter);
+        Record(shot, BrightnessKind, iso, shutter, FlatLevel, lastShotAt_);
         CheckInterrupted();
-        brightnessNext_ = static_cast<char>(letter + 1);
-        const Fullness full = MeasureFullness(shot.Frame);
-        const double most = *std::max_element(full.Percent.begin(), full.Percent.end());
-        brightnessFullest_ = most;
-        std::string verdict = "a proper exposure";
-        if (full.ClippedShare > 0.001 || most > 90) {
-            verdict = "too bright: turn the monitor's brightness down";
-        } else if (most < 50) {
-            verdict = "too dark: turn the monitor's brightness up";
-        }
-        out_ << "Full: R " << Percent(full.Percent[0]) << ", G " << Percent(full.Percent[1])
-             << ", B " << Percent(full.Percent[2]) << " of the raw range: " << verdict << '\n';
+        const std::string verdict = ReportFullness(shot.Frame);
+        out_ << verdict << '\n';
         const std::string answer = Prompt("Turn the monitor's brightness if need be, then r to "
                                           "shoot again, Enter to go on, q to stop: ");
         if (answer != "r") {
             return;
         }
     }
+}
+
+// A brightness gone on from once a later step has begun: its last frame
+// (the one taken) stands, without asking again. Before that, the frames
+// kept are not looked at: the step begins again.
+bool SeriesRun::KeptBrightness(int iso, const std::string& shutter) {
+    const auto kept = kept_.find(KeptKey(BrightnessKind, iso, Seconds(shutter)));
+    if (kept == kept_.end() || kept->second.empty()) {
+        return false;
+    }
+    const bool later = std::any_of(plan_.Kept.begin(), plan_.Kept.end(),
+                                   [](const auto& row) { return row.Kind != BrightnessKind; });
+    if (!later) {
+        kept_.erase(kept);
+        return false;
+    }
+    while (kept->second.size() > 1) {
+        kept->second.pop_front();
+    }
+    const std::optional<Shot> shot = TakeKept(BrightnessKind, iso, shutter);
+    out_ << ReportFullness(shot->Frame) << '\n';
+    return true;
+}
+
+// How full each channel is, and what to do about it.
+std::string SeriesRun::ReportFullness(const measure::CfaFrame& frame) {
+    const Fullness full = MeasureFullness(frame);
+    const double most = *std::max_element(full.Percent.begin(), full.Percent.end());
+    brightnessFullest_ = most;
+    std::string verdict = "a proper exposure";
+    if (full.ClippedShare > 0.001 || most > 90) {
+        verdict = "too bright: turn the monitor's brightness down";
+    } else if (most < 50) {
+        verdict = "too dark: turn the monitor's brightness up";
+    }
+    std::string text = "Full: R ";
+    text += Percent(full.Percent[0]);
+    text += ", G ";
+    text += Percent(full.Percent[1]);
+    text += ", B ";
+    text += Percent(full.Percent[2]);
+    text += " of the raw range: ";
+    return text + verdict;
 }
 
 void SeriesRun::FlatStep() {
@@ -267,7 +307,7 @@ void SeriesRun::FlatStep() {
          << ", two at each time up to where every channel clips" << std::endl;
     for (const std::string& shutter : LongerShutters(plan_.Shutters, from, FlatTimes)) {
         camera_.Prepare(iso, shutter, 2);
-        char letter = shutter == brightnessShutter_ ? brightnessNext_ : 'a';
+        char letter = 'a';
         Fullness full;
         for (int i = 0; i < 2; ++i) {
             const Shot shot = TakeShot("flat", iso, shutter, letter++);
@@ -392,10 +432,7 @@ void SeriesRun::DarkStep() {
 }
 
 void SeriesRun::Shoot() {
-    const bool flatKept =
-        std::any_of(plan_.Kept.begin(), plan_.Kept.end(),
-                    [](const measure::ManifestRow& row) { return row.Kind == "flat"; });
-    if (plan_.Brightness && !flatKept) {
+    if (plan_.Brightness) {
         BrightnessStep();
         FlatStep();
     }

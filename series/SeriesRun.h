@@ -63,6 +63,8 @@ class SeriesRun {
         measure::CfaFrame Frame;
     };
     void BrightnessStep();
+    bool KeptBrightness(int iso, const std::string& shutter);
+    std::string ReportFullness(const measure::CfaFrame& frame);
     void FlatStep();
     void GridStep();
     void DarkStep();
@@ -93,7 +95,6 @@ class SeriesRun {
     // The brightness step's time, its next letter and its last frame's
     // fullest channel (% of the raw range): where the flat frames start.
     std::string brightnessShutter_;
-    char brightnessNext_ = 'a';
     double brightnessFullest_ = 0;
     std::vector<std::pair<int, std::string>> used_; // ISO and time of the mosaic's frames
     Costs costs_;

@@ -182,7 +182,8 @@ def check_manifest(folder, state, rows_expected=None):
         if row["kind"] == "dark":
             check(shot["capped"], f"{name}: the lens capped")
         else:
-            want = f"{row['kind']} {row['level']}"
+            shown = "flat" if row["kind"] == "brightness" else row["kind"]
+            want = f"{shown} {row['level']}"
             check(shot["shown"] == want and not shot["capped"],
                   f"{name}: the screen showed exactly {want} (saw {shot['shown']})")
     return rows
@@ -348,7 +349,9 @@ def whole(camera=None):
             check_target_gone("a whole series")
         rows = check_manifest(folder, state)
         # The folder's and digiCamControl's whole stops end at 1/15 s.
-        check_flats(run.out, [r for r in rows if r["kind"] == "flat"][2:], must_clip=camera is None)
+        check([r["kind"] for r in rows[:2]] == ["brightness"] * 2,
+              "the two brightness frames first, not measured as flat frames")
+        check_flats(run.out, [r for r in rows if r["kind"] == "flat"], must_clip=camera is None)
         grids = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "grid"]
         darks = [(r["iso"], r["exposure_s"]) for r in rows if r["kind"] == "dark"]
         check(sorted(grids) == sorted(darks), "two dark frames at each ISO and time of the mosaic")
@@ -611,7 +614,7 @@ def resumed(folder, state, before, act, line):
     """The series gone on with: nothing accepted shot again."""
     run = Run(["--resume"] + act + [folder], state)
     part = run.wait_for("cap the lens", 180)
-    check("brightness" not in part, "the brightness step left out")
+    check("r to shoot again" not in part, "the brightness not asked again")
     touch(state, "capped")
     run.answer("")
     status = run.finish()
@@ -621,7 +624,7 @@ def resumed(folder, state, before, act, line):
     count = captures(state)
     for row in before:
         check(count.get(row["file"]) == 1, f"{row['file']}: shot once (got {count.get(row['file'])})")
-    return check_manifest(folder, state)
+    return check_manifest(folder, state), run.out
 
 
 def resume():
@@ -636,9 +639,9 @@ def resume():
         check(run.finish() == 1, "q at the dark frames: status 1")
         before = manifest(folder)[1]
         kinds = [r["kind"] for r in before]
-        check(kinds[-2:] == ["grid", "grid"] and set(kinds[:-2]) == {"flat"},
-              "the flat frames and a pair kept")
-        rows = resumed(folder, state, before, [], f"Resumed: {len(before)} shots kept")
+        check(kinds[-2:] == ["grid", "grid"] and kinds[0] == "brightness" and
+              set(kinds[1:-2]) == {"flat"}, "the brightness, the flat frames and a pair kept")
+        rows, _ = resumed(folder, state, before, [], f"Resumed: {len(before)} shots kept")
         check(len(rows) == len(before) + 2 and rows[:len(before)] == before,
               "the kept rows, then the dark frames")
     with tempfile.TemporaryDirectory() as tmp:
@@ -659,11 +662,29 @@ def resume():
         check([r["file"] for r in before] == ["grid-iso100-1_250-a.DNG"], "one shot kept")
         with open(os.path.join(folder, "series.csv"), "a") as f:
             f.write("grid-iso100-1_250-z.DNG,grid,100,0.004,25,2026-12-08T19:00:00.000Z\n")
-        rows = resumed(folder, state, before, ["--camera=gphoto2"],
+        rows, _ = resumed(folder, state, before, ["--camera=gphoto2"],
                        "grid-iso100-1_250-z.DNG: No such file or directory: shot again")
         check([r["file"] for r in rows] == ["grid-iso100-1_250-a.DNG", "grid-iso100-1_250-b.DNG",
                                             "dark-iso100-1_250-a.DNG", "dark-iso100-1_250-b.DNG"],
               "the missing row dropped, the rest shot")
+    with tempfile.TemporaryDirectory() as tmp:
+        # Killed in the flat frames: they go on from where they stopped.
+        state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
+        os.mkdir(state)
+        run = Run(["--iso=100", "--settle=0", folder], state)
+        run.wait_for("r to shoot again, Enter to go on, q to stop: ")
+        run.answer("")
+        run.wait_for(": full ")
+        run.process.send_signal(signal.SIGKILL)
+        run.finish()
+        end = time.monotonic() + 60
+        while sum(captures(state).values()) < int(open(os.path.join(state, "count")).read()) \
+                and time.monotonic() < end:
+            time.sleep(0.05)  # the capture killed goes on in the camera
+        before = manifest(folder)[1]
+        check(2 <= len([r for r in before if r["kind"] == "flat"]) < 8, "some flat frames kept")
+        rows, out = resumed(folder, state, before, [], f"Resumed: {len(before)} shots kept")
+        check_flats(out, [r for r in rows if r["kind"] == "flat"])
 
 
 {"whole": whole, "folder": folder_camera, "failures": failures_all, "cameras": cameras,
