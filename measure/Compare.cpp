@@ -87,10 +87,12 @@ void ComparePanel(std::ostream& out, const std::vector<std::vector<IsoFigures>>&
         svg::UnitGrid(out, box, y);
     }
     svg::Frame(out, box, figure.Title, "ISO", figure.Label);
+    // Every ISO labelled once, whichever cameras have it.
+    svg::IsoLabels(out, AllIsos(cameras), x, box);
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         const char* colour = LineColour(i);
         svg::IsoPanel(out, cameras[i], {1, false, {colour, colour, colour}}, x, y, box,
-                      figure.Value);
+                      figure.Value, false);
     }
 }
 

@@ -24,6 +24,8 @@ constexpr Box RangeBox{500, 800, 50, 330};
 constexpr Box SignalBox{80, 590, 50, 250};
 constexpr Box DeviationBox{80, 590, 300, 400};
 constexpr Box SnrBox{80, 590, 50, 400};
+constexpr Box DsnuBox{80, 380, 50, 330};
+constexpr Box PrnuBox{500, 800, 50, 330};
 
 // The digital-gain ISOs shaded, the conversion-gain switch of each channel
 // a dashed line labelled by its channel.
@@ -228,6 +230,96 @@ void WriteSnrPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
         ++line;
     }
     svg::End(out);
+}
+
+namespace {
+
+// DSNU in electrons against ISO, a line per channel.
+void DsnuPanel(std::ostream& out, const std::vector<IsoFigures>& figures, const Palette& palette) {
+    const Box& box = DsnuBox;
+    double most = 0;
+    for (const IsoFigures& iso : figures) {
+        for (const ChannelDatasheet& d : iso.Datasheet) {
+            most = d.DsnuE.Valid ? std::max(most, d.DsnuE.Total) : most;
+        }
+    }
+    const Scale x = svg::IsoScale(figures, box.Left, box.Right);
+    const Scale y{0, most > 0 ? 1.15 * most : 1, box.Bottom, box.Top};
+    YTicks(out, y, box);
+    svg::Frame(out, box, "Dark-signal non-uniformity", "ISO", "DSNU (electrons)");
+    svg::IsoLabels(out, figures, x, box);
+    for (std::size_t ch = 0; ch < palette.Channels; ++ch) {
+        std::string points;
+        for (const IsoFigures& iso : figures) {
+            const NonUniformity& u = iso.Datasheet[ch].DsnuE;
+            if (iso.Iso > 0 && u.Valid) {
+                points += Pos(x(std::log2(iso.Iso)), y(u.Total)) + ' ';
+                Dot(out, x(std::log2(iso.Iso)), y(u.Total), palette.Colours[ch], true);
+            }
+        }
+        Polyline(out, points, palette.Colours[ch]);
+    }
+}
+
+// PRNU in percent at the ISO that has it, per channel: the whole and its
+// row, column and pixel parts side by side.
+void PrnuPanel(std::ostream& out, const IsoFigures& iso, const Palette& palette) {
+    const Box& box = PrnuBox;
+    double most = 0;
+    for (const ChannelDatasheet& d : iso.Datasheet) {
+        most = d.PrnuPct.Valid ? std::max(most, d.PrnuPct.Total) : most;
+    }
+    const Scale y{0, most > 0 ? 1.15 * most : 1, box.Bottom, box.Top};
+    YTicks(out, y, box);
+    svg::Frame(out, box, "Photo-response non-uniformity, ISO " + Format("%g", iso.Iso),
+               "channel: whole, row, column, pixel", "PRNU (%)");
+    const double group = (box.Right - box.Left) / static_cast<double>(palette.Channels);
+    const double bar = group / 6;
+    for (std::size_t ch = 0; ch < palette.Channels; ++ch) {
+        const NonUniformity& u = iso.Datasheet[ch].PrnuPct;
+        const double left = box.Left + group * static_cast<double>(ch) + bar;
+        Text(out, left + 2 * bar, box.Bottom + 16,
+             ChannelName(static_cast<int>(ch), palette.Monochrome), "middle");
+        if (!u.Valid) {
+            continue;
+        }
+        const std::array<double, 4> parts{u.Total, u.Row, u.Column, u.Pixel};
+        const std::array<const char*, 4> opacity{"1", "0.65", "0.45", "0.25"};
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+            const double top = y(std::max(0.0, parts[k]));
+            out << "<rect class=\"prnu\" x=\""
+                << Format("%.1f", left + bar * static_cast<double>(k)) << "\" y=\""
+                << Format("%.1f", top) << "\" width=\"" << Format("%.1f", bar * 0.9)
+                << "\" height=\"" << Format("%.1f", box.Bottom - top) << "\" fill=\""
+                << palette.Colours[ch] << "\" fill-opacity=\"" << opacity[k] << "\"/>\n";
+        }
+    }
+}
+
+} // namespace
+
+bool WriteUniformityPlot(std::ostream& out, const std::vector<IsoFigures>& figures) {
+    const IsoFigures* flat = nullptr;
+    bool dsnu = false;
+    for (const IsoFigures& iso : figures) {
+        for (const ChannelDatasheet& d : iso.Datasheet) {
+            dsnu = dsnu || d.DsnuE.Valid;
+            flat = flat == nullptr && d.PrnuPct.Valid ? &iso : flat;
+        }
+    }
+    if (!dsnu && flat == nullptr) {
+        return false;
+    }
+    const Palette palette = svg::PaletteOf(figures);
+    svg::Start(out, 820, 380);
+    if (dsnu) {
+        DsnuPanel(out, figures, palette);
+    }
+    if (flat != nullptr) {
+        PrnuPanel(out, *flat, palette);
+    }
+    svg::End(out);
+    return true;
 }
 
 const char* LineColour(std::size_t index) {

@@ -26,5 +26,9 @@ bool WriteLinearityPlot(std::ostream& out, const std::vector<IsoFigures>& figure
 // noise, dark-signal non-uniformity, shot noise and the photo-response
 // non-uniformity, each squared.
 void WriteSnrPlot(std::ostream& out, const std::vector<IsoFigures>& figures);
+// The DSNU in electrons against ISO per channel, and the PRNU in percent at
+// the ISO of the flat frames, whole and split into row, column and pixel
+// parts. False (nothing written) when neither was measured.
+bool WriteUniformityPlot(std::ostream& out, const std::vector<IsoFigures>& figures);
 
 } // namespace pruvex::measure

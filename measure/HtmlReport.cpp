@@ -133,6 +133,12 @@ void Plots(std::ostream& out, const std::vector<IsoFigures>& figures) {
         out << "<p>Linearity: no flat frames were measured.</p>\n";
     }
     plot.str({});
+    if (WriteUniformityPlot(plot, figures)) {
+        Figure(out, plot.str(),
+               "Uniformity: the dark signal's against ISO, and the response's at the flat "
+               "frames' ISO, whole and split into its row, column and pixel parts.");
+    }
+    plot.str({});
     WriteSnrPlot(plot, figures);
     Figure(out, plot.str(),
            "Signal-to-noise ratio against signal (EMVA 1288 eq. 69, with the measured read "

@@ -141,13 +141,21 @@ Scale IsoScale(const std::vector<IsoFigures>& figures, double left, double right
     return {std::floor(std::log2(lowIso)) - 0.5, std::ceil(std::log2(highIso)) + 0.5, left, right};
 }
 
-void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, const Palette& palette,
-              const Scale& x, const Scale& y, const Box& box,
-              const std::function<std::optional<double>(const ChannelFigures&)>& value) {
+void IsoLabels(std::ostream& out, const std::vector<IsoFigures>& figures, const Scale& x,
+               const Box& box) {
     for (const IsoFigures& iso : figures) {
         if (iso.Iso > 0) {
             Text(out, x(std::log2(iso.Iso)), box.Bottom + 16, Format("%g", iso.Iso), "middle");
         }
+    }
+}
+
+void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, const Palette& palette,
+              const Scale& x, const Scale& y, const Box& box,
+              const std::function<std::optional<double>(const ChannelFigures&)>& value,
+              bool labels) {
+    if (labels) {
+        IsoLabels(out, figures, x, box);
     }
     for (std::size_t ch = 0; ch < palette.Channels; ++ch) {
         std::string points;

@@ -80,11 +80,15 @@ RangeOf(const std::vector<IsoFigures>& figures,
 
 // The ISOs' scale in stops, half a stop beyond the lowest and highest.
 Scale IsoScale(const std::vector<IsoFigures>& figures, double left, double right);
-// The points of one figure against ISO: the ISOs along the bottom, and per
-// channel its points joined by a line (where `value` gives one, on the
-// scale of `y`).
+// The ISOs along the bottom of a panel.
+void IsoLabels(std::ostream& out, const std::vector<IsoFigures>& figures, const Scale& x,
+               const Box& box);
+// The points of one figure against ISO: the ISOs along the bottom (unless
+// `labels` is false), and per channel its points joined by a line (where
+// `value` gives one, on the scale of `y`).
 void IsoPanel(std::ostream& out, const std::vector<IsoFigures>& figures, const Palette& palette,
               const Scale& x, const Scale& y, const Box& box,
-              const std::function<std::optional<double>(const ChannelFigures&)>& value);
+              const std::function<std::optional<double>(const ChannelFigures&)>& value,
+              bool labels = true);
 
 } // namespace pruvex::measure::svg

@@ -484,6 +484,16 @@ void CompareWithItself(const Folder& folder) {
         EXPECT_NE(text.find(">Other &amp; camera<"), std::string::npos) << file;
         EXPECT_NE(text.find("Full well"), std::string::npos) << file;
     }
+    // Each ISO labelled once in each of the three panels, not once per camera.
+    const std::string svg = ReadText(folder / "compare.svg");
+    std::array<char, 32> iso{};
+    std::snprintf(iso.data(), iso.size(), "%g", other["rows"][0]["iso"].get<double>());
+    const std::string label = ">" + std::string(iso.data()) + "</text>";
+    std::size_t labels = 0;
+    for (std::size_t at = svg.find(label); at != std::string::npos; at = svg.find(label, at + 1)) {
+        ++labels;
+    }
+    EXPECT_EQ(labels, 3U) << label;
     const Result bad =
         Measure(folder, {"--compare", "--plot", folder / "bad.svg", folder / "figures.csv"});
     EXPECT_EQ(bad.Status, 2);

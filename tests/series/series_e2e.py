@@ -233,7 +233,7 @@ def check_report(path, tmp):
     shot = os.path.join(os.environ.get("PRUVEX_PICTURE_DIR", tmp), "report.png")
     problems, plots, pages = browser.open_page(path, shot)
     check(problems == [], f"the report loads nothing from elsewhere, without error: {problems}")
-    check(len(plots) >= 3 and all(p["width"] > 300 and p["height"] > 150 and p["lines"] > 0
+    check(len(plots) == 5 and all(p["width"] > 300 and p["height"] > 150 and p["lines"] > 0
                                   for p in plots), f"its plots drawn: {plots}")
     check(1 <= pages <= 12, f"it prints on A4 ({pages} pages)")
 
