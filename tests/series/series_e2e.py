@@ -313,7 +313,8 @@ def check_figures(folder, state, rows):
         print(f"ISO {row['iso']} {row['channel']}: gain {gain:.4f} (true {t['gain']:.4f}, "
               f"{100 * (gain / t['gain'] - 1):+.1f} %), read noise {noise:.3f} DN (true "
               f"{t['noise']:.3f}, {100 * (noise / t['noise'] - 1):+.1f} %), {dr:.3f} EV "
-              f"(true {true_dr:.3f}), {row['squares']} squares, {row['read_noise_from']}")
+              f"(true {true_dr:.3f}), {row['squares']} squares, {row['read_noise_from']}, "
+              f"linearity error {row['linearity_error_pct'] or '-'} %")
         check(abs(gain / t["gain"] - 1) < 0.03, f"ISO {row['iso']} {row['channel']}: gain")
         check(abs(noise / t["noise"] - 1) < 0.03,
               f"ISO {row['iso']} {row['channel']}: read noise")
