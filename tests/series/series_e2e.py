@@ -628,6 +628,16 @@ def resumed(folder, state, before, act, line):
     return check_manifest(folder, state), run.out
 
 
+def killed(run, state):
+    """The series killed; the capture it began goes on in the camera and lands."""
+    run.process.send_signal(signal.SIGKILL)
+    run.finish()
+    end = time.monotonic() + 60
+    while sum(captures(state).values()) < int(open(os.path.join(state, "count")).read()) \
+            and time.monotonic() < end:
+        time.sleep(0.05)
+
+
 def resume():
     with tempfile.TemporaryDirectory() as tmp:
         state, folder = os.path.join(tmp, "camera"), os.path.join(tmp, "series")
@@ -654,10 +664,7 @@ def resume():
         end = time.monotonic() + 60
         while open(os.path.join(state, "count")).read().strip() != "2" and time.monotonic() < end:
             time.sleep(0.05)
-        run.process.send_signal(signal.SIGKILL)
-        run.finish()
-        while "grid-iso100-1_250-b.DNG" not in captures(state) and time.monotonic() < end:
-            time.sleep(0.05)  # the capture killed goes on in the camera
+        killed(run, state)
         os.remove(os.path.join(state, "slow"))
         before = manifest(folder)[1]
         check([r["file"] for r in before] == ["grid-iso100-1_250-a.DNG"], "one shot kept")
@@ -676,12 +683,7 @@ def resume():
         run.wait_for("r to shoot again, Enter to go on, q to stop: ")
         run.answer("")
         run.wait_for(": full ")
-        run.process.send_signal(signal.SIGKILL)
-        run.finish()
-        end = time.monotonic() + 60
-        while sum(captures(state).values()) < int(open(os.path.join(state, "count")).read()) \
-                and time.monotonic() < end:
-            time.sleep(0.05)  # the capture killed goes on in the camera
+        killed(run, state)
         before = manifest(folder)[1]
         check(2 <= len([r for r in before if r["kind"] == "flat"]) < 8, "some flat frames kept")
         rows, out = resumed(folder, state, before, [], f"Resumed: {len(before)} shots kept")
