@@ -215,7 +215,8 @@ Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placeme
                    const int siteRow = (y % first.PatternHeight) * first.PatternWidth;
                    int column = firstX % first.PatternWidth;
                    for (int x = firstX; x <= lastX; ++x) {
-                       const auto site = static_cast<std::size_t>(siteRow + column);
+                       const int index = siteRow + column;
+                       const auto site = static_cast<std::size_t>(index);
                        column = column + 1 == first.PatternWidth ? 0 : column + 1;
                        const double a = one[x];
                        Sample sample{a - first.Black[site], 0, y,
@@ -249,8 +250,8 @@ template <typename Visit> void ForEachValue(const CfaFrame& frame, Visit visit) 
     const auto step = static_cast<std::size_t>(frame.PatternWidth);
     for (int y = 0; y < frame.Height; ++y) {
         const std::size_t start = static_cast<std::size_t>(y) * width;
-        const auto siteRow =
-            static_cast<std::size_t>((y % frame.PatternHeight) * frame.PatternWidth);
+        const int firstSite = (y % frame.PatternHeight) * frame.PatternWidth;
+        const auto siteRow = static_cast<std::size_t>(firstSite);
         for (std::size_t column = 0; column < step; ++column) {
             const std::size_t site = siteRow + column;
             for (std::size_t x = column; x < width; x += step) {
@@ -266,7 +267,10 @@ struct Histogram {
     static constexpr int Offset = 65536;
     std::vector<std::uint32_t> Counts = std::vector<std::uint32_t>(std::size_t{2} * Offset, 0);
     long long Total = 0;
-    void Add(int value) { ++Counts[static_cast<std::size_t>(value + Offset)]; }
+    void Add(int value) {
+        const int index = value + Offset;
+        ++Counts[static_cast<std::size_t>(index)];
+    }
     // The value below which a share of the counts lies.
     double Quantile(double share) const {
         const auto target = static_cast<long long>(share * static_cast<double>(Total));
