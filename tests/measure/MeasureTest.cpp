@@ -621,55 +621,43 @@ const Camera DatasheetCameras[] = {
                53),
 };
 
-class Recovery : public ::testing::TestWithParam<Camera> {};
+// The report stands alone (nothing loaded from elsewhere: the browser test
+// in tests/series opens one), names the camera and holds the plots; the plot
+// in the measuring guide is the one the tests make.
+void CheckReportAndPlot(const Camera& camera, const Folder& folder) {
+    const std::string report = ReadText(folder / "report.html");
+    for (const char* outside : {"<script", "src=", "href=", "url(", "@import", "<link"}) {
+        EXPECT_EQ(report.find(outside), std::string::npos) << outside;
+    }
+    EXPECT_NE(report.find("Sensor datasheet: Pruvex Simulated camera"), std::string::npos);
+    EXPECT_GE(std::count(report.begin(), report.end(), '\n'), 100);
+    EXPECT_NE(report.find("Signal-to-noise ratio"), std::string::npos);
+    CompareWithItself(folder);
+    // To renew the guide's plot after a change, run this test with
+    // PRUVEX_PICTURE_DIR=$PWD/docs.
+    const std::string plot = ReadText(folder / "plot.svg");
+    if (const char* renew = std::getenv("PRUVEX_PICTURE_DIR")) {
+        std::ofstream(std::string(renew) + "/" + camera.Plot, std::ios::binary) << plot;
+    } else {
+        EXPECT_TRUE(plot == ReadText(PRUVEX_SOURCE_DIR "/docs/" + std::string(camera.Plot)))
+            << "docs/" << camera.Plot << " is not the plot the tests make";
+    }
+}
 
-TEST_P(Recovery, GivesBackTheSensor) {
-    const Camera& camera = GetParam();
-    const Folder folder;
-    std::vector<std::string> args = ShootSeries(camera, folder);
-    args.insert(args.begin(), {"--csv", folder / "figures.csv", "--squares", folder / "squares.csv",
-                               "--json", folder / "figures.json"});
-    if (camera.Plot != nullptr) {
-        args.insert(args.begin(), {"--report", folder / "report.html"});
-        args.insert(args.begin(), {"--plot", folder / "plot.svg"});
-    }
-    const Result run = Measure(folder, args);
-    ASSERT_EQ(run.Status, 0) << run.Err;
-    ExpectJsonAsCsv(folder);
-    if (camera.Plot != nullptr) {
-        // The page stands alone: nothing loaded from elsewhere (the browser
-        // test in tests/series opens one), the camera named, the plots in it.
-        const std::string report = ReadText(folder / "report.html");
-        for (const char* outside : {"<script", "src=", "href=", "url(", "@import", "<link"}) {
-            EXPECT_EQ(report.find(outside), std::string::npos) << outside;
-        }
-        EXPECT_NE(report.find("Sensor datasheet: Pruvex Simulated camera"), std::string::npos);
-        EXPECT_GE(std::count(report.begin(), report.end(), '\n'), 100);
-        EXPECT_NE(report.find("Signal-to-noise ratio"), std::string::npos);
-        CompareWithItself(folder);
-    }
-    if (camera.OneThreadToo) {
-        const Folder one;
-        std::vector<std::string> again = ShootSeries(camera, one);
-        again.insert(again.begin(), {"--threads", "1", "--csv", one / "figures.csv", "--squares",
-                                     one / "squares.csv"});
-        const Result single = Measure(one, again);
-        EXPECT_EQ(single.Status, 0) << single.Err;
-        EXPECT_EQ(ReadText(one / "figures.csv"), ReadText(folder / "figures.csv"));
-        EXPECT_EQ(ReadText(one / "squares.csv"), ReadText(folder / "squares.csv"));
-    }
-    if (camera.Plot != nullptr) {
-        // The plot in the measuring guide is this one. To renew it after a change,
-        // run this test with PRUVEX_PICTURE_DIR=$PWD/docs.
-        const std::string plot = ReadText(folder / "plot.svg");
-        if (const char* renew = std::getenv("PRUVEX_PICTURE_DIR")) {
-            std::ofstream(std::string(renew) + "/" + camera.Plot, std::ios::binary) << plot;
-        } else {
-            EXPECT_TRUE(plot == ReadText(PRUVEX_SOURCE_DIR "/docs/" + std::string(camera.Plot)))
-                << "docs/" << camera.Plot << " is not the plot the tests make";
-        }
-    }
+// The same series measured on one thread gives the same files.
+void CheckOneThreadAgrees(const Camera& camera, const Folder& folder) {
+    const Folder one;
+    std::vector<std::string> again = ShootSeries(camera, one);
+    again.insert(again.begin(), {"--threads", "1", "--csv", one / "figures.csv", "--squares",
+                                 one / "squares.csv"});
+    const Result single = Measure(one, again);
+    EXPECT_EQ(single.Status, 0) << single.Err;
+    EXPECT_EQ(ReadText(one / "figures.csv"), ReadText(folder / "figures.csv"));
+    EXPECT_EQ(ReadText(one / "squares.csv"), ReadText(folder / "squares.csv"));
+}
 
+// Each ISO's and channel's figures against the sensor's truth.
+void CheckFigures(const Camera& camera, const Folder& folder, const Result& run) {
     const bool mono = camera.TheSensor.Pattern == "Y";
     const std::vector<std::string> channels =
         mono ? std::vector<std::string>{"Y"} : std::vector<std::string>{"R", "G", "B"};
@@ -707,11 +695,12 @@ TEST_P(Recovery, GivesBackTheSensor) {
             CheckDatasheet(camera, s, r, run.Out);
         }
     }
-    EXPECT_EQ(run.Out.find("bands across the rows") != std::string::npos, camera.Bands > 0)
-        << run.Out;
+}
 
-    // Every square's signal in every channel, where it is not clipped: the
-    // black level taken off and each channel under its own name.
+// Every square's signal in every channel, where it is not clipped: the
+// black level taken off and each channel under its own name.
+void CheckSquares(const Camera& camera, const Folder& folder) {
+    const bool mono = camera.TheSensor.Pattern == "Y";
     int compared = 0;
     for (const Row& r : ReadCsv(folder / "squares.csv")) {
         if (r.at("pixels") == "0" || r.at("clipped") != "0") {
@@ -732,6 +721,33 @@ TEST_P(Recovery, GivesBackTheSensor) {
         ++compared;
     }
     EXPECT_GE(compared, 100);
+}
+
+class Recovery : public ::testing::TestWithParam<Camera> {};
+
+TEST_P(Recovery, GivesBackTheSensor) {
+    const Camera& camera = GetParam();
+    const Folder folder;
+    std::vector<std::string> args = ShootSeries(camera, folder);
+    args.insert(args.begin(), {"--csv", folder / "figures.csv", "--squares", folder / "squares.csv",
+                               "--json", folder / "figures.json"});
+    if (camera.Plot != nullptr) {
+        args.insert(args.begin(), {"--report", folder / "report.html"});
+        args.insert(args.begin(), {"--plot", folder / "plot.svg"});
+    }
+    const Result run = Measure(folder, args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    ExpectJsonAsCsv(folder);
+    if (camera.Plot != nullptr) {
+        CheckReportAndPlot(camera, folder);
+    }
+    if (camera.OneThreadToo) {
+        CheckOneThreadAgrees(camera, folder);
+    }
+    CheckFigures(camera, folder, run);
+    EXPECT_EQ(run.Out.find("bands across the rows") != std::string::npos, camera.Bands > 0)
+        << run.Out;
+    CheckSquares(camera, folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(SimulatedCamera, Recovery, ::testing::ValuesIn(Cameras),
