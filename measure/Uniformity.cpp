@@ -53,9 +53,9 @@ class Accumulator {
     Accumulator(int width, int height)
         : columns_(static_cast<std::size_t>(width - 2 * Margin), 0.0),
           rows_(static_cast<double>(height - 2 * Margin)) {}
-    std::size_t Width() const { return columns_.size(); }
-    // One row's values, from the region's first column.
-    void AddRow(const double* values) {
+    // One row's values as valueAt(x) gives them, x from the region's first
+    // column, each asked for once.
+    template <typename ValueAt> void AddRowOf(ValueAt valueAt) {
         // Four sums side by side, so that each addition need not wait for
         // the one before.
         std::array<double, 4> sum{};
@@ -64,17 +64,17 @@ class Accumulator {
         std::size_t x = 0;
         for (; x + 4 <= n; x += 4) {
             for (std::size_t k = 0; k < 4; ++k) {
-                const double v = values[x + k];
+                const double v = valueAt(x + k);
                 sum[k] += v;
                 squares[k] += v * v;
+                columns_[x + k] += v;
             }
         }
         for (; x < n; ++x) {
-            sum[0] += values[x];
-            squares[0] += values[x] * values[x];
-        }
-        for (x = 0; x < n; ++x) {
-            columns_[x] += values[x];
+            const double v = valueAt(x);
+            sum[0] += v;
+            squares[0] += v * v;
+            columns_[x] += v;
         }
         squares_ += (squares[0] + squares[1]) + (squares[2] + squares[3]);
         const double mean =
@@ -151,7 +151,7 @@ class SiteFilter {
     explicit SiteFilter(const SitePlane& plane)
         : w_(static_cast<std::size_t>(plane.Width)), box7_(w_, 0), box11_(w_, 0), source_(w_, 10),
           across_(w_, 8), down7_(w_, 12), down11_(w_, 3), sum7_(w_, 0), sum11_(w_, 0),
-          sums_(plane.Width, plane.Height), values_(sums_.Width()) {}
+          zeros_(w_, 0), sums_(plane.Width, plane.Height) {}
 
     // The site's next row, its values `step` apart.
     void AddRow(const std::uint16_t* source, std::size_t step) {
@@ -161,22 +161,18 @@ class SiteFilter {
             kept[x] = source[x * step];
         }
         RowSums(kept, across_[r]);
-        for (std::size_t x = Margin; x + Margin < w_; ++x) {
-            sum7_[x] += across_[r][x] - (r >= 7 ? across_[r - 7][x] : 0);
-        }
         const int q = r - 3; // the row whose 7-row sum is now whole
+        RunningSum(sum7_, across_[r], r >= 7 ? across_[r - 7] : nullptr,
+                   q >= 3 ? down7_[q] : nullptr);
         if (q < 3) {
             return;
         }
-        std::copy(sum7_.begin(), sum7_.end(), down7_[q]);
-        for (std::size_t x = Margin; x + Margin < w_; ++x) {
-            sum11_[x] += down7_[q][x] - (q >= 14 ? down7_[q - 11][x] : 0);
-        }
         const int m = q - 5; // the row whose 11-row sum is now whole
+        RunningSum(sum11_, down7_[q], q >= 14 ? down7_[q - 11] : nullptr,
+                   m >= 8 ? down11_[m] : nullptr);
         if (m < 8) {
             return;
         }
-        std::copy(sum11_.begin(), sum11_.end(), down11_[m]);
         const int c = m - 1; // the row whose 1-2-1 is now whole
         if (c >= Margin) {
             HighPassRow(c);
@@ -186,6 +182,29 @@ class SiteFilter {
     PlaneVariances Finish() const { return sums_.Finish(Scale); }
 
   private:
+    // A running sum down the columns inside the filter's reach: the row
+    // `in` added, `out` (if any) taken off, the sums also kept in `whole`
+    // (if any).
+    template <typename Sum>
+    void RunningSum(std::vector<Sum>& sum, const std::int32_t* in, const std::int32_t* out,
+                    Sum* whole) const {
+        if (out == nullptr) {
+            out = zeros_.data();
+        }
+        const std::size_t end = w_ - Margin;
+        if (whole == nullptr) {
+            for (std::size_t x = Margin; x < end; ++x) {
+                sum[x] += in[x] - out[x];
+            }
+            return;
+        }
+        for (std::size_t x = Margin; x < end; ++x) {
+            const Sum v = sum[x] + (in[x] - out[x]);
+            sum[x] = v;
+            whole[x] = v;
+        }
+    }
+
     // One row's 7-, 11- and 1-2-1 sums along the row (scale 308), by
     // running sums, inside the filter's reach.
     void RowSums(const std::int32_t* row, std::int32_t* target) {
@@ -218,12 +237,11 @@ class SiteFilter {
         const std::int64_t* centre = down11_[c];
         const std::int64_t* below = down11_[c + 1];
         const std::int32_t* source = source_[c];
-        for (std::size_t i = 0; i < values_.size(); ++i) {
+        sums_.AddRowOf([&](std::size_t i) {
             const std::size_t x = i + Margin;
             const std::int64_t low = above[x] + 2 * centre[x] + below[x];
-            values_[i] = static_cast<double>(source[x] * scale - low);
-        }
-        sums_.AddRow(values_.data());
+            return static_cast<double>(source[x] * scale - low);
+        });
     }
 
     std::size_t w_;
@@ -236,8 +254,8 @@ class SiteFilter {
     RowRing<std::int64_t> down11_; // the 11-row sums of the last three rows
     std::vector<std::int32_t> sum7_;
     std::vector<std::int64_t> sum11_;
+    std::vector<std::int32_t> zeros_; // a row with nothing to take off
     Accumulator sums_;
-    std::vector<double> values_;
 };
 
 // Rows' and columns' structure and each pixel's own, from a plane's
@@ -286,16 +304,14 @@ SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second)
             return {};
         }
         Accumulator sums(plane.Width, plane.Height);
-        std::vector<double> values(sums.Width());
         const auto step = static_cast<std::size_t>(first.PatternWidth);
         for (int y = Margin; y + Margin < plane.Height; ++y) {
             const std::uint16_t* a = plane.Row(first, y) + Margin * step;
             const std::uint16_t* b = plane.Row(second, y) + Margin * step;
-            for (std::size_t i = 0; i < values.size(); ++i) {
-                values[i] = static_cast<double>(static_cast<int>(a[i * step]) -
-                                                static_cast<int>(b[i * step]));
-            }
-            sums.AddRow(values.data());
+            sums.AddRowOf([a, b, step](std::size_t i) {
+                return static_cast<double>(static_cast<int>(a[i * step]) -
+                                           static_cast<int>(b[i * step]));
+            });
         }
         out.Site[static_cast<std::size_t>(site)] = sums.Finish();
     }
