@@ -232,6 +232,16 @@ void BM_UniformityPair(benchmark::State& bench) {
 }
 BENCHMARK(BM_UniformityPair)->Unit(benchmark::kMillisecond);
 
+// A pair of dark frames: each frame's spread and their difference's
+// statistics.
+void BM_DarkPair(benchmark::State& bench) {
+    const CfaFrame dark = Frames::Read(TheFrames().Dark);
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(MeasureFramePair(dark, dark));
+    }
+}
+BENCHMARK(BM_DarkPair)->Unit(benchmark::kMillisecond);
+
 // A series of 90 frames (30 of the mosaic, 30 flat, 30 dark, in pairs),
 // decoded and measured on the given threads (0: one per core), wall time;
 // the budget is 1.2 x the frames' decoding time over the cores.

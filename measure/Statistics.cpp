@@ -10,15 +10,40 @@ namespace pruvex::measure {
 
 namespace {
 
-// A pixel of a square: its signal above black in the first frame and the
-// second (of a pair), its row, and whether it is clipped in either.
+// A pixel of a square as the frames give it: its value in the first frame
+// and the second (of a pair), and its site in the pattern.
 struct Sample {
-    double First = 0;
-    double Second = 0;
-    int Row = 0;
-    std::uint8_t Clipped = 0;
+    std::uint16_t First = 0;
+    std::uint16_t Second = 0;
+    std::uint8_t Site = 0;
 };
-using Samples = std::array<std::vector<Sample>, ChannelCount>;
+
+// One channel's pixels of a square, row by row: where each row's pixels end.
+struct ChannelSamples {
+    std::vector<Sample> Pixels;
+    std::vector<std::size_t> RowEnds;
+    void Clear() {
+        Pixels.clear();
+        RowEnds.clear();
+    }
+};
+using Samples = std::array<ChannelSamples, ChannelCount>;
+
+// What turns a sample into signal above black, and tells clipping: the
+// frames' black levels and clip levels.
+struct Levels {
+    const std::array<double, LargestSites>* FirstBlack = nullptr;
+    const std::array<double, LargestSites>* SecondBlack = nullptr;
+    double FirstClip = 0;
+    double SecondClip = 0;
+    double First(const Sample& s) const { return s.First - (*FirstBlack)[s.Site]; }
+    double Second(const Sample& s) const { return s.Second - (*SecondBlack)[s.Site]; }
+    std::uint8_t Clipped(const Sample& s, bool pair) const {
+        const int one = s.First >= FirstClip ? 1 : 0;
+        const int two = pair && s.Second >= SecondClip ? 1 : 0;
+        return static_cast<std::uint8_t>(one + two);
+    }
+};
 
 // A robust centre and spread: the median and the median absolute deviation
 // scaled to a normal distribution's sigma.
@@ -49,84 +74,100 @@ Spread SpreadOf(const std::vector<Sample>& samples, Value value, std::vector<dou
     return {centre, 1.4826 * *middle};
 }
 
-// The statistics of one channel's samples in a square, single or as a pair.
-ChannelStats Summarise(const std::vector<Sample>& samples, bool pair,
-                       std::vector<double>& scratch) {
-    ChannelStats out;
-    if (samples.empty()) {
-        return out;
+// Sums about the centres, so that the variance keeps its precision; for a
+// pair, within each row as well.
+struct SquareSums {
+    double Signal = 0;
+    double Sum = 0;
+    double Squares = 0;
+    double WithinRows = 0;
+    double BetweenRows = 0; // sum over rows of (row sum)^2 / row pixels
+    long long Rows = 0;
+    double RowSum = 0;
+    double RowSquares = 0;
+    long long RowCount = 0;
+    void Add(double value, double signal) {
+        Signal += signal;
+        Sum += value;
+        Squares += value * value;
+        RowSum += value;
+        RowSquares += value * value;
+        ++RowCount;
     }
-    const Spread first = SpreadOf(
-        samples, [](const Sample& s) { return s.First; }, scratch);
-    Spread second;
-    Spread difference;
-    if (pair) {
-        second = SpreadOf(
-            samples, [](const Sample& s) { return s.Second; }, scratch);
-        difference = SpreadOf(
-            samples, [](const Sample& s) { return s.First - s.Second; }, scratch);
-    }
-    // Sums about the centres, so that the variance keeps its precision; for
-    // a pair, within each row as well.
-    double signal = 0;
-    double sum = 0;
-    double squares = 0;
-    double withinRows = 0;
-    double betweenRows = 0; // sum over rows of (row sum)^2 / row pixels
-    long long rows = 0;
-    double rowSum = 0;
-    double rowSquares = 0;
-    long long rowCount = 0;
-    int row = samples.front().Row;
-    const auto closeRow = [&] {
-        if (rowCount > 0) {
-            withinRows += rowSquares - rowSum * rowSum / static_cast<double>(rowCount);
-            betweenRows += rowSum * rowSum / static_cast<double>(rowCount);
-            ++rows;
+    void CloseRow() {
+        if (RowCount > 0) {
+            WithinRows += RowSquares - RowSum * RowSum / static_cast<double>(RowCount);
+            BetweenRows += RowSum * RowSum / static_cast<double>(RowCount);
+            ++Rows;
         }
-        rowSum = 0;
-        rowSquares = 0;
-        rowCount = 0;
-    };
-    for (const Sample& s : samples) {
-        if (first.Outside(s.First) ||
-            (pair && (second.Outside(s.Second) || difference.Outside(s.First - s.Second)))) {
-            ++out.Rejected;
-            continue;
-        }
-        if (s.Row != row) {
-            closeRow();
-            row = s.Row;
-        }
-        const double value = pair ? s.First - s.Second - difference.Centre : s.First - first.Centre;
-        signal += pair ? 0.5 * (s.First + s.Second) : s.First;
-        sum += value;
-        squares += value * value;
-        rowSum += value;
-        rowSquares += value * value;
-        ++rowCount;
-        ++out.Pixels;
-        out.Clipped += s.Clipped;
+        RowSum = 0;
+        RowSquares = 0;
+        RowCount = 0;
     }
-    closeRow();
-    if (out.Pixels == 0) {
-        return out;
-    }
+};
+
+// The mean and variances from a channel's sums.
+void Finish(const SquareSums& sums, bool pair, ChannelStats& out) {
     const auto n = static_cast<double>(out.Pixels);
-    out.Mean = signal / n;
+    out.Mean = sums.Signal / n;
     if (!pair) {
-        out.Variance = out.Pixels > 1 ? std::max(0.0, (squares - sum * sum / n) / (n - 1)) : 0.0;
-        return out;
+        out.Variance = out.Pixels > 1
+                           ? std::max(0.0, (sums.Squares - sums.Sum * sums.Sum / n) / (n - 1))
+                           : 0.0;
+        return;
     }
     // Half the variance of the difference: within rows, each row's mean
     // taken out at the cost of one degree of freedom a row.
+    const long long rows = sums.Rows;
     out.Rows = rows;
-    out.Variance =
-        out.Pixels > rows ? std::max(0.0, 0.5 * withinRows / (n - static_cast<double>(rows))) : 0.0;
-    out.RowsVariance =
-        rows > 1
-            ? std::max(0.0, 0.5 * (betweenRows - sum * sum / n) / static_cast<double>(rows - 1))
-            : 0.0;
+    out.Variance = out.Pixels > rows
+                       ? std::max(0.0, 0.5 * sums.WithinRows / (n - static_cast<double>(rows)))
+                       : 0.0;
+    out.RowsVariance = rows > 1 ? std::max(0.0, 0.5 * (sums.BetweenRows - sums.Sum * sums.Sum / n) /
+                                                    static_cast<double>(rows - 1))
+                                : 0.0;
+}
+
+// The statistics of one channel's samples in a square, single or as a pair.
+ChannelStats Summarise(const ChannelSamples& channel, const Levels& levels, bool pair,
+                       std::vector<double>& scratch) {
+    ChannelStats out;
+    const std::vector<Sample>& samples = channel.Pixels;
+    if (samples.empty()) {
+        return out;
+    }
+    const auto firstOf = [&](const Sample& s) { return levels.First(s); };
+    const auto secondOf = [&](const Sample& s) { return levels.Second(s); };
+    const Spread first = SpreadOf(samples, firstOf, scratch);
+    Spread second;
+    Spread difference;
+    if (pair) {
+        second = SpreadOf(samples, secondOf, scratch);
+        difference = SpreadOf(
+            samples, [&](const Sample& s) { return firstOf(s) - secondOf(s); }, scratch);
+    }
+    SquareSums sums;
+    std::size_t i = 0;
+    for (const std::size_t end : channel.RowEnds) {
+        for (; i < end; ++i) {
+            const Sample& s = samples[i];
+            const double one = firstOf(s);
+            const double two = pair ? secondOf(s) : 0.0;
+            if (first.Outside(one) ||
+                (pair && (second.Outside(two) || difference.Outside(one - two)))) {
+                ++out.Rejected;
+                continue;
+            }
+            sums.Add(pair ? one - two - difference.Centre : one - first.Centre,
+                     pair ? 0.5 * (one + two) : one);
+            ++out.Pixels;
+            out.Clipped += levels.Clipped(s, pair);
+        }
+        sums.CloseRow();
+    }
+    if (out.Pixels > 0) {
+        Finish(sums, pair, out);
+    }
     return out;
 }
 
@@ -200,39 +241,38 @@ void ForEachRow(int width, int height, const Placement& placement, int column, i
 // Every channel's samples of one square, single or as a pair.
 Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placement& placement,
                     const MosaicSquare& square, Samples& samples, std::vector<double>& scratch) {
-    for (std::vector<Sample>& channel : samples) {
-        channel.clear();
+    for (ChannelSamples& channel : samples) {
+        channel.Clear();
     }
-    const double clipFirst = ClipLevel(first);
-    const double clipSecond = second != nullptr ? ClipLevel(*second) : 0;
     const bool pair = second != nullptr;
     ForEachRow(first.Width, first.Height, placement, square.Column, square.Row,
                [&](int y, int firstX, int lastX) {
                    const std::size_t start =
                        static_cast<std::size_t>(y) * static_cast<std::size_t>(first.Width);
                    const std::uint16_t* one = first.Values.data() + start;
-                   const std::uint16_t* two = pair ? second->Values.data() + start : nullptr;
+                   const std::uint16_t* two = pair ? second->Values.data() + start : one;
                    const int siteRow = (y % first.PatternHeight) * first.PatternWidth;
                    int column = firstX % first.PatternWidth;
                    for (int x = firstX; x <= lastX; ++x) {
-                       const int index = siteRow + column;
-                       const auto site = static_cast<std::size_t>(index);
+                       const int site = siteRow + column;
                        column = column + 1 == first.PatternWidth ? 0 : column + 1;
-                       const double a = one[x];
-                       Sample sample{a - first.Black[site], 0, y,
-                                     static_cast<std::uint8_t>(a >= clipFirst ? 1 : 0)};
-                       if (pair) {
-                           const double b = two[x];
-                           sample.Second = b - second->Black[site];
-                           sample.Clipped = static_cast<std::uint8_t>(sample.Clipped +
-                                                                      (b >= clipSecond ? 1 : 0));
+                       const auto ch =
+                           static_cast<std::size_t>(first.Sites[static_cast<std::size_t>(site)]);
+                       samples[ch].Pixels.push_back(
+                           Sample{one[x], two[x], static_cast<std::uint8_t>(site)});
+                   }
+                   for (ChannelSamples& channel : samples) {
+                       if (channel.RowEnds.empty() ||
+                           channel.RowEnds.back() != channel.Pixels.size()) {
+                           channel.RowEnds.push_back(channel.Pixels.size());
                        }
-                       samples[static_cast<std::size_t>(first.Sites[site])].push_back(sample);
                    }
                });
+    const Levels levels{&first.Black, pair ? &second->Black : &first.Black, ClipLevel(first),
+                        pair ? ClipLevel(*second) : 0};
     Stats stats;
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
-        stats[ch] = Summarise(samples[ch], second != nullptr, scratch);
+        stats[ch] = Summarise(samples[ch], levels, pair, scratch);
     }
     return stats;
 }
