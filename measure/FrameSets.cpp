@@ -113,7 +113,8 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, const ValueCounts& counts, boo
     } else {
         return analysis;
     }
-    analysis.Whole = MeasureFrame(frame, counts);
+    analysis.Spreads = SpreadsOf(frame, counts);
+    analysis.Whole = MeasureFrame(frame, counts, analysis.Spreads);
     analysis.HighPass = HighPassVariances(frame);
     return analysis;
 }
@@ -213,15 +214,17 @@ void FrameSets::AddMosaic(Group& group, CfaFrame frame, const FrameAnalysis& ana
 void FrameSets::AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analysis) {
     AddStats(group.DarkSingles, analysis.Whole);
     ++group.Darks;
-    if (group.PendingDark && group.PendingDark->Width == frame.Width &&
-        group.PendingDark->Height == frame.Height) {
-        const Stats pair = MeasureFramePair(*group.PendingDark, frame);
+    if (group.PendingDark && group.PendingDark->Frame.Width == frame.Width &&
+        group.PendingDark->Frame.Height == frame.Height) {
+        const CfaFrame& waiting = group.PendingDark->Frame;
+        const Stats pair =
+            MeasureFramePair(waiting, group.PendingDark->Spreads, frame, analysis.Spreads);
         AddStats(group.DarkPairSums, pair);
-        group.Sheet.AddDarkPair(*group.PendingDark, frame, analysis.HighPass, pair);
+        group.Sheet.AddDarkPair(waiting, frame, analysis.HighPass, pair);
         ++group.DarkPairs;
         group.PendingDark.reset();
     } else {
-        group.PendingDark = std::move(frame);
+        group.PendingDark = PendingDarkFrame{std::move(frame), analysis.Spreads};
         group.Sheet.DarkWaiting(analysis.HighPass);
     }
 }

@@ -46,7 +46,8 @@ struct FrameAnalysis {
     FrameRole Role = FrameRole::NoMosaic;
     Placement Where;
     std::vector<Stats> Squares;
-    Stats Whole; // a dark or flat frame's
+    Stats Whole;            // a dark or flat frame's
+    ChannelSpreads Spreads; // a dark or flat frame's values
     FrameCodes Codes;
     SiteVariances HighPass; // a dark or flat frame's sites, high-pass filtered
 };
@@ -90,6 +91,10 @@ class FrameSets {
         Placement Where;
         std::string Name;
     };
+    struct PendingDarkFrame {
+        CfaFrame Frame;
+        ChannelSpreads Spreads;
+    };
     struct Set {
         double Shutter = 0;
         int Frames = 0;
@@ -109,7 +114,7 @@ class FrameSets {
         std::vector<Set> Sets;
         ChannelSums DarkSingles;
         ChannelSums DarkPairSums;
-        std::optional<CfaFrame> PendingDark;
+        std::optional<PendingDarkFrame> PendingDark;
         DatasheetSums Sheet;
     };
     static void AddStats(ChannelSums& sums, const Stats& stats);

@@ -45,15 +45,6 @@ struct Levels {
     }
 };
 
-// A robust centre and spread: the median and the median absolute deviation
-// scaled to a normal distribution's sigma.
-struct Spread {
-    double Centre = 0;
-    double Sigma = 0;
-    // Far enough off to be a hot, stuck or dead pixel rather than noise.
-    bool Outside(double value) const { return std::abs(value - Centre) > 6 * Sigma + 1; }
-};
-
 template <typename Value>
 Spread SpreadOf(const std::vector<Sample>& samples, Value value, std::vector<double>& scratch) {
     // A few thousand samples, evenly spread, tell the median and the
@@ -283,24 +274,6 @@ bool SameSensor(const CfaFrame& first, const CfaFrame& second) {
            first.PatternHeight == second.PatternHeight && first.Sites == second.Sites;
 }
 
-// Calls visit(site, index) for every value of the frame, a site's columns
-// of a row at a time (no division per value).
-template <typename Visit> void ForEachValue(const CfaFrame& frame, Visit visit) {
-    const auto width = static_cast<std::size_t>(frame.Width);
-    const auto step = static_cast<std::size_t>(frame.PatternWidth);
-    for (int y = 0; y < frame.Height; ++y) {
-        const std::size_t start = static_cast<std::size_t>(y) * width;
-        const int firstSite = (y % frame.PatternHeight) * frame.PatternWidth;
-        const auto siteRow = static_cast<std::size_t>(firstSite);
-        for (std::size_t column = 0; column < step; ++column) {
-            const std::size_t site = siteRow + column;
-            for (std::size_t x = column; x < width; x += step) {
-                visit(site, start + x);
-            }
-        }
-    }
-}
-
 // Whole frames: a histogram per channel of a value from -65535 to 65535
 // gives the robust limits, then the sums.
 struct Histogram {
@@ -366,6 +339,101 @@ struct Sums {
     }
 };
 
+// Whole values a spread holds: |v - centre| <= 6 sigma + 1, as Outside
+// tells it, for a spread of whole values (a histogram's).
+struct WholeRange {
+    int Low = 0;
+    unsigned Width = 0;
+    explicit WholeRange(const Spread& spread) {
+        const auto reach = static_cast<int>(std::floor(6 * spread.Sigma + 1));
+        Low = static_cast<int>(std::lround(spread.Centre)) - reach;
+        Width = 2 * static_cast<unsigned>(reach);
+    }
+    bool Holds(int value) const { return static_cast<unsigned>(value - Low) <= Width; }
+};
+
+// The spreads a pair's pixels must lie within, per channel: their
+// difference's and each frame's.
+struct PairSpreads {
+    const ChannelSpreads& Difference;
+    const ChannelSpreads& First;
+    const ChannelSpreads& Second;
+};
+
+// One site's sums over a pair, in whole numbers, exact in any order: the
+// difference less its median, its square, and the two values.
+struct PairSiteSums {
+    std::int64_t Difference = 0;
+    std::int64_t Squares = 0;
+    std::int64_t Both = 0;
+    std::int64_t Count = 0;
+    std::int64_t Rejected = 0;
+};
+
+// The spread of each channel's differences between two frames of a size.
+ChannelSpreads DifferenceSpreads(const CfaFrame& first, const CfaFrame& second) {
+    std::array<Histogram, ChannelCount> histograms;
+    const auto width = static_cast<std::size_t>(first.Width);
+    const auto step = static_cast<std::size_t>(first.PatternWidth);
+    for (int y = 0; y < first.Height; ++y) {
+        const std::uint16_t* a = first.Values.data() + static_cast<std::size_t>(y) * width;
+        const std::uint16_t* b = second.Values.data() + static_cast<std::size_t>(y) * width;
+        for (std::size_t column = 0; column < step; ++column) {
+            const auto site = static_cast<std::size_t>(first.SiteOf(static_cast<int>(column), y));
+            std::uint32_t* counts =
+                histograms[static_cast<std::size_t>(first.Sites[site])].Counts.data() +
+                Histogram::Offset;
+            for (std::size_t x = column; x < width; x += step) {
+                ++counts[static_cast<int>(a[x]) - static_cast<int>(b[x])];
+            }
+        }
+    }
+    ChannelSpreads spreads;
+    for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
+        spreads[ch] = histograms[ch].SpreadOf();
+    }
+    return spreads;
+}
+
+// Each site's sums over the pixels of a pair that lie within the spreads;
+// the others counted as rejected.
+std::array<PairSiteSums, LargestSites> SumPairSites(const CfaFrame& first, const CfaFrame& second,
+                                                    const PairSpreads& spreads) {
+    std::array<PairSiteSums, LargestSites> sums{};
+    const auto width = static_cast<std::size_t>(first.Width);
+    const auto step = static_cast<std::size_t>(first.PatternWidth);
+    for (int y = 0; y < first.Height; ++y) {
+        const std::uint16_t* a = first.Values.data() + static_cast<std::size_t>(y) * width;
+        const std::uint16_t* b = second.Values.data() + static_cast<std::size_t>(y) * width;
+        for (std::size_t column = 0; column < step; ++column) {
+            const auto site = static_cast<std::size_t>(first.SiteOf(static_cast<int>(column), y));
+            const auto ch = static_cast<std::size_t>(first.Sites[site]);
+            const WholeRange difference(spreads.Difference[ch]);
+            const WholeRange one(spreads.First[ch]);
+            const WholeRange two(spreads.Second[ch]);
+            const auto shift =
+                static_cast<std::int64_t>(std::lround(spreads.Difference[ch].Centre));
+            PairSiteSums s = sums[site];
+            for (std::size_t x = column; x < width; x += step) {
+                const int va = a[x];
+                const int vb = b[x];
+                const int d = va - vb;
+                if (difference.Holds(d) && one.Holds(va) && two.Holds(vb)) {
+                    const std::int64_t v = d - shift;
+                    s.Difference += v;
+                    s.Squares += v * v;
+                    s.Both += va + vb;
+                    ++s.Count;
+                } else {
+                    ++s.Rejected;
+                }
+            }
+            sums[site] = s;
+        }
+    }
+    return sums;
+}
+
 } // namespace
 
 double ClipLevel(const CfaFrame& frame) {
@@ -401,20 +469,29 @@ std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& seco
 }
 
 Stats MeasureFrame(const CfaFrame& frame) {
-    return MeasureFrame(frame, CountValues(frame));
+    const ValueCounts counts = CountValues(frame);
+    return MeasureFrame(frame, counts, SpreadsOf(frame, counts));
 }
 
-Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts) {
-    Stats stats;
+ChannelSpreads SpreadsOf(const CfaFrame& frame, const ValueCounts& counts) {
+    ChannelSpreads spreads;
     if (!frame.Valid() || counts.Sites != frame.SiteCount()) {
-        return stats;
+        return spreads;
     }
-    std::array<Spread, ChannelCount> spreads;
     for (int ch = 0; ch < frame.Channels(); ++ch) {
         Histogram h;
         const std::vector<std::uint32_t> channel = counts.Channel(frame, ch);
         std::copy(channel.begin(), channel.end(), h.Counts.begin() + Histogram::Offset);
         spreads[static_cast<std::size_t>(ch)] = h.SpreadOf();
+    }
+    return spreads;
+}
+
+Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts,
+                   const ChannelSpreads& spreads) {
+    Stats stats;
+    if (!frame.Valid() || counts.Sites != frame.SiteCount()) {
+        return stats;
     }
     std::array<Sums, ChannelCount> sums;
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
@@ -446,49 +523,35 @@ Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts) {
     return stats;
 }
 
-Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second) {
+Stats MeasureFramePair(const CfaFrame& first, const ChannelSpreads& singles, const CfaFrame& second,
+                       const ChannelSpreads& seconds) {
     Stats stats;
     if (!SameSensor(first, second)) {
         return stats;
     }
-    const std::uint16_t* a = first.Values.data();
-    const std::uint16_t* b = second.Values.data();
-    const auto difference = [&](std::size_t index) {
-        return static_cast<int>(a[index]) - static_cast<int>(b[index]);
-    };
-    // The difference's and each frame's spreads, in one pass.
-    std::array<std::array<Histogram, ChannelCount>, 3> histograms;
-    ForEachValue(first, [&](std::size_t site, std::size_t index) {
-        const auto ch = static_cast<std::size_t>(first.Sites[site]);
-        histograms[0][ch].Add(difference(index));
-        histograms[1][ch].Add(a[index]);
-        histograms[2][ch].Add(b[index]);
-    });
-    std::array<std::array<Spread, ChannelCount>, 3> spread;
-    for (std::size_t i = 0; i < spread.size(); ++i) {
-        for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
-            spread[i][ch] = histograms[i][ch].SpreadOf();
-        }
-    }
-    const auto& spreads = spread[0];
-    const auto& singles = spread[1];
-    const auto& seconds = spread[2];
+    const ChannelSpreads spreads = DifferenceSpreads(first, second);
+    const std::array<PairSiteSums, LargestSites> sites =
+        SumPairSites(first, second, {spreads, singles, seconds});
     std::array<Sums, ChannelCount> sums;
     for (std::size_t ch = 0; ch < sums.size(); ++ch) {
         sums[ch].Shift = spreads[ch].Centre;
     }
-    ForEachValue(first, [&](std::size_t site, std::size_t index) {
+    std::array<std::int64_t, ChannelCount> difference{};
+    std::array<std::int64_t, ChannelCount> squares{};
+    for (std::size_t site = 0; site < static_cast<std::size_t>(first.SiteCount()); ++site) {
         const auto ch = static_cast<std::size_t>(first.Sites[site]);
-        const double one = a[index];
-        const double two = b[index];
-        const int d = difference(index);
-        if (spreads[ch].Outside(d) || singles[ch].Outside(one) || seconds[ch].Outside(two)) {
-            ++sums[ch].Rejected;
-            return;
-        }
-        sums[ch].Add(d, 0.5 * ((one - first.Black[site]) + (two - second.Black[site])));
-    });
+        const PairSiteSums& s = sites[site];
+        difference[ch] += s.Difference;
+        squares[ch] += s.Squares;
+        sums[ch].Signal +=
+            0.5 * (static_cast<double>(s.Both) -
+                   static_cast<double>(s.Count) * (first.Black[site] + second.Black[site]));
+        sums[ch].Count += s.Count;
+        sums[ch].Rejected += s.Rejected;
+    }
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
+        sums[ch].Sum = static_cast<double>(difference[ch]);
+        sums[ch].SumSquares = static_cast<double>(squares[ch]);
         stats[ch] = sums[ch].Finish(0.5);
     }
     return stats;
@@ -502,7 +565,7 @@ bool LooksDark(const CfaFrame& frame, const ValueCounts& counts) {
     if (!frame.Valid()) {
         return false;
     }
-    const Stats stats = MeasureFrame(frame, counts);
+    const Stats stats = MeasureFrame(frame, counts, SpreadsOf(frame, counts));
     const double range = frame.White - frame.HighestBlack();
     for (int ch = 0; ch < frame.Channels(); ++ch) {
         const ChannelStats& s = stats[static_cast<std::size_t>(ch)];

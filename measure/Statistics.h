@@ -8,6 +8,7 @@
 #include "measure/ValueCounts.h"
 
 #include <array>
+#include <cmath>
 #include <vector>
 
 namespace pruvex::measure {
@@ -51,11 +52,26 @@ std::vector<Stats> MeasureSquares(const CfaFrame& frame, const Placement& placem
 std::vector<Stats> MeasureSquarePair(const CfaFrame& first, const CfaFrame& second,
                                      const Placement& placement, const MosaicLayout& layout);
 
+// A robust centre and spread of values: a median, and a sigma a normal
+// distribution would have.
+struct Spread {
+    double Centre = 0;
+    double Sigma = 0;
+    // Far enough off to be a hot, stuck or dead pixel rather than noise.
+    bool Outside(double value) const { return std::abs(value - Centre) > 6 * Sigma + 1; }
+};
+using ChannelSpreads = std::array<Spread, ChannelCount>;
+
+// Each channel's values in a whole frame: their median, and sigma from the
+// quartiles.
+ChannelSpreads SpreadsOf(const CfaFrame& frame, const ValueCounts& counts);
+
 // A whole frame, and a pair of whole frames, likewise (their difference's
-// mean taken out, not each row's).
+// mean taken out, not each row's), with each frame's spreads.
 Stats MeasureFrame(const CfaFrame& frame);
-Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts);
-Stats MeasureFramePair(const CfaFrame& first, const CfaFrame& second);
+Stats MeasureFrame(const CfaFrame& frame, const ValueCounts& counts, const ChannelSpreads& spreads);
+Stats MeasureFramePair(const CfaFrame& first, const ChannelSpreads& firstSpreads,
+                       const CfaFrame& second, const ChannelSpreads& secondSpreads);
 
 // No mosaic, and every channel within a few of its own noise sigmas of the
 // black level, but for hot pixels: a frame taken with the lens capped.
