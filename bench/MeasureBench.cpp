@@ -218,14 +218,13 @@ void BM_MeasureWholeFrame(benchmark::State& bench) {
 }
 BENCHMARK(BM_MeasureWholeFrame)->Unit(benchmark::kMillisecond);
 
-// What a pair adds: its difference's variances and the parts.
+// What a pair adds: its mean image's high-pass variances, its difference's
+// variances and the parts.
 void BM_UniformityPair(benchmark::State& bench) {
     const Frames& frames = TheFrames();
-    const SiteVariances first = HighPassVariances(frames.FirstFrame);
-    const SiteVariances second = HighPassVariances(frames.SecondFrame);
     for (auto _ : bench) {
         ChannelParts parts;
-        PairParts(frames.SecondFrame, first, second,
+        PairParts(frames.SecondFrame, HighPassVariances(frames.FirstFrame, frames.SecondFrame),
                   DifferenceVariances(frames.FirstFrame, frames.SecondFrame), parts);
         benchmark::DoNotOptimize(parts);
     }

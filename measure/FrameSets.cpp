@@ -115,7 +115,6 @@ FrameAnalysis AnalyseFrame(const CfaFrame& frame, const ValueCounts& counts, boo
     }
     analysis.Spreads = SpreadsOf(frame, counts);
     analysis.Whole = MeasureFrame(frame, counts, analysis.Spreads);
-    analysis.HighPass = HighPassVariances(frame);
     return analysis;
 }
 
@@ -170,7 +169,7 @@ FrameRole FrameSets::Add(CfaFrame frame, const FrameAnalysis& analysis, const st
     if (analysis.Role == FrameRole::Mosaic) {
         AddMosaic(group, std::move(frame), analysis, name);
     } else if (analysis.Role == FrameRole::Flat) {
-        group.Sheet.AddFlat(std::move(frame), analysis.Whole, analysis.HighPass);
+        group.Sheet.AddFlat(std::move(frame), analysis.Whole);
     } else {
         AddDark(group, std::move(frame), analysis);
     }
@@ -220,12 +219,11 @@ void FrameSets::AddDark(Group& group, CfaFrame frame, const FrameAnalysis& analy
         const Stats pair =
             MeasureFramePair(waiting, group.PendingDark->Spreads, frame, analysis.Spreads);
         AddStats(group.DarkPairSums, pair);
-        group.Sheet.AddDarkPair(waiting, frame, analysis.HighPass, pair);
+        group.Sheet.AddDarkPair(waiting, frame, pair);
         ++group.DarkPairs;
         group.PendingDark.reset();
     } else {
         group.PendingDark = PendingDarkFrame{std::move(frame), analysis.Spreads};
-        group.Sheet.DarkWaiting(analysis.HighPass);
     }
 }
 

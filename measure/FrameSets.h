@@ -49,7 +49,6 @@ struct FrameAnalysis {
     Stats Whole;            // a dark or flat frame's
     ChannelSpreads Spreads; // a dark or flat frame's values
     FrameCodes Codes;
-    SiteVariances HighPass; // a dark or flat frame's sites, high-pass filtered
 };
 FrameAnalysis AnalyseFrame(const CfaFrame& frame, const ValueCounts& counts, bool givenAsDark,
                            const MosaicLayout& layout, bool givenAsFlat = false);

@@ -58,29 +58,25 @@ void DatasheetSums::AddCodes(const CfaFrame& frame, const FrameCodes& codes) {
     }
 }
 
-void DatasheetSums::AddDarkPair(const CfaFrame& first, const CfaFrame& second,
-                                const SiteVariances& secondHighPass, const Stats& pair) {
+void DatasheetSums::AddDarkPair(const CfaFrame& first, const CfaFrame& second, const Stats& pair) {
     PairRecord record;
     record.Shutter = second.Shutter;
     for (std::size_t ch = 0; ch < record.Mean.size(); ++ch) {
         record.Mean[ch] = pair[ch].Mean;
     }
-    if (pendingDark_) {
-        record.HasParts = PairParts(second, *pendingDark_, secondHighPass,
-                                    DifferenceVariances(first, second), record.Parts);
-    }
-    pendingDark_.reset();
+    record.HasParts = PairParts(second, HighPassVariances(first, second),
+                                DifferenceVariances(first, second), record.Parts);
     darks_.push_back(record);
 }
 
-void DatasheetSums::AddFlat(CfaFrame frame, const Stats& whole, const SiteVariances& highPass) {
+void DatasheetSums::AddFlat(CfaFrame frame, const Stats& whole) {
     const auto waiting =
         std::find_if(waitingFlats_.begin(), waitingFlats_.end(), [&](const auto& w) {
             return SameTime(w.Frame.Shutter, frame.Shutter) && w.Frame.Width == frame.Width &&
                    w.Frame.Height == frame.Height;
         });
     if (waiting == waitingFlats_.end()) {
-        waitingFlats_.push_back({std::move(frame), whole, highPass});
+        waitingFlats_.push_back({std::move(frame), whole});
         return;
     }
     PairRecord record;
@@ -96,7 +92,7 @@ void DatasheetSums::AddFlat(CfaFrame frame, const Stats& whole, const SiteVarian
         };
         record.Clipped[ch] = std::max(part(a), part(b));
     }
-    record.HasParts = PairParts(frame, waiting->HighPass, highPass,
+    record.HasParts = PairParts(frame, HighPassVariances(waiting->Frame, frame),
                                 DifferenceVariances(waiting->Frame, frame), record.Parts);
     waitingFlats_.erase(waiting);
     flats_.push_back(record);

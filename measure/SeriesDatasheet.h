@@ -20,12 +20,10 @@ class DatasheetSums {
   public:
     // Every frame of the ISO, with what its codes tell.
     void AddCodes(const CfaFrame& frame, const FrameCodes& codes);
-    // A dark frame now waiting for its partner, and a dark pair complete.
-    void DarkWaiting(const SiteVariances& highPass) { pendingDark_ = highPass; }
-    void AddDarkPair(const CfaFrame& first, const CfaFrame& second,
-                     const SiteVariances& secondHighPass, const Stats& pair);
+    // A dark pair, with its statistics.
+    void AddDarkPair(const CfaFrame& first, const CfaFrame& second, const Stats& pair);
     // A flat frame, paired with the next of its exposure time.
-    void AddFlat(CfaFrame frame, const Stats& whole, const SiteVariances& highPass);
+    void AddFlat(CfaFrame frame, const Stats& whole);
 
     // The range above black a channel's figures take: the measured white
     // level's where it lies more than half a percent below the file's.
@@ -44,7 +42,6 @@ class DatasheetSums {
     struct Waiting {
         CfaFrame Frame;
         Stats Whole;
-        SiteVariances HighPass;
     };
     const PairRecord* NearestDark(double shutter) const;
     double MeasuredWhite() const;
@@ -56,7 +53,6 @@ class DatasheetSums {
     std::array<double, ChannelCount> black_{};
     double fileWhite_ = 0;
     std::array<int, ChannelCount> digitalGain_{};
-    std::optional<SiteVariances> pendingDark_;
     std::vector<PairRecord> darks_;
     std::vector<PairRecord> flats_;
     std::vector<Waiting> waitingFlats_;

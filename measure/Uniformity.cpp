@@ -153,12 +153,19 @@ class SiteFilter {
           across_(w_, 8), down7_(w_, 12), down11_(w_, 3), sum7_(w_, 0), sum11_(w_, 0),
           zeros_(w_, 0), sums_(plane.Width, plane.Height) {}
 
-    // The site's next row, its values `step` apart.
-    void AddRow(const std::uint16_t* source, std::size_t step) {
+    // The site's next row, its values `step` apart; of a pair, the sums
+    // of the two frames' values.
+    void AddRow(const std::uint16_t* first, const std::uint16_t* second, std::size_t step) {
         const int r = rows_++;
         std::int32_t* kept = source_[r];
-        for (std::size_t x = 0; x < w_; ++x) {
-            kept[x] = source[x * step];
+        if (second == nullptr) {
+            for (std::size_t x = 0; x < w_; ++x) {
+                kept[x] = first[x * step];
+            }
+        } else {
+            for (std::size_t x = 0; x < w_; ++x) {
+                kept[x] = first[x * step] + second[x * step];
+            }
         }
         RowSums(kept, across_[r]);
         const int q = r - 3; // the row whose 7-row sum is now whole
@@ -179,7 +186,7 @@ class SiteFilter {
         }
     }
 
-    PlaneVariances Finish() const { return sums_.Finish(Scale); }
+    PlaneVariances Finish(double unit) const { return sums_.Finish(unit); }
 
   private:
     // A running sum down the columns inside the filter's reach: the row
@@ -268,28 +275,42 @@ VarianceParts Split(const PlaneVariances& v, double one, double both) {
     return {v.RowMeans / one - pixel / v.Columns, v.ColumnMeans / one - pixel / v.Rows, pixel};
 }
 
-} // namespace
-
-SiteVariances HighPassVariances(const CfaFrame& frame) {
+// The sites of a frame, or of a pair's mean image (the second frame, if
+// any, of the first's size), high-pass filtered.
+SiteVariances HighPass(const CfaFrame& first, const CfaFrame* second) {
     SiteVariances out;
-    if (!frame.Valid()) {
+    if (!first.Valid() || (second != nullptr && (!second->Valid() || first.Width != second->Width ||
+                                                 first.Height != second->Height))) {
         return out;
     }
+    // A pair's values are summed: twice the mean's.
+    const double unit = second != nullptr ? 2 * Scale : Scale;
     // A site at a time: its filter's rows stay in the cache.
-    const auto step = static_cast<std::size_t>(frame.PatternWidth);
-    for (int site = 0; site < frame.SiteCount(); ++site) {
-        const SitePlane plane(frame, site % frame.PatternWidth, site / frame.PatternWidth);
+    const auto step = static_cast<std::size_t>(first.PatternWidth);
+    for (int site = 0; site < first.SiteCount(); ++site) {
+        const SitePlane plane(first, site % first.PatternWidth, site / first.PatternWidth);
         if (!plane.Large()) {
             return {};
         }
         SiteFilter filter(plane);
         for (int y = 0; y < plane.Height; ++y) {
-            filter.AddRow(plane.Row(frame, y), step);
+            filter.AddRow(plane.Row(first, y), second != nullptr ? plane.Row(*second, y) : nullptr,
+                          step);
         }
-        out.Site[static_cast<std::size_t>(site)] = filter.Finish();
+        out.Site[static_cast<std::size_t>(site)] = filter.Finish(unit);
     }
-    out.Sites = frame.SiteCount();
+    out.Sites = first.SiteCount();
     return out;
+}
+
+} // namespace
+
+SiteVariances HighPassVariances(const CfaFrame& frame) {
+    return HighPass(frame, nullptr);
+}
+
+SiteVariances HighPassVariances(const CfaFrame& first, const CfaFrame& second) {
+    return HighPass(first, &second);
 }
 
 SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second) {
@@ -319,10 +340,10 @@ SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second)
     return out;
 }
 
-bool PairParts(const CfaFrame& frame, const SiteVariances& first, const SiteVariances& second,
-               const SiteVariances& difference, ChannelParts& parts) {
+bool PairParts(const CfaFrame& frame, const SiteVariances& mean, const SiteVariances& difference,
+               ChannelParts& parts) {
     const int sites = frame.SiteCount();
-    if (first.Sites != sites || second.Sites != sites || difference.Sites != sites) {
+    if (mean.Sites != sites || difference.Sites != sites) {
         return false;
     }
     const FilterFactors& f = Factors();
@@ -330,18 +351,8 @@ bool PairParts(const CfaFrame& frame, const SiteVariances& first, const SiteVari
     std::array<int, ChannelCount> count{};
     for (std::size_t site = 0; site < static_cast<std::size_t>(sites); ++site) {
         // The temporal noise in the pair's mean: a quarter of the difference's.
-        const PlaneVariances& d = difference.Site[site];
-        const VarianceParts t = Split(d, 1, 1);
-        // The mean image's filtered variances: the frames' average less a
-        // quarter of the difference's (as the filter would leave it).
-        const PlaneVariances& a = first.Site[site];
-        const PlaneVariances& b = second.Site[site];
-        PlaneVariances mean = a;
-        mean.All = (a.All + b.All) / 2 - (f.One * (t.Row + t.Column) + f.Both * t.Pixel) / 4;
-        mean.RowMeans = (a.RowMeans + b.RowMeans) / 2 - f.One * (t.Row + t.Pixel / d.Columns) / 4;
-        mean.ColumnMeans =
-            (a.ColumnMeans + b.ColumnMeans) / 2 - f.One * (t.Column + t.Pixel / d.Rows) / 4;
-        const VarianceParts spatial = Split(mean, f.One, f.Both);
+        const VarianceParts t = Split(difference.Site[site], 1, 1);
+        const VarianceParts spatial = Split(mean.Site[site], f.One, f.Both);
         VarianceParts& out = parts[static_cast<std::size_t>(frame.Sites[site])];
         out.Row += spatial.Row - t.Row / 4;
         out.Column += spatial.Column - t.Column / 4;

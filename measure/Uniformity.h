@@ -38,14 +38,16 @@ struct VarianceParts {
 };
 using ChannelParts = std::array<VarianceParts, ChannelCount>;
 
-// One frame's sites, high-pass filtered.
+// One frame's sites, high-pass filtered; and a pair's mean image's (the
+// frames of one size).
 SiteVariances HighPassVariances(const CfaFrame& frame);
+SiteVariances HighPassVariances(const CfaFrame& first, const CfaFrame& second);
 // A pair's difference (first - second), unfiltered, over the same region.
 SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second);
-// The spatial non-uniformity of the pair's mean image, the temporal noise
-// taken off, per channel: its sites' parts averaged. Valid false when a
-// part is missing.
-bool PairParts(const CfaFrame& frame, const SiteVariances& first, const SiteVariances& second,
-               const SiteVariances& difference, ChannelParts& parts);
+// The spatial non-uniformity of a pair's mean image (its high-pass
+// variances), the temporal noise (from the difference's) taken off, per
+// channel: its sites' parts averaged. False when a part is missing.
+bool PairParts(const CfaFrame& frame, const SiteVariances& mean, const SiteVariances& difference,
+               ChannelParts& parts);
 
 } // namespace pruvex::measure
