@@ -224,8 +224,8 @@ void BM_UniformityPair(benchmark::State& bench) {
     const Frames& frames = TheFrames();
     for (auto _ : bench) {
         ChannelParts parts;
-        PairParts(frames.SecondFrame, HighPassVariances(frames.FirstFrame, frames.SecondFrame),
-                  DifferenceVariances(frames.FirstFrame, frames.SecondFrame), parts);
+        PairParts(frames.SecondFrame, PairVariancesOf(frames.FirstFrame, frames.SecondFrame),
+                  parts);
         benchmark::DoNotOptimize(parts);
     }
 }

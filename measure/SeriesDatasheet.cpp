@@ -64,8 +64,7 @@ void DatasheetSums::AddDarkPair(const CfaFrame& first, const CfaFrame& second, c
     for (std::size_t ch = 0; ch < record.Mean.size(); ++ch) {
         record.Mean[ch] = pair[ch].Mean;
     }
-    record.HasParts = PairParts(second, HighPassVariances(first, second),
-                                DifferenceVariances(first, second), record.Parts);
+    record.HasParts = PairParts(second, PairVariancesOf(first, second), record.Parts);
     darks_.push_back(record);
 }
 
@@ -92,8 +91,7 @@ void DatasheetSums::AddFlat(CfaFrame frame, const Stats& whole) {
         };
         record.Clipped[ch] = std::max(part(a), part(b));
     }
-    record.HasParts = PairParts(frame, HighPassVariances(waiting->Frame, frame),
-                                DifferenceVariances(waiting->Frame, frame), record.Parts);
+    record.HasParts = PairParts(frame, PairVariancesOf(waiting->Frame, frame), record.Parts);
     waitingFlats_.erase(waiting);
     flats_.push_back(record);
 }

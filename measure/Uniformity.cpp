@@ -149,12 +149,14 @@ template <typename Value> class RowRing {
 class SiteFilter {
   public:
     explicit SiteFilter(const SitePlane& plane)
-        : w_(static_cast<std::size_t>(plane.Width)), box7_(w_, 0), box11_(w_, 0), source_(w_, 10),
-          across_(w_, 8), down7_(w_, 12), down11_(w_, 3), sum7_(w_, 0), sum11_(w_, 0),
-          zeros_(w_, 0), sums_(plane.Width, plane.Height) {}
+        : w_(static_cast<std::size_t>(plane.Width)), height_(plane.Height), box7_(w_, 0),
+          box11_(w_, 0), source_(w_, 10), across_(w_, 8), down7_(w_, 12), down11_(w_, 3),
+          sum7_(w_, 0), sum11_(w_, 0), zeros_(w_, 0), sums_(plane.Width, plane.Height),
+          difference_(plane.Width, plane.Height) {}
 
     // The site's next row, its values `step` apart; of a pair, the sums
-    // of the two frames' values.
+    // of the two frames' values go through the filter, and their
+    // differences, unfiltered, to sums of their own.
     void AddRow(const std::uint16_t* first, const std::uint16_t* second, std::size_t step) {
         const int r = rows_++;
         std::int32_t* kept = source_[r];
@@ -165,6 +167,14 @@ class SiteFilter {
         } else {
             for (std::size_t x = 0; x < w_; ++x) {
                 kept[x] = first[x * step] + second[x * step];
+            }
+            if (r >= Margin && r + Margin < height_) {
+                const std::uint16_t* a = first + Margin * step;
+                const std::uint16_t* b = second + Margin * step;
+                difference_.AddRowOf([a, b, step](std::size_t i) {
+                    return static_cast<double>(static_cast<int>(a[i * step]) -
+                                               static_cast<int>(b[i * step]));
+                });
             }
         }
         RowSums(kept, across_[r]);
@@ -187,6 +197,7 @@ class SiteFilter {
     }
 
     PlaneVariances Finish(double unit) const { return sums_.Finish(unit); }
+    PlaneVariances FinishDifference() const { return difference_.Finish(); }
 
   private:
     // A running sum down the columns inside the filter's reach: the row
@@ -252,6 +263,7 @@ class SiteFilter {
     }
 
     std::size_t w_;
+    int height_;
     int rows_ = 0;
     std::vector<std::int32_t> box7_;
     std::vector<std::int32_t> box11_;
@@ -263,6 +275,7 @@ class SiteFilter {
     std::vector<std::int64_t> sum11_;
     std::vector<std::int32_t> zeros_; // a row with nothing to take off
     Accumulator sums_;
+    Accumulator difference_;
 };
 
 // Rows' and columns' structure and each pixel's own, from a plane's
@@ -276,72 +289,61 @@ VarianceParts Split(const PlaneVariances& v, double one, double both) {
 }
 
 // The sites of a frame, or of a pair's mean image (the second frame, if
-// any, of the first's size), high-pass filtered.
-SiteVariances HighPass(const CfaFrame& first, const CfaFrame* second) {
-    SiteVariances out;
+// any, of the first's size), high-pass filtered; of a pair, also its
+// difference's sites unfiltered.
+PairVariances HighPass(const CfaFrame& first, const CfaFrame* second) {
+    PairVariances out;
     if (!first.Valid() || (second != nullptr && (!second->Valid() || first.Width != second->Width ||
                                                  first.Height != second->Height))) {
         return out;
     }
     // A pair's values are summed: twice the mean's.
     const double unit = second != nullptr ? 2 * Scale : Scale;
-    // A site at a time: its filter's rows stay in the cache.
     const auto step = static_cast<std::size_t>(first.PatternWidth);
-    for (int site = 0; site < first.SiteCount(); ++site) {
-        const SitePlane plane(first, site % first.PatternWidth, site / first.PatternWidth);
-        if (!plane.Large()) {
-            return {};
+    // A row of the pattern at a time, its sites side by side: each row of
+    // the frame is read once, and only these sites' filter rows need stay
+    // in the cache.
+    for (int py = 0; py < first.PatternHeight; ++py) {
+        std::vector<SitePlane> planes;
+        std::vector<SiteFilter> filters;
+        for (int px = 0; px < first.PatternWidth; ++px) {
+            planes.emplace_back(first, px, py);
+            if (!planes.back().Large()) {
+                return {};
+            }
+            filters.emplace_back(planes.back());
         }
-        SiteFilter filter(plane);
-        for (int y = 0; y < plane.Height; ++y) {
-            filter.AddRow(plane.Row(first, y), second != nullptr ? plane.Row(*second, y) : nullptr,
-                          step);
+        for (int y = 0; y < planes.front().Height; ++y) {
+            for (std::size_t px = 0; px < planes.size(); ++px) {
+                const SitePlane& plane = planes[px];
+                filters[px].AddRow(plane.Row(first, y),
+                                   second != nullptr ? plane.Row(*second, y) : nullptr, step);
+            }
         }
-        out.Site[static_cast<std::size_t>(site)] = filter.Finish(unit);
+        for (std::size_t px = 0; px < planes.size(); ++px) {
+            const std::size_t site = static_cast<std::size_t>(py) * step + px;
+            out.Mean.Site[site] = filters[px].Finish(unit);
+            out.Difference.Site[site] = filters[px].FinishDifference();
+        }
     }
-    out.Sites = first.SiteCount();
+    out.Mean.Sites = first.SiteCount();
+    out.Difference.Sites = second != nullptr ? first.SiteCount() : 0;
     return out;
 }
 
 } // namespace
 
 SiteVariances HighPassVariances(const CfaFrame& frame) {
-    return HighPass(frame, nullptr);
+    return HighPass(frame, nullptr).Mean;
 }
 
-SiteVariances HighPassVariances(const CfaFrame& first, const CfaFrame& second) {
+PairVariances PairVariancesOf(const CfaFrame& first, const CfaFrame& second) {
     return HighPass(first, &second);
 }
 
-SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second) {
-    SiteVariances out;
-    if (!first.Valid() || !second.Valid() || first.Width != second.Width ||
-        first.Height != second.Height) {
-        return out;
-    }
-    for (int site = 0; site < first.SiteCount(); ++site) {
-        const SitePlane plane(first, site % first.PatternWidth, site / first.PatternWidth);
-        if (!plane.Large()) {
-            return {};
-        }
-        Accumulator sums(plane.Width, plane.Height);
-        const auto step = static_cast<std::size_t>(first.PatternWidth);
-        for (int y = Margin; y + Margin < plane.Height; ++y) {
-            const std::uint16_t* a = plane.Row(first, y) + Margin * step;
-            const std::uint16_t* b = plane.Row(second, y) + Margin * step;
-            sums.AddRowOf([a, b, step](std::size_t i) {
-                return static_cast<double>(static_cast<int>(a[i * step]) -
-                                           static_cast<int>(b[i * step]));
-            });
-        }
-        out.Site[static_cast<std::size_t>(site)] = sums.Finish();
-    }
-    out.Sites = first.SiteCount();
-    return out;
-}
-
-bool PairParts(const CfaFrame& frame, const SiteVariances& mean, const SiteVariances& difference,
-               ChannelParts& parts) {
+bool PairParts(const CfaFrame& frame, const PairVariances& pair, ChannelParts& parts) {
+    const SiteVariances& mean = pair.Mean;
+    const SiteVariances& difference = pair.Difference;
     const int sites = frame.SiteCount();
     if (mean.Sites != sites || difference.Sites != sites) {
         return false;

@@ -38,16 +38,20 @@ struct VarianceParts {
 };
 using ChannelParts = std::array<VarianceParts, ChannelCount>;
 
-// One frame's sites, high-pass filtered; and a pair's mean image's (the
-// frames of one size).
+// A pair of frames of one size: its mean image's sites high-pass
+// filtered, and its difference's (first - second) unfiltered over the same
+// region.
+struct PairVariances {
+    SiteVariances Mean;
+    SiteVariances Difference;
+};
+
+// One frame's sites, high-pass filtered; a pair's, in one pass.
 SiteVariances HighPassVariances(const CfaFrame& frame);
-SiteVariances HighPassVariances(const CfaFrame& first, const CfaFrame& second);
-// A pair's difference (first - second), unfiltered, over the same region.
-SiteVariances DifferenceVariances(const CfaFrame& first, const CfaFrame& second);
-// The spatial non-uniformity of a pair's mean image (its high-pass
-// variances), the temporal noise (from the difference's) taken off, per
-// channel: its sites' parts averaged. False when a part is missing.
-bool PairParts(const CfaFrame& frame, const SiteVariances& mean, const SiteVariances& difference,
-               ChannelParts& parts);
+PairVariances PairVariancesOf(const CfaFrame& first, const CfaFrame& second);
+// The spatial non-uniformity of a pair's mean image, the temporal noise
+// (from the difference's) taken off, per channel: its sites' parts
+// averaged. False when a part is missing.
+bool PairParts(const CfaFrame& frame, const PairVariances& pair, ChannelParts& parts);
 
 } // namespace pruvex::measure
