@@ -15,6 +15,7 @@
 #include "measure/RawFile.h"
 #include "measure/Statistics.h"
 #include "measure/Uniformity.h"
+#include "measure/ValueCounts.h"
 #include "series/FrameCheck.h"
 
 #include <benchmark/benchmark.h>
@@ -208,6 +209,16 @@ void BM_ReadCodes(benchmark::State& bench) {
     }
 }
 BENCHMARK(BM_ReadCodes)->Unit(benchmark::kMillisecond);
+
+// A flat frame's values counted, site by site (a flat frame's values
+// crowd into few counts, the hardest case for counting).
+void BM_CountFlatValues(benchmark::State& bench) {
+    const CfaFrame flat = Frames::Read(TheFrames().Flat);
+    for (auto _ : bench) {
+        benchmark::DoNotOptimize(CountValues(flat));
+    }
+}
+BENCHMARK(BM_CountFlatValues)->Unit(benchmark::kMillisecond);
 
 // A dark or flat frame's statistics over the whole frame.
 void BM_MeasureWholeFrame(benchmark::State& bench) {
