@@ -120,7 +120,8 @@ void Finish(const SquareSums& sums, bool pair, ChannelStats& out) {
 }
 
 // The statistics of one channel's samples in a square, single or as a pair.
-ChannelStats Summarise(const ChannelSamples& channel, const Levels& levels, bool pair,
+template <bool Pair>
+ChannelStats Summarise(const ChannelSamples& channel, const Levels& levels,
                        std::vector<double>& scratch) {
     ChannelStats out;
     const std::vector<Sample>& samples = channel.Pixels;
@@ -132,7 +133,7 @@ ChannelStats Summarise(const ChannelSamples& channel, const Levels& levels, bool
     const Spread first = SpreadOf(samples, firstOf, scratch);
     Spread second;
     Spread difference;
-    if (pair) {
+    if constexpr (Pair) {
         second = SpreadOf(samples, secondOf, scratch);
         difference = SpreadOf(
             samples, [&](const Sample& s) { return firstOf(s) - secondOf(s); }, scratch);
@@ -143,21 +144,33 @@ ChannelStats Summarise(const ChannelSamples& channel, const Levels& levels, bool
         for (; i < end; ++i) {
             const Sample& s = samples[i];
             const double one = firstOf(s);
-            const double two = pair ? secondOf(s) : 0.0;
-            if (first.Outside(one) ||
-                (pair && (second.Outside(two) || difference.Outside(one - two)))) {
-                ++out.Rejected;
-                continue;
+            if constexpr (Pair) {
+                const double two = secondOf(s);
+                if (first.Outside(one) || second.Outside(two) || difference.Outside(one - two)) {
+                    ++out.Rejected;
+                    continue;
+                }
+                sums.Add(one - two - difference.Centre, 0.5 * (one + two));
+            } else {
+                if (first.Outside(one)) {
+                    ++out.Rejected;
+                    continue;
+                }
+                // A single frame's variance needs no sums by rows.
+                const double value = one - first.Centre;
+                sums.Signal += one;
+                sums.Sum += value;
+                sums.Squares += value * value;
             }
-            sums.Add(pair ? one - two - difference.Centre : one - first.Centre,
-                     pair ? 0.5 * (one + two) : one);
             ++out.Pixels;
-            out.Clipped += levels.Clipped(s, pair);
+            out.Clipped += levels.Clipped(s, Pair);
         }
-        sums.CloseRow();
+        if constexpr (Pair) {
+            sums.CloseRow();
+        }
     }
     if (out.Pixels > 0) {
-        Finish(sums, pair, out);
+        Finish(sums, Pair, out);
     }
     return out;
 }
@@ -229,6 +242,43 @@ void ForEachRow(int width, int height, const Placement& placement, int column, i
     }
 }
 
+// One row's pixels of a square, from firstX to lastX, to their channels'
+// samples, x rising within each channel.
+void GatherRow(const CfaFrame& frame, const std::uint16_t* one, const std::uint16_t* two, int y,
+               int firstX, int lastX, Samples& samples) {
+    const int width = frame.PatternWidth;
+    const int siteRow = (y % frame.PatternHeight) * width;
+    const auto channelAt = [&](int site) {
+        return static_cast<std::size_t>(frame.Sites[static_cast<std::size_t>(site)]);
+    };
+    // Where each channel has at most one place in the pattern's row (Bayer,
+    // no colour filter), a place at a time.
+    bool distinct = true;
+    for (int p = 0; p < width; ++p) {
+        for (int q = 0; q < p; ++q) {
+            distinct = distinct && channelAt(siteRow + p) != channelAt(siteRow + q);
+        }
+    }
+    if (distinct) {
+        for (int p = 0; p < width; ++p) {
+            const int site = siteRow + p;
+            std::vector<Sample>& pixels = samples[channelAt(site)].Pixels;
+            const auto mark = static_cast<std::uint8_t>(site);
+            for (int x = firstX + (p - firstX % width + width) % width; x <= lastX; x += width) {
+                pixels.push_back(Sample{one[x], two[x], mark});
+            }
+        }
+        return;
+    }
+    int column = firstX % width;
+    for (int x = firstX; x <= lastX; ++x) {
+        const int site = siteRow + column;
+        column = column + 1 == width ? 0 : column + 1;
+        samples[channelAt(site)].Pixels.push_back(
+            Sample{one[x], two[x], static_cast<std::uint8_t>(site)});
+    }
+}
+
 // Every channel's samples of one square, single or as a pair.
 Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placement& placement,
                     const MosaicSquare& square, Samples& samples, std::vector<double>& scratch) {
@@ -242,16 +292,7 @@ Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placeme
                        static_cast<std::size_t>(y) * static_cast<std::size_t>(first.Width);
                    const std::uint16_t* one = first.Values.data() + start;
                    const std::uint16_t* two = pair ? second->Values.data() + start : one;
-                   const int siteRow = (y % first.PatternHeight) * first.PatternWidth;
-                   int column = firstX % first.PatternWidth;
-                   for (int x = firstX; x <= lastX; ++x) {
-                       const int site = siteRow + column;
-                       column = column + 1 == first.PatternWidth ? 0 : column + 1;
-                       const auto ch =
-                           static_cast<std::size_t>(first.Sites[static_cast<std::size_t>(site)]);
-                       samples[ch].Pixels.push_back(
-                           Sample{one[x], two[x], static_cast<std::uint8_t>(site)});
-                   }
+                   GatherRow(first, one, two, y, firstX, lastX, samples);
                    for (ChannelSamples& channel : samples) {
                        if (channel.RowEnds.empty() ||
                            channel.RowEnds.back() != channel.Pixels.size()) {
@@ -263,7 +304,8 @@ Stats MeasureSquare(const CfaFrame& first, const CfaFrame* second, const Placeme
                         pair ? ClipLevel(*second) : 0};
     Stats stats;
     for (std::size_t ch = 0; ch < stats.size(); ++ch) {
-        stats[ch] = Summarise(samples[ch], levels, pair, scratch);
+        stats[ch] = pair ? Summarise<true>(samples[ch], levels, scratch)
+                         : Summarise<false>(samples[ch], levels, scratch);
     }
     return stats;
 }
