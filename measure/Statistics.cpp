@@ -412,24 +412,38 @@ struct PairSiteSums {
     std::int64_t Rejected = 0;
 };
 
-// The spread of each channel's differences between two frames of a size.
-ChannelSpreads DifferenceSpreads(const CfaFrame& first, const CfaFrame& second) {
-    std::array<Histogram, ChannelCount> histograms;
+// Calls visit(site, a, b, column) for each site's part of every row of two
+// frames of one size: the site's values of the row are a[x] and b[x] for x
+// from column, a pattern's width apart.
+template <typename Visit>
+void ForEachSiteRow(const CfaFrame& first, const CfaFrame& second, Visit visit) {
     const auto width = static_cast<std::size_t>(first.Width);
     const auto step = static_cast<std::size_t>(first.PatternWidth);
     for (int y = 0; y < first.Height; ++y) {
         const std::uint16_t* a = first.Values.data() + static_cast<std::size_t>(y) * width;
         const std::uint16_t* b = second.Values.data() + static_cast<std::size_t>(y) * width;
         for (std::size_t column = 0; column < step; ++column) {
-            const auto site = static_cast<std::size_t>(first.SiteOf(static_cast<int>(column), y));
+            visit(static_cast<std::size_t>(first.SiteOf(static_cast<int>(column), y)), a, b,
+                  column);
+        }
+    }
+}
+
+// The spread of each channel's differences between two frames of a size.
+ChannelSpreads DifferenceSpreads(const CfaFrame& first, const CfaFrame& second) {
+    std::array<Histogram, ChannelCount> histograms;
+    const auto width = static_cast<std::size_t>(first.Width);
+    const auto step = static_cast<std::size_t>(first.PatternWidth);
+    ForEachSiteRow(
+        first, second,
+        [&](std::size_t site, const std::uint16_t* a, const std::uint16_t* b, std::size_t column) {
             std::uint32_t* counts =
                 histograms[static_cast<std::size_t>(first.Sites[site])].Counts.data() +
                 Histogram::Offset;
             for (std::size_t x = column; x < width; x += step) {
                 ++counts[static_cast<int>(a[x]) - static_cast<int>(b[x])];
             }
-        }
-    }
+        });
     ChannelSpreads spreads;
     for (std::size_t ch = 0; ch < ChannelCount; ++ch) {
         spreads[ch] = histograms[ch].SpreadOf();
@@ -444,11 +458,9 @@ std::array<PairSiteSums, LargestSites> SumPairSites(const CfaFrame& first, const
     std::array<PairSiteSums, LargestSites> sums{};
     const auto width = static_cast<std::size_t>(first.Width);
     const auto step = static_cast<std::size_t>(first.PatternWidth);
-    for (int y = 0; y < first.Height; ++y) {
-        const std::uint16_t* a = first.Values.data() + static_cast<std::size_t>(y) * width;
-        const std::uint16_t* b = second.Values.data() + static_cast<std::size_t>(y) * width;
-        for (std::size_t column = 0; column < step; ++column) {
-            const auto site = static_cast<std::size_t>(first.SiteOf(static_cast<int>(column), y));
+    ForEachSiteRow(
+        first, second,
+        [&](std::size_t site, const std::uint16_t* a, const std::uint16_t* b, std::size_t column) {
             const auto ch = static_cast<std::size_t>(first.Sites[site]);
             const WholeRange difference(spreads.Difference[ch]);
             const WholeRange one(spreads.First[ch]);
@@ -471,8 +483,7 @@ std::array<PairSiteSums, LargestSites> SumPairSites(const CfaFrame& first, const
                 }
             }
             sums[site] = s;
-        }
-    }
+        });
     return sums;
 }
 
