@@ -7,6 +7,8 @@
 
 #include <windowsx.h>
 
+#include <array>
+
 namespace {
 
 const wchar_t* const FrmMainClass = L"frmMain";
@@ -210,6 +212,10 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
             OnCheckTimer();
             return 0;
         }
+        if (wParam == SettleTimer) {
+            OnSettleTimer();
+            return 0;
+        }
         break;
     case ControlInputMessage:
         if (ControlListener) {
@@ -229,6 +235,7 @@ LRESULT FrmMain::OnFrmMain(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
         KillTimer(frmMain, PointerTimer);
         KillTimer(frmMain, CheckTimer);
+        KillTimer(frmMain, SettleTimer);
         Logic.WindowClosed();
         PostQuitMessage(ExitStatus);
         return 0;
@@ -303,6 +310,7 @@ pruvex::PixelSize FrmMain::ClientSize() {
 void FrmMain::Paint() {
     PAINTSTRUCT ps;
     HDC dc = Checked(BeginPaint(picMain, &ps), "cannot paint the picture");
+    PaintedSinceChange = true;
     RECT area;
     Checked(GetClientRect(picMain, &area), "cannot read the picture's size");
     RECT client;
@@ -468,6 +476,7 @@ void FrmMain::EnterFullScreen(int monitor) {
                          SWP_FRAMECHANGED | SWP_SHOWWINDOW),
             "cannot make the window full screen");
     SetFocus(frmMain);
+    StartSettling();
 }
 
 void FrmMain::LeaveFullScreen() {
@@ -484,6 +493,69 @@ void FrmMain::LeaveFullScreen() {
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED),
             "cannot give the window its frame");
     Checked(SetWindowPlacement(frmMain, &Placement), "cannot give the window its place back");
+    StartSettling();
+}
+
+// Under Wine a full-screen change is asked of the X window manager, which
+// makes it when it gets to it (a busy one, seconds later): a reply waits
+// until the screen shows the picture where the window now is, polled every
+// 50 ms, for 10 s at most (the longest a window manager is given).
+void FrmMain::StartSettling() {
+    constexpr UINT PollMilliseconds = 50;
+    constexpr int Polls = 200;
+    if (!UnderWine || !IsWindowVisible(frmMain)) {
+        return;
+    }
+    if (SetTimer(frmMain, SettleTimer, PollMilliseconds, nullptr) == 0) {
+        pruvex::Fatal("cannot time the window's change");
+    }
+    SettlePollsLeft = Polls;
+    PaintedSinceChange = false;
+}
+
+bool FrmMain::Settling() {
+    if (SettlePollsLeft > 0 && PaintedSinceChange && ScreenShowsPicture()) {
+        SettlePollsLeft = 0;
+        KillTimer(frmMain, SettleTimer);
+    }
+    return SettlePollsLeft > 0;
+}
+
+void FrmMain::OnSettleTimer() {
+    if (--SettlePollsLeft <= 0) {
+        SettlePollsLeft = 0;
+        KillTimer(frmMain, SettleTimer);
+    }
+    if (!Settling() && Logic.ReplyPending()) {
+        Logic.Settled();
+        ReplyMayBeOut();
+    }
+}
+
+// The picture's corners and centre, as painted since the change, are what
+// the screen shows there.
+bool FrmMain::ScreenShowsPicture() {
+    RECT area;
+    POINT origin{0, 0};
+    if (!GetClientRect(picMain, &area) || !ClientToScreen(picMain, &origin) || area.right <= 0 ||
+        area.bottom <= 0) {
+        return false;
+    }
+    const HDC window = GetDC(picMain);
+    const HDC screen = GetDC(nullptr);
+    bool same = window != nullptr && screen != nullptr;
+    const std::array<POINT, 5> points{{{0, 0},
+                                       {area.right - 1, 0},
+                                       {0, area.bottom - 1},
+                                       {area.right - 1, area.bottom - 1},
+                                       {area.right / 2, area.bottom / 2}}};
+    for (const POINT& p : points) {
+        same =
+            same && GetPixel(window, p.x, p.y) == GetPixel(screen, origin.x + p.x, origin.y + p.y);
+    }
+    ReleaseDC(nullptr, screen);
+    ReleaseDC(picMain, window);
+    return same;
 }
 
 void FrmMain::ShowPointer(bool shown) {

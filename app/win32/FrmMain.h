@@ -59,8 +59,10 @@ class FrmMain : public pruvex::Platform {
     int WindowMonitor() override;
     void EnterFullScreen(int monitor) override;
     void LeaveFullScreen() override;
-    // SetWindowPos has moved the window by the time it returns.
-    bool Settling() override { return false; }
+    // On Windows SetWindowPos has moved the window by the time it returns;
+    // under Wine the X window manager moves it later, and the change has
+    // settled once the screen shows the window's pixels.
+    bool Settling() override;
     void ShowPointer(bool shown) override;
     void StartPointerTimer(int milliseconds) override;
     void HoldScreenSaver(bool held) override;
@@ -87,10 +89,14 @@ class FrmMain : public pruvex::Platform {
     void Paint();
     void SetFrame(bool framed);
     void OnCheckTimer();
+    void StartSettling();
+    void OnSettleTimer();
+    bool ScreenShowsPicture();
     void OnBlank(LPARAM counter);
     void ReplyMayBeOut();
 
     static constexpr UINT_PTR CheckTimer = 2;
+    static constexpr UINT_PTR SettleTimer = 3;
 
     pruvex::Controller Logic;
     HWND frmMain = nullptr;
@@ -111,6 +117,8 @@ class FrmMain : public pruvex::Platform {
     int CheckPolls = 0;       // polls since the window was last seen to move
     int CheckPollsInAll = 0;  // polls since the check was asked for
     int ExitStatus = 0;       // the program's, once the window is gone
+    int SettlePollsLeft = 0;  // under Wine, while a full-screen change settles
+    bool PaintedSinceChange = true;
 };
 
 // The monitors as numbered for --list-monitors and --fullscreen=N.
