@@ -453,6 +453,7 @@ def failure(name, args, prepare, act, status, line, rows, path=None):
         prepare(state, folder)
         before = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
         run = Run(args + [windows(folder)], state, path)
+        failed = len(failures)
         act(run, state)
         got = run.finish(120)
         print(f"--- {name}:\n{run.out}{run.err}")
@@ -467,6 +468,10 @@ def failure(name, args, prepare, act, status, line, rows, path=None):
                   sorted(os.listdir(folder)) == before, f"{name}: nothing written")
         else:
             check_manifest(folder, state, rows)
+        if len(failures) > failed:
+            # What the camera saw at each capture tells a frame shot too
+            # early from one measured wrongly.
+            print(f"{name}: the camera's log: {camera_log(state)}")
 
 
 def nothing(*_):
