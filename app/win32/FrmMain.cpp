@@ -7,6 +7,8 @@
 
 #include <windowsx.h>
 
+#include <array>
+
 namespace {
 
 const wchar_t* const FrmMainClass = L"frmMain";
@@ -508,21 +510,19 @@ void FrmMain::StartSettling() {
         pruvex::Fatal("cannot time the window's change");
     }
     SettlePollsLeft = Polls;
-    SettledPolls = 0;
     PaintedSinceChange = false;
 }
 
 bool FrmMain::Settling() {
+    if (SettlePollsLeft > 0 && PaintedSinceChange && ScreenShowsPicture()) {
+        SettlePollsLeft = 0;
+        KillTimer(frmMain, SettleTimer);
+    }
     return SettlePollsLeft > 0;
 }
 
-// Settled once the screen has shown the picture at two polls in a row (a
-// window manager may move a window in more than one step), or when the
-// polls run out.
 void FrmMain::OnSettleTimer() {
-    --SettlePollsLeft;
-    SettledPolls = PaintedSinceChange && ScreenShowsPicture() ? SettledPolls + 1 : 0;
-    if (SettledPolls >= 2 || SettlePollsLeft <= 0) {
+    if (--SettlePollsLeft <= 0) {
         SettlePollsLeft = 0;
         KillTimer(frmMain, SettleTimer);
     }
@@ -532,13 +532,30 @@ void FrmMain::OnSettleTimer() {
     }
 }
 
-// The whole picture, as painted since the change, is what the screen shows
-// where the window now is (a few points of it may match what lies under a
-// window not yet moved).
+// The picture's corners and centre, as painted since the change, are what
+// the screen shows there.
 bool FrmMain::ScreenShowsPicture() {
-    pruvex::ReadBackImage painted;
-    pruvex::ReadBackImage shown;
-    return ReadBack(painted, shown) && !painted.Pixels.empty() && painted.Pixels == shown.Pixels;
+    RECT area;
+    POINT origin{0, 0};
+    if (!GetClientRect(picMain, &area) || !ClientToScreen(picMain, &origin) || area.right <= 0 ||
+        area.bottom <= 0) {
+        return false;
+    }
+    const HDC window = GetDC(picMain);
+    const HDC screen = GetDC(nullptr);
+    bool same = window != nullptr && screen != nullptr;
+    const std::array<POINT, 5> points{{{0, 0},
+                                       {area.right - 1, 0},
+                                       {0, area.bottom - 1},
+                                       {area.right - 1, area.bottom - 1},
+                                       {area.right / 2, area.bottom / 2}}};
+    for (const POINT& p : points) {
+        same =
+            same && GetPixel(window, p.x, p.y) == GetPixel(screen, origin.x + p.x, origin.y + p.y);
+    }
+    ReleaseDC(nullptr, screen);
+    ReleaseDC(picMain, window);
+    return same;
 }
 
 void FrmMain::ShowPointer(bool shown) {

@@ -118,7 +118,6 @@ class FrmMain : public pruvex::Platform {
     int CheckPollsInAll = 0;  // polls since the check was asked for
     int ExitStatus = 0;       // the program's, once the window is gone
     int SettlePollsLeft = 0;  // under Wine, while a full-screen change settles
-    int SettledPolls = 0;     // polls in a row at which the screen showed the picture
     bool PaintedSinceChange = true;
 };
 
