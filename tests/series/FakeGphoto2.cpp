@@ -19,7 +19,9 @@
 // of that kind, detect, get, set or capture, those calls answer busy for that
 // long), `away` ("N SECONDS": from capture N, the camera is gone for that
 // long), `pieces` (each file written in pieces, held open in between, as a
-// tethering program writes).
+// tethering program writes). With PRUVEX_FAKE_SAVE_OTHER naming a folder,
+// a screen that shows no known picture is saved there as NAME-screen.ppm
+// (NAME the shot's), to see what a failed test's camera saw.
 //
 // Built for Windows it is digiCamControl's CameraControlCmd.exe instead:
 // `/iso V /shutter V` sets the settings, `/folder DIR /capturenoaf` writes
@@ -360,6 +362,16 @@ std::string Shown(MonitorPicture& screen) {
     return shown;
 }
 
+// The screen as the camera saw it, a binary PPM file.
+void SaveScreen(const fs::path& path, const MonitorPicture& screen) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "P6\n" << screen.Width << ' ' << screen.Height << "\n255\n";
+    for (const Colour& c : screen.Pixels) {
+        out.put(static_cast<char>(c.Red)).put(static_cast<char>(c.Green));
+        out.put(static_cast<char>(c.Blue));
+    }
+}
+
 // The file, written in pieces with `pieces` (held open in between).
 void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -384,6 +396,10 @@ template <typename Named> void Shoot(const Named& named, int count) {
     const bool capped = Has("capped");
     MonitorPicture screen = TakeScreen();
     const std::string shown = Shown(screen);
+    if (const char* keep = std::getenv("PRUVEX_FAKE_SAVE_OTHER");
+        keep != nullptr && shown == "other") {
+        SaveScreen(fs::path(keep) / (path.stem().string() + "-screen.ppm"), screen);
+    }
     if (Has("covered")) {
         // A grey card between the camera and the monitor.
         std::fill(screen.Pixels.begin(), screen.Pixels.end(), Colour{128, 128, 128});
