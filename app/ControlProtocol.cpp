@@ -211,6 +211,11 @@ std::string LineTooLongError() {
            " bytes; it was skipped";
 }
 
+std::string NotFullScreenError() {
+    return "the window manager did not give the window the whole monitor within " +
+           std::to_string(WindowManagerMilliseconds / 1000) + " s";
+}
+
 void JsonObject::Name(std::string_view name) {
     if (Out.size() > 1) {
         Out += ',';

@@ -64,6 +64,12 @@ ReadLine ReadCommand(std::string_view line, const CommandLimits& limits);
 // The error that answers a line longer than LongestCommandLine.
 std::string LineTooLongError();
 
+// The longest a window manager is given to carry out a change of the
+// window's place, and the error that answers a full-screen change it has
+// not carried out by then.
+inline constexpr int WindowManagerMilliseconds = 10000;
+std::string NotFullScreenError();
+
 // A JSON object on one line, written field by field in the order given.
 class JsonObject {
   public:

@@ -132,6 +132,19 @@ void Controller::Settled() {
     }
 }
 
+void Controller::NotSettled(const std::string& error) {
+    if (Phase != ReplyPhase::Settling) {
+        return;
+    }
+    Phase = ReplyPhase::None;
+    PendingReply.clear();
+    ReplyError(error);
+    if (QuitPending) {
+        QuitPending = false;
+        Shell.CloseWindow();
+    }
+}
+
 void Controller::Blanked(const VerticalBlank& blank) {
     if (Phase != ReplyPhase::Blank) {
         return;

@@ -61,6 +61,10 @@ class Controller {
     // The window's geometry has settled: the picture is painted and the
     // reply waits until the monitor shows it (Blanked, ReplyDue).
     void Settled();
+    // The window did not reach the whole monitor in the time the window
+    // manager is given: the reply is this error, since the monitor does not
+    // show the picture as asked.
+    void NotSettled(const std::string& error);
     // The first vertical blank after the picture was held.
     void Blanked(const VerticalBlank& blank);
     // The reply's wait is over: the frame is out and the panel has settled.

@@ -16,16 +16,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-// Gives up waiting for the window manager to carry out a full-screen change.
-// A reply sent on giving up may come while the window is still framed, so
-// the limit is for a window manager that never answers, not a slow one: a
-// starved openbox on a loaded machine has taken over 3 s.
-constexpr int SettleMilliseconds = 10000;
-
-} // namespace
-
 std::vector<pruvex::Monitor> DesktopMonitors() {
     std::vector<pruvex::Monitor> monitors;
     const QScreen* primary = QGuiApplication::primaryScreen();
@@ -79,10 +69,7 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
         ReplyMayBeOut();
     });
     SettleTimer.setSingleShot(true);
-    connect(&SettleTimer, &QTimer::timeout, this, [this] {
-        SettleTarget = QRect();
-        CheckSettled();
-    });
+    connect(&SettleTimer, &QTimer::timeout, this, [this] { GiveUpSettling(); });
 }
 
 FrmMain::~FrmMain() {
@@ -183,7 +170,8 @@ void FrmMain::EnterFullScreen(int monitor) {
     }
     showFullScreen();
     SettleTarget = target;
-    SettleTimer.start(SettleMilliseconds);
+    SettlingFullScreen = true;
+    SettleTimer.start(pruvex::WindowManagerMilliseconds);
 }
 
 void FrmMain::LeaveFullScreen() {
@@ -196,7 +184,8 @@ void FrmMain::LeaveFullScreen() {
         setGeometry(RestoreGeometry);
     }
     SettleTarget = RestoreGeometry;
-    SettleTimer.start(SettleMilliseconds);
+    SettlingFullScreen = false;
+    SettleTimer.start(pruvex::WindowManagerMilliseconds);
 }
 
 bool FrmMain::Settling() {
@@ -221,6 +210,22 @@ void FrmMain::CheckSettled() {
             ReplyListener();
         }
     }
+}
+
+// The limit is for a window manager that never answers, not a slow one (a
+// starved openbox on a loaded machine has taken over 3 s). A full-screen
+// window it has not placed by then does not show the picture as asked, so
+// the reply is an error; the framed window's place is the window manager's
+// to choose, and its reply goes out.
+void FrmMain::GiveUpSettling() {
+    const bool notFullScreen = SettlingFullScreen && SettleTarget.isValid();
+    SettleTarget = QRect();
+    if (notFullScreen && PictureShown && Logic.ReplyPending()) {
+        Logic.NotSettled(pruvex::NotFullScreenError());
+        ReplyMayBeOut();
+        return;
+    }
+    CheckSettled();
 }
 
 void FrmMain::ShowPointer(bool shown) {

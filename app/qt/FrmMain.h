@@ -74,6 +74,7 @@ class FrmMain : public QWidget, public pruvex::Platform {
   private:
     void VisibilityChanged();
     void CheckSettled();
+    void GiveUpSettling();
     void PictureFilled();
     bool ServerFills() const;
     void ReplyMayBeOut();
@@ -89,11 +90,12 @@ class FrmMain : public QWidget, public pruvex::Platform {
     std::unique_ptr<FrameClock> Clock;      // once shown
     QTimer ReplyTimer;                      // a reply's wait for the frame and the panel
     QTimer PointerTimer;
-    QRect RestoreGeometry;     // the window's place before full screen
-    QRect SettleTarget;        // where a full-screen change is taking the window
-    QTimer SettleTimer;        // gives up waiting for the window manager
-    bool PictureShown = false; // the picture has been painted once
-    QTimer FirstPicture;       // after the first paint, replies may go out
+    QRect RestoreGeometry;           // the window's place before full screen
+    QRect SettleTarget;              // where a full-screen change is taking the window
+    QTimer SettleTimer;              // gives up waiting for the window manager
+    bool SettlingFullScreen = false; // SettleTarget is the whole monitor
+    bool PictureShown = false;       // the picture has been painted once
+    QTimer FirstPicture;             // after the first paint, replies may go out
 };
 
 // The monitors as numbered for --list-monitors and --fullscreen=N.

@@ -472,11 +472,17 @@ void FrmMain::EnterFullScreen(int monitor) {
         SetFrame(false);
         InFullScreen = true;
     }
-    Checked(SetWindowPos(frmMain, HWND_TOP, m.Left, m.Top, m.Width, m.Height,
-                         SWP_FRAMECHANGED | SWP_SHOWWINDOW),
-            "cannot make the window full screen");
+    FullScreenPlace = RECT{m.Left, m.Top, m.Left + m.Width, m.Top + m.Height};
+    PlaceFullScreen();
     SetFocus(frmMain);
     StartSettling();
+}
+
+void FrmMain::PlaceFullScreen() {
+    const RECT& r = FullScreenPlace;
+    Checked(SetWindowPos(frmMain, HWND_TOP, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_FRAMECHANGED | SWP_SHOWWINDOW),
+            "cannot make the window full screen");
 }
 
 void FrmMain::LeaveFullScreen() {
@@ -497,39 +503,59 @@ void FrmMain::LeaveFullScreen() {
 }
 
 // Under Wine a full-screen change is asked of the X window manager, which
-// makes it when it gets to it (a busy one, seconds later): a reply waits
-// until the screen shows the picture where the window now is, polled every
-// 50 ms, for 10 s at most (the longest a window manager is given).
+// makes it when it gets to it (a busy one, seconds later), and Wine takes
+// the window's place from its answer: a reply waits until the window has
+// the place asked for and the screen shows the picture there, polled every
+// 50 ms, for WindowManagerMilliseconds at most.
 void FrmMain::StartSettling() {
-    constexpr UINT PollMilliseconds = 50;
-    constexpr int Polls = 200;
     if (!UnderWine || !IsWindowVisible(frmMain)) {
         return;
     }
-    if (SetTimer(frmMain, SettleTimer, PollMilliseconds, nullptr) == 0) {
+    if (SetTimer(frmMain, SettleTimer, static_cast<UINT>(SettlePollMilliseconds), nullptr) == 0) {
         pruvex::Fatal("cannot time the window's change");
     }
-    SettlePollsLeft = Polls;
+    SettlePollsLeft = pruvex::WindowManagerMilliseconds / SettlePollMilliseconds;
     PaintedSinceChange = false;
 }
 
 bool FrmMain::Settling() {
-    if (SettlePollsLeft > 0 && PaintedSinceChange && ScreenShowsPicture()) {
+    if (SettlePollsLeft > 0 && PaintedSinceChange && HasItsPlace() && ScreenShowsPicture()) {
         SettlePollsLeft = 0;
         KillTimer(frmMain, SettleTimer);
     }
     return SettlePollsLeft > 0;
 }
 
+// A window manager loaded by quick changes (a framed window, then full
+// screen again) can carry out an older request after the newer one and
+// leave the window at its framed size: every second the whole monitor is
+// asked for again, until the window has it. Given up, a full-screen window
+// without it does not show the picture as asked, and the reply is an error.
 void FrmMain::OnSettleTimer() {
+    constexpr int PollsBeforeAskingAgain = 1000 / SettlePollMilliseconds;
     if (--SettlePollsLeft <= 0) {
         SettlePollsLeft = 0;
         KillTimer(frmMain, SettleTimer);
+        if (InFullScreen && !HasItsPlace() && Logic.ReplyPending()) {
+            Logic.NotSettled(pruvex::NotFullScreenError());
+            ReplyMayBeOut();
+            return;
+        }
+    } else if (SettlePollsLeft % PollsBeforeAskingAgain == 0 && !HasItsPlace()) {
+        PaintedSinceChange = false;
+        PlaceFullScreen();
     }
     if (!Settling() && Logic.ReplyPending()) {
         Logic.Settled();
         ReplyMayBeOut();
     }
+}
+
+// Full screen, the window has the whole monitor; framed, any place will do.
+bool FrmMain::HasItsPlace() {
+    RECT place;
+    return !InFullScreen ||
+           (GetWindowRect(frmMain, &place) && EqualRect(&place, &FullScreenPlace) != 0);
 }
 
 // The picture's corners and centre, as painted since the change, are what

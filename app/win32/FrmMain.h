@@ -91,12 +91,15 @@ class FrmMain : public pruvex::Platform {
     void OnCheckTimer();
     void StartSettling();
     void OnSettleTimer();
+    void PlaceFullScreen();
+    bool HasItsPlace();
     bool ScreenShowsPicture();
     void OnBlank(LPARAM counter);
     void ReplyMayBeOut();
 
     static constexpr UINT_PTR CheckTimer = 2;
     static constexpr UINT_PTR SettleTimer = 3;
+    static constexpr int SettlePollMilliseconds = 50;
 
     pruvex::Controller Logic;
     HWND frmMain = nullptr;
@@ -107,6 +110,7 @@ class FrmMain : public pruvex::Platform {
     POINT LastPointer{-32768, -32768}; // screen position of the last real motion
     bool InFullScreen = false;
     WINDOWPLACEMENT Placement{}; // the window's place before full screen
+    RECT FullScreenPlace{};      // the monitor's rectangle, in full screen
     HANDLE ReplyOutput;
     bool ReplyOutputBroken = false;
     bool UnderWine;

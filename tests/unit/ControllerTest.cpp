@@ -206,6 +206,26 @@ TEST(Controller, FullScreenCommandsRepliedOnceSettled) {
                                       "reply", "paint now", "reply", "close"}));
 }
 
+// A full-screen change the window manager never carries out is answered by
+// an error, not by a state that says the picture is shown; a late Settled()
+// writes nothing more.
+TEST(Controller, FullScreenNotCarriedOutRepliedAsError) {
+    FakePlatform platform;
+    Controller controller(platform, ReadOptions(""));
+    controller.Show();
+    controller.Command("level 9");
+    platform.Take();
+    platform.GeometryChanging = true;
+    controller.Command("fullscreen");
+    controller.NotSettled(pruvex::NotFullScreenError());
+    EXPECT_FALSE(controller.ReplyPending());
+    EXPECT_EQ(platform.Take(), (Calls{"fullscreen 1", "reply"}));
+    EXPECT_EQ(platform.Replies.back(), R"({"ok":false,"error":"the window manager did not give )"
+                                       R"(the window the whole monitor within 10 s","line":2})");
+    controller.Settled();
+    EXPECT_EQ(platform.Take(), Calls{});
+}
+
 // A reply goes out once the first frame after the paint is scanned out and
 // the panel has settled; meanwhile keys work and the next line waits.
 TEST(Controller, RepliesOnceTheFrameIsShownAndSettled) {
