@@ -150,9 +150,9 @@ class SiteFilter {
   public:
     explicit SiteFilter(const SitePlane& plane)
         : w_(static_cast<std::size_t>(plane.Width)), height_(plane.Height), box7_(w_, 0),
-          box11_(w_, 0), source_(w_, 10), across_(w_, 8), down7_(w_, 12), down11_(w_, 3),
-          sum7_(w_, 0), sum11_(w_, 0), zeros_(w_, 0), sums_(plane.Width, plane.Height),
-          difference_(plane.Width, plane.Height) {}
+          pairs_(w_, 0), box11_(w_, 0), source_(w_, 10), across_(w_, 8), down7_(w_, 12),
+          down11_(w_, 3), sum7_(w_, 0), sum11_(w_, 0), zeros_(w_, 0),
+          sums_(plane.Width, plane.Height), difference_(plane.Width, plane.Height) {}
 
     // The site's next row, its values `step` apart; of a pair, the sums
     // of the two frames' values go through the filter, and their
@@ -223,29 +223,27 @@ class SiteFilter {
         }
     }
 
-    // One row's 7-, 11- and 1-2-1 sums along the row (scale 308), by
-    // running sums, inside the filter's reach.
+    // One row's 7-, 11- and 1-2-1 sums along the row (scale 308), inside
+    // the filter's reach. Each place's sum is written out whole rather than
+    // run on from its neighbour's, so that neighbouring places are summed
+    // side by side; the 11-sums are made of sums of two 7-sums.
     void RowSums(const std::int32_t* row, std::int32_t* target) {
-        std::int32_t s = 0;
-        for (std::size_t x = 0; x < 7; ++x) {
-            s += row[x];
+        std::int32_t* box7 = box7_.data();
+        std::int32_t* pairs = pairs_.data();
+        std::int32_t* box11 = box11_.data();
+        for (std::size_t x = 3; x + 3 < w_; ++x) {
+            box7[x] = row[x - 3] + row[x - 2] + row[x - 1] + row[x] + row[x + 1] + row[x + 2] +
+                      row[x + 3];
         }
-        box7_[3] = s;
-        for (std::size_t x = 4; x + 3 < w_; ++x) {
-            s += row[x + 3] - row[x - 4];
-            box7_[x] = s;
+        for (std::size_t x = 3; x + 4 < w_; ++x) {
+            pairs[x] = box7[x] + box7[x + 1];
         }
-        s = 0;
-        for (std::size_t x = 3; x < 14; ++x) {
-            s += box7_[x];
-        }
-        box11_[8] = s;
-        for (std::size_t x = 9; x + 8 < w_; ++x) {
-            s += box7_[x + 5] - box7_[x - 6];
-            box11_[x] = s;
+        for (std::size_t x = 8; x + 8 < w_; ++x) {
+            box11[x] = pairs[x - 5] + pairs[x - 3] + pairs[x - 1] + pairs[x + 1] + pairs[x + 3] +
+                       box7[x + 5];
         }
         for (std::size_t x = Margin; x + Margin < w_; ++x) {
-            target[x] = box11_[x - 1] + 2 * box11_[x] + box11_[x + 1];
+            target[x] = box11[x - 1] + 2 * box11[x] + box11[x + 1];
         }
     }
 
@@ -266,6 +264,7 @@ class SiteFilter {
     int height_;
     int rows_ = 0;
     std::vector<std::int32_t> box7_;
+    std::vector<std::int32_t> pairs_; // sums of two neighbouring 7-sums
     std::vector<std::int32_t> box11_;
     RowRing<std::int32_t> source_; // the last ten rows as they came
     RowRing<std::int32_t> across_; // their sums along the row
