@@ -77,6 +77,29 @@ void SyncWithDisplay() {
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
+std::optional<QRect> PlaceOnServer(unsigned long long window) {
+    QNativeInterface::QX11Application* x11 = X11();
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr) {
+        return std::nullopt;
+    }
+    const auto id = static_cast<xcb_window_t>(window);
+    xcb_get_geometry_reply_t* size =
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id), nullptr);
+    xcb_translate_coordinates_reply_t* place =
+        size != nullptr
+            ? xcb_translate_coordinates_reply(
+                  connection, xcb_translate_coordinates(connection, id, size->root, 0, 0), nullptr)
+            : nullptr;
+    std::optional<QRect> onServer;
+    if (place != nullptr) {
+        onServer = QRect(place->dst_x, place->dst_y, size->width, size->height);
+    }
+    std::free(place);
+    std::free(size);
+    return onServer;
+}
+
 ScreenSaver::~ScreenSaver() {
     Hold(false);
 }

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QScreen>
 #include <QWindow>
+#include <qpa/qplatformscreen.h>
 
 #include <cmath>
 #include <cstdio>
@@ -70,6 +71,9 @@ FrmMain::FrmMain(const pruvex::Options& options, QWidget* parent)
     });
     SettleTimer.setSingleShot(true);
     connect(&SettleTimer, &QTimer::timeout, this, [this] { GiveUpSettling(); });
+    // The server's place is asked for, not told: polled while it settles.
+    SettlePoll.setInterval(50);
+    connect(&SettlePoll, &QTimer::timeout, this, [this] { CheckSettled(); });
 }
 
 FrmMain::~FrmMain() {
@@ -171,7 +175,10 @@ void FrmMain::EnterFullScreen(int monitor) {
     showFullScreen();
     SettleTarget = target;
     SettlingFullScreen = true;
+    const QPlatformScreen* native = ScreenOfMonitor(m)->handle();
+    SettleOnServer = native != nullptr ? native->geometry() : QRect();
     SettleTimer.start(pruvex::WindowManagerMilliseconds);
+    SettlePoll.start();
 }
 
 void FrmMain::LeaveFullScreen() {
@@ -195,12 +202,22 @@ bool FrmMain::Settling() {
     // A Wayland client does not know where it is, only its size.
     const bool arrived = QGuiApplication::platformName() == "wayland"
                              ? size() == SettleTarget.size()
-                             : geometry() == SettleTarget;
+                             : geometry() == SettleTarget && OnServer();
     if (SettleTarget.isValid() && arrived) {
         SettleTarget = QRect();
         SettleTimer.stop();
+        SettlePoll.stop();
     }
     return SettleTarget.isValid();
+}
+
+// Full screen on X11, the server has the window on the whole monitor.
+bool FrmMain::OnServer() const {
+    if (!SettlingFullScreen || !SettleOnServer.isValid()) {
+        return true;
+    }
+    const std::optional<QRect> place = PlaceOnServer(winId());
+    return !place || *place == SettleOnServer;
 }
 
 void FrmMain::CheckSettled() {
@@ -220,6 +237,7 @@ void FrmMain::CheckSettled() {
 void FrmMain::GiveUpSettling() {
     const bool notFullScreen = SettlingFullScreen && SettleTarget.isValid();
     SettleTarget = QRect();
+    SettlePoll.stop();
     if (notFullScreen && PictureShown && Logic.ReplyPending()) {
         Logic.NotSettled(pruvex::NotFullScreenError());
         ReplyMayBeOut();

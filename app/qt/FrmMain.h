@@ -75,6 +75,7 @@ class FrmMain : public QWidget, public pruvex::Platform {
     void VisibilityChanged();
     void CheckSettled();
     void GiveUpSettling();
+    bool OnServer() const;
     void PictureFilled();
     bool ServerFills() const;
     void ReplyMayBeOut();
@@ -94,6 +95,8 @@ class FrmMain : public QWidget, public pruvex::Platform {
     QRect SettleTarget;              // where a full-screen change is taking the window
     QTimer SettleTimer;              // gives up waiting for the window manager
     bool SettlingFullScreen = false; // SettleTarget is the whole monitor
+    QRect SettleOnServer;            // the monitor in the server's pixels
+    QTimer SettlePoll;               // asks the server while a change settles
     bool PictureShown = false;       // the picture has been painted once
     QTimer FirstPicture;             // after the first paint, replies may go out
 };

@@ -530,25 +530,29 @@ bool FrmMain::Settling() {
 // screen again) can carry out an older request after the newer one and
 // leave the window at its framed size: every second the whole monitor is
 // asked for again, until the window has it. Given up, a full-screen window
-// without it does not show the picture as asked, and the reply is an error.
+// that does not show the picture on the whole monitor makes the reply an
+// error; a framed one's goes out.
 void FrmMain::OnSettleTimer() {
     constexpr int PollsBeforeAskingAgain = 1000 / SettlePollMilliseconds;
-    if (--SettlePollsLeft <= 0) {
-        SettlePollsLeft = 0;
-        KillTimer(frmMain, SettleTimer);
-        if (InFullScreen && !HasItsPlace() && Logic.ReplyPending()) {
-            Logic.NotSettled(pruvex::NotFullScreenError());
-            ReplyMayBeOut();
-            return;
+    const bool settled = !Settling();
+    if (!settled && --SettlePollsLeft > 0) {
+        if (SettlePollsLeft % PollsBeforeAskingAgain == 0 && !HasItsPlace()) {
+            PaintedSinceChange = false;
+            PlaceFullScreen();
         }
-    } else if (SettlePollsLeft % PollsBeforeAskingAgain == 0 && !HasItsPlace()) {
-        PaintedSinceChange = false;
-        PlaceFullScreen();
+        return;
     }
-    if (!Settling() && Logic.ReplyPending()) {
+    SettlePollsLeft = 0;
+    KillTimer(frmMain, SettleTimer);
+    if (!Logic.ReplyPending()) {
+        return;
+    }
+    if (!settled && InFullScreen) {
+        Logic.NotSettled(pruvex::NotFullScreenError());
+    } else {
         Logic.Settled();
-        ReplyMayBeOut();
     }
+    ReplyMayBeOut();
 }
 
 // Full screen, the window has the whole monitor; framed, any place will do.

@@ -1726,6 +1726,29 @@ std::string KeyToPixelTimes(Session& s, int count) {
     return Percentiles(times);
 }
 
+// With the window manager stopped, `fullscreen` is answered by an error
+// once the 10 s it is given have run out, not by a state that says the
+// picture is shown; once it runs again, the window goes back to its frame.
+void WindowManagerUnanswered(Session& s) {
+    const char* wm = std::getenv("PRUVEX_WM_PID");
+    if (wm == nullptr) {
+        Skip("fullscreen with the window manager stopped",
+             "the window manager's process is not known (run under run-under-x.sh)");
+        return;
+    }
+    const auto pid = static_cast<pid_t>(std::strtol(wm, nullptr, 10));
+    const bool stopped = kill(pid, SIGSTOP) == 0;
+    s.SendLine("fullscreen");
+    const std::string text = s.ReadReply(std::chrono::seconds(30)).value_or("");
+    kill(pid, SIGCONT);
+    Check(stopped && !ReadReplyFields(text).Ok &&
+              text.find("did not give the window the whole monitor") != std::string::npos,
+          "fullscreen with the window manager stopped is refused: " + text);
+    s.SendLine("window");
+    Check(ReadReplyFields(s.ReadReply(std::chrono::seconds(30)).value_or("")).Ok,
+          "window with the window manager running again is replied to");
+}
+
 void Control(Session& s) {
     // A command that comes before the window is up is replied to once its
     // picture is on the server.
@@ -1803,6 +1826,7 @@ void Control(Session& s) {
     Check(resized && wider.Ok && wider.Mode == "F" && wider.Pitch == 81,
           "in the flat field at 1000 x 700 the reply's pitch is 81 (got " +
               std::to_string(wider.Pitch) + ")");
+    WindowManagerUnanswered(s);
     s.SendLine("quit");
     const Reply bye = ReadReplyFields(s.ReadReply().value_or(""));
     Check(bye.Ok, "quit is replied to");

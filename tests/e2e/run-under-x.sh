@@ -46,6 +46,10 @@ unset WAYLAND_DISPLAY
 
 openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
 wm=$!
+# For a test that stops the window manager to see what an unanswered
+# request gives.
+PRUVEX_WM_PID=$wm
+export PRUVEX_WM_PID
 
 status=0
 "$@" || status=$?
