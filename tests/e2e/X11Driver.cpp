@@ -1456,9 +1456,13 @@ void CheckFullScreenOn(Session& s, const Rect& monitor, const std::string& when)
     const bool covered = WaitForGeometry(s, monitor);
     Check(covered, when + ": client area covers " + monitor.Text() + " (got " +
                        s.RootGeometry().Text() + ")");
-    Check(s.HasState("_NET_WM_STATE_FULLSCREEN"), when + ": _NET_WM_STATE_FULLSCREEN");
-    const std::vector<long> extents = s.CardinalProperty("_NET_FRAME_EXTENTS");
-    Check(extents == std::vector<long>(4, 0), when + ": no frame (_NET_FRAME_EXTENTS all 0)");
+    // The window manager sets its properties as it gets to them, which on a
+    // loaded machine can be after the window has its place.
+    Check(Session::Poll([&] { return s.HasState("_NET_WM_STATE_FULLSCREEN"); }),
+          when + ": _NET_WM_STATE_FULLSCREEN");
+    Check(Session::Poll(
+              [&] { return s.CardinalProperty("_NET_FRAME_EXTENTS") == std::vector<long>(4, 0); }),
+          when + ": no frame (_NET_FRAME_EXTENTS all 0)");
 }
 
 // Started full screen on monitor 2, every pixel of it pattern; F11 and
