@@ -1753,6 +1753,43 @@ void WindowManagerUnanswered(Session& s) {
           "window with the window manager running again is replied to");
 }
 
+// Bad lines change nothing and each gets its error reply with its number
+// (after the 204 lines before them: grid, flat, state, 200 commands and
+// level 7). Gives the state after them.
+Reply BadLinesRefused(Session& s) {
+    s.SendLine("level 7");
+    const Reply before = ReadReplyFields(s.ReadReply().value_or(""));
+    const char* const bad[] = {
+        "",          "levell 3",      "level",          "level 256",    "level 12.5",
+        "level 1e2", "level 0x10",    "level -0",       "level +5",     "level 007",
+        "level  5",  "level 5 6",     "grid-level 179", "step 0",       "flat now",
+        "keys",      "keys \xff\xfe", "caf\xc3\xa9",    "fullscreen 3", "window x"};
+    int lineNumber = 204; // grid, flat, state, 200 commands, level 7
+    bool allRefused = true;
+    for (const char* line : bad) {
+        ++lineNumber;
+        s.SendLine(line);
+        const std::string text = s.ReadReply().value_or("");
+        const Reply reply = ReadReplyFields(text);
+        if (reply.Ok || reply.Line != lineNumber ||
+            text.find("\"error\":\"") == std::string::npos) {
+            allRefused = false;
+            Check(false, std::string("\"").append(line).append("\" replied ").append(text));
+        }
+    }
+    ++lineNumber;
+    s.WriteAll(std::string("level\0 9\n", 9));
+    const Reply nul = ReadReplyFields(s.ReadReply().value_or(""));
+    Check(allRefused && !nul.Ok && nul.Line == lineNumber,
+          "every bad line is refused with its line number, a NUL byte too");
+    s.SendLine("state\r");
+    const Reply after = ReadReplyFields(s.ReadReply().value_or(""));
+    Check(after.Ok && after.Level == before.Level && after.Mode == before.Mode &&
+              after.GridLevel == before.GridLevel,
+          "nothing changed by the bad lines; a trailing CR is ignored");
+    return after;
+}
+
 void Control(Session& s) {
     // A command that comes before the window is up is replied to once its
     // picture is on the server.
@@ -1776,37 +1813,7 @@ void Control(Session& s) {
               std::to_string(wrong) + " wrong)");
     Info("command to reply at 776 x 520: " + Percentiles(times));
 
-    // Bad lines change nothing and each gets its error reply with its number.
-    s.SendLine("level 7");
-    const Reply before = ReadReplyFields(s.ReadReply().value_or(""));
-    const char* const bad[] = {
-        "",          "levell 3",      "level",          "level 256",    "level 12.5",
-        "level 1e2", "level 0x10",    "level -0",       "level +5",     "level 007",
-        "level  5",  "level 5 6",     "grid-level 179", "step 0",       "flat now",
-        "keys",      "keys \xff\xfe", "caf\xc3\xa9",    "fullscreen 3", "window x"};
-    int lineNumber = 204; // grid, flat, state, 200 commands, level 7
-    bool allRefused = true;
-    for (const char* line : bad) {
-        ++lineNumber;
-        s.SendLine(line);
-        const std::string text = s.ReadReply().value_or("");
-        const Reply reply = ReadReplyFields(text);
-        if (reply.Ok || reply.Line != lineNumber ||
-            text.find("\"error\":\"") == std::string::npos) {
-            allRefused = false;
-            Check(false, "\"" + std::string(line) + "\" replied " + text);
-        }
-    }
-    ++lineNumber;
-    s.WriteAll(std::string("level\0 9\n", 9));
-    const Reply nul = ReadReplyFields(s.ReadReply().value_or(""));
-    Check(allRefused && !nul.Ok && nul.Line == lineNumber,
-          "every bad line is refused with its line number, a NUL byte too");
-    s.SendLine("state\r");
-    const Reply after = ReadReplyFields(s.ReadReply().value_or(""));
-    Check(after.Ok && after.Level == before.Level && after.Mode == before.Mode &&
-              after.GridLevel == before.GridLevel,
-          "nothing changed by the bad lines; a trailing CR is ignored");
+    const Reply after = BadLinesRefused(s);
 
     // Keys typed by hand still work beside the channel.
     s.FocusClient();
