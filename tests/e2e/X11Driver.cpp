@@ -1783,7 +1783,7 @@ Reply BadLinesRefused(Session& s) {
     Check(allRefused && !nul.Ok && nul.Line == lineNumber,
           "every bad line is refused with its line number, a NUL byte too");
     s.SendLine("state\r");
-    const Reply after = ReadReplyFields(s.ReadReply().value_or(""));
+    Reply after = ReadReplyFields(s.ReadReply().value_or(""));
     Check(after.Ok && after.Level == before.Level && after.Mode == before.Mode &&
               after.GridLevel == before.GridLevel,
           "nothing changed by the bad lines; a trailing CR is ignored");
